@@ -1,0 +1,23 @@
+# olvex_add_test(NAME <name> SOURCES <files...> [LABELS <labels...>] [TIMEOUT <s>] [LIBS <libs...>])
+# Adds one QtTest executable, registers it with ctest and runs it on the
+# offscreen platform, so no display is needed.
+function(olvex_add_test)
+    cmake_parse_arguments(T "" "NAME;TIMEOUT" "SOURCES;LABELS;LIBS" ${ARGN})
+    if(NOT T_TIMEOUT)
+        set(T_TIMEOUT 300)
+    endif()
+    add_executable(${T_NAME} ${T_SOURCES})
+    target_link_libraries(${T_NAME} PRIVATE olvex Qt5::Test ${T_LIBS})
+    target_include_directories(${T_NAME} PRIVATE ${PROJECT_SOURCE_DIR}/tests)
+    add_test(NAME ${T_NAME} COMMAND ${T_NAME})
+    set(_env
+        QT_QPA_PLATFORM=offscreen
+        "TSAN_OPTIONS=suppressions=${PROJECT_SOURCE_DIR}/tests/sanitizers/tsan.supp halt_on_error=1 second_deadlock_stack=1"
+        "ASAN_OPTIONS=detect_leaks=1:abort_on_error=1"
+        "LSAN_OPTIONS=suppressions=${PROJECT_SOURCE_DIR}/tests/sanitizers/lsan.supp"
+        "UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1")
+    set_tests_properties(${T_NAME} PROPERTIES
+        ENVIRONMENT "${_env}"
+        TIMEOUT ${T_TIMEOUT}
+        LABELS "${T_LABELS}")
+endfunction()

@@ -1,0 +1,13 @@
+# SANITIZER=address;undefined or SANITIZER=thread builds everything with the
+# given sanitizers. Tests pick up the suppression files in tests/sanitizers.
+set(SANITIZER "" CACHE STRING "Sanitizers to build with: address;undefined or thread")
+
+if(SANITIZER)
+    string(REPLACE ";" "," _olvex_sanitizers "${SANITIZER}")
+    message(STATUS "Building with -fsanitize=${_olvex_sanitizers}")
+    add_compile_options(-fsanitize=${_olvex_sanitizers} -fno-omit-frame-pointer -g)
+    add_link_options(-fsanitize=${_olvex_sanitizers})
+    if("undefined" IN_LIST SANITIZER)
+        add_compile_options(-fno-sanitize-recover=undefined)
+    endif()
+endif()

@@ -1,0 +1,147 @@
+#include "registry/registry.h"
+
+#include <QFile>
+
+#include <algorithm>
+
+// Created in this order during static initialisation and destroyed in reverse:
+// the notifier goes first, then the list's storage.
+SharedDeviceList DeviceList;
+DevTable Notifier;
+
+DevTable::~DevTable() = default;
+
+std::atomic<qint32> WorkMode{ModeIdle};
+std::atomic<qint32> SearchRequest{0};
+std::atomic<quint8> SearchRound{0};
+std::atomic<qint32> FlashRequest{0};
+FirmwareFileSlot FirmwareFile;
+std::atomic<qint32> FirmwareSize{0};
+
+std::atomic<quint8> UpdateStage{StageIdle};
+std::atomic<qint32> NextPart{0};
+std::atomic<quint16> PartNumber{0};
+std::atomic<quint16> PartsTotal{0};
+std::atomic<quint8> PartRepeats{0};
+std::atomic<quint16> DeviceCursor{0};
+std::atomic<quint16> DeviceCount{0};
+
+DeviceId TargetId{};
+std::atomic<qint32> CmdBlock{0};
+std::atomic<quint8> CmdNumber{0};
+
+int SharedDeviceList::size() const
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return int(m_records.size());
+}
+
+std::optional<DeviceRecord> SharedDeviceList::at(int pos) const
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (pos < 0 || pos >= int(m_records.size()))
+        return std::nullopt;
+    return m_records[size_t(pos)];
+}
+
+std::vector<DeviceRecord> SharedDeviceList::snapshot() const
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_records;
+}
+
+int SharedDeviceList::indexOf(const DeviceId &id) const
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    const auto it = std::find_if(m_records.cbegin(), m_records.cend(), [&id](const DeviceRecord &r) {
+        return r.id == id;
+    });
+    return it == m_records.cend() ? -1 : int(it - m_records.cbegin());
+}
+
+bool SharedDeviceList::append(const DeviceRecord &record)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (m_records.size() >= size_t(MaxRecords))
+        return false;
+    m_records.push_back(record);
+    return true;
+}
+
+void SharedDeviceList::clear()
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_records.clear();
+}
+
+bool SharedDeviceList::setSelected(int pos, qint32 selected)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (pos < 0 || pos >= int(m_records.size()))
+        return false;
+    m_records[size_t(pos)].selected = selected;
+    return true;
+}
+
+bool SharedDeviceList::setVersion(int pos, quint8 major, quint8 minor)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (pos < 0 || pos >= int(m_records.size()))
+        return false;
+    m_records[size_t(pos)].verMajor = major;
+    m_records[size_t(pos)].verMinor = minor;
+    return true;
+}
+
+bool SharedDeviceList::setOutcome(int pos, FlashOutcome outcome)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (pos < 0 || pos >= int(m_records.size()))
+        return false;
+    m_records[size_t(pos)].outcome = outcome;
+    return true;
+}
+
+void SharedDeviceList::resetOutcomes()
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    for (DeviceRecord &r : m_records)
+        r.outcome = FlashNone;
+}
+
+std::shared_ptr<QFile> FirmwareFileSlot::get() const
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_file;
+}
+
+void FirmwareFileSlot::set(std::shared_ptr<QFile> file)
+{
+    std::shared_ptr<QFile> previous;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        previous = std::exchange(m_file, std::move(file));
+    }
+    // The previous object, if nobody else holds it, goes here, outside the lock.
+}
+
+void resetSharedStateForTests()
+{
+    DeviceList.clear();
+    WorkMode = ModeIdle;
+    SearchRequest = 0;
+    SearchRound = 0;
+    FlashRequest = 0;
+    FirmwareFile.set(nullptr);
+    FirmwareSize = 0;
+    UpdateStage = StageIdle;
+    NextPart = 0;
+    PartNumber = 0;
+    PartsTotal = 0;
+    PartRepeats = 0;
+    DeviceCursor = 0;
+    DeviceCount = 0;
+    TargetId = DeviceId{};
+    CmdBlock = 0;
+    CmdNumber = 0;
+}
