@@ -9,12 +9,12 @@
 namespace Cpd {
 
 constexpr int IdSize = 8;
-constexpr int HeaderSize = 10;       // address + command word
-constexpr int MinFrameSize = 11;     // header + checksum
-constexpr int PartSize = 197;        // firmware bytes per frame
-constexpr int FirmwareHeaderSize = 13; // header + stage + part number
+constexpr int HeaderSize = 10;                             // address + command word
+constexpr int MinFrameSize = 11;                           // header + checksum
+constexpr int PartSize = 197;                              // firmware bytes per frame
+constexpr int FirmwareHeaderSize = 13;                     // header + stage + part number
 constexpr int MaxHostBody = FirmwareHeaderSize + PartSize; // 210
-constexpr int BufferSize = 1000;     // the worker's buffer for both directions
+constexpr int BufferSize = 1000; // the worker's buffer for both directions
 
 enum FrameType : int {
     TypeRequest = 0,

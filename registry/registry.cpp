@@ -53,9 +53,8 @@ std::vector<DeviceRecord> SharedDeviceList::snapshot() const
 int SharedDeviceList::indexOf(const DeviceId &id) const
 {
     std::lock_guard<std::mutex> lock(m_mutex);
-    const auto it = std::find_if(m_records.cbegin(), m_records.cend(), [&id](const DeviceRecord &r) {
-        return r.id == id;
-    });
+    const auto it = std::find_if(
+        m_records.cbegin(), m_records.cend(), [&id](const DeviceRecord &r) { return r.id == id; });
     return it == m_records.cend() ? -1 : int(it - m_records.cbegin());
 }
 

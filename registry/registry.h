@@ -73,8 +73,8 @@ enum FlashOutcome : quint8 {
 // One device found on the line.
 struct DeviceRecord
 {
-    DeviceId id{};      // address bytes exactly as they stand in the device's frames
-    qint32 devType = 0; // 10, 50, 60, 200 or 0 for unknown
+    DeviceId id{};       // address bytes exactly as they stand in the device's frames
+    qint32 devType = 0;  // 10, 50, 60, 200 or 0 for unknown
     quint8 verMajor = 0; // bit 7 set: the device runs its boot loader
     quint8 verMinor = 0;
     qint32 selected = 0; // 1 = ticked for the update; readers test for 1 exactly

@@ -1,0 +1,31 @@
+#include "app/startup.h"
+
+#include "registry/registry.h"
+#include "ui/mainwindow.h"
+
+#include <QApplication>
+
+namespace Identity {
+void apply(QApplication &app)
+{
+    app.setApplicationName(applicationName());
+    app.setOrganizationName(organizationName());
+    app.setOrganizationDomain(organizationDomain());
+    app.setApplicationVersion(applicationVersion());
+}
+} // namespace Identity
+
+void connectNotifier(MainWindow *window)
+{
+    QObject::connect(&Notifier, SIGNAL(UpdateTable()), window, SLOT(UpdatingTable()));
+    QObject::connect(&Notifier, SIGNAL(UpdateDevStatus()), window, SLOT(UpdatingDevStatus()));
+    qRegisterMetaType<Status>("Status");
+    QObject::connect(
+        &Notifier, SIGNAL(UpdateMainStatus(Status)), window, SLOT(UpdatingMainStatus(Status)));
+    QObject::connect(
+        &Notifier, SIGNAL(UnblockSearchButton()), window, SLOT(UnblockingSearchButton()));
+    QObject::connect(
+        &Notifier, SIGNAL(CheckReadyToUpdate()), window, SLOT(CheckingReadyToUpdate()));
+    QObject::connect(
+        &Notifier, SIGNAL(UnblockTableSignals()), window, SLOT(UnblockingTableSignals()));
+}

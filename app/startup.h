@@ -1,0 +1,36 @@
+#pragma once
+
+#include <QString>
+
+class QApplication;
+class MainWindow;
+
+namespace Identity {
+inline QString applicationName()
+{
+    return QStringLiteral("Olvex Updater");
+}
+inline QString organizationName()
+{
+    return QStringLiteral("Ruvo");
+}
+inline QString organizationDomain()
+{
+    return QStringLiteral("https://shop.ruvo.example");
+}
+inline QString applicationVersion()
+{
+    return QStringLiteral("v1.0.0");
+}
+inline QString iconPath()
+{
+    return QStringLiteral(":/icons/ruvo_olvex.png");
+}
+
+// Name, organisation, domain and version, in that order.
+void apply(QApplication &app);
+} // namespace Identity
+
+// Connects the notifier's six signals to the window's slots, in their fixed
+// order, registering Status for queued delivery just before the third.
+void connectNotifier(MainWindow *window);

@@ -1,0 +1,161 @@
+#include "protocol/handle.h"
+
+#include "protocol/firmware.h"
+#include "protocol/frame.h"
+
+#include <algorithm>
+
+namespace {
+
+// What handleResponse returns for a search answer: confirm it.
+constexpr int ConfirmSearchAnswer = 8;
+
+// Payload bytes each answer must carry before it is read.
+constexpr int VersionPayload = 2;
+constexpr int AckPayload = 3;
+constexpr int ErrorPayload = 4;
+
+DeviceId senderOf(const quint8 *frame)
+{
+    DeviceId id;
+    std::copy(frame, frame + Cpd::IdSize, id.begin());
+    return id;
+}
+
+qint32 typeForKind(int kind)
+{
+    switch (kind) {
+    case Cpd::KindProbe:
+        return TypeProbe;
+    case Cpd::KindTally8:
+        return TypeTally8;
+    case Cpd::KindTally16:
+        return TypeTally16;
+    default:
+        return TypeUnknown;
+    }
+}
+
+bool payloadTooShort(quint16 length, int needed, int cmdB, int cmdN)
+{
+    if (length >= needed)
+        return false;
+    qDebug("SerialP: payload too short (%d bytes), cmd_block %d, cmd_number %d",
+           int(length),
+           cmdB,
+           cmdN);
+    return true;
+}
+
+int registerDevice(const quint8 *frame, int kind)
+{
+    SearchRound = 0;
+    const DeviceId id = senderOf(frame);
+    if (isRegistered(id))
+        return ConfirmSearchAnswer;
+    DeviceRecord record;
+    record.id = id;
+    record.devType = typeForKind(kind);
+    qDebug(
+        "SerialP: new id: %02x:%02x:%02x:%02x:%02x:%02x", id[0], id[1], id[2], id[3], id[4], id[5]);
+    if (!DeviceList.append(record)) {
+        qDebug("SerialP: device list full, new id dropped");
+        return ConfirmSearchAnswer;
+    }
+    emit Notifier.UpdateTable();
+    return ConfirmSearchAnswer;
+}
+
+} // namespace
+
+bool isRegistered(const DeviceId &id)
+{
+    return DeviceList.indexOf(id) >= 0;
+}
+
+int handleResponse(
+    const quint8 *payload, quint16 payloadLength, const quint8 *frame, int cmdB, int cmdN)
+{
+    if (cmdB == Cpd::BlockSearch)
+        return registerDevice(frame, cmdN);
+
+    const DeviceId sender = senderOf(frame);
+    const int senderPos = DeviceList.indexOf(sender);
+    if (senderPos < 0)
+        return 0;
+
+    if (cmdB != Cpd::BlockDevice) {
+        qDebug("SerialP: unknown CPD_Response cmd_block %d, cmd_number %d", cmdB, cmdN);
+        return payloadLength;
+    }
+
+    if (cmdN == Cpd::NumberVersion) {
+        if (payloadTooShort(payloadLength, VersionPayload, cmdB, cmdN))
+            return 0;
+        // Stored with the device that sent it: a late answer from the device
+        // asked before must not land in the record of the one asked now.
+        DeviceList.setVersion(senderPos, payload[0], payload[1]);
+        return 0;
+    }
+
+    if (cmdN == Cpd::NumberFirmware) {
+        if (payloadTooShort(payloadLength, AckPayload, cmdB, cmdN))
+            return 0;
+        const quint8 stage = payload[0];
+        const quint16 number = quint16((payload[1] << 8) | payload[2]);
+        qDebug("CPD_Wrlss: ->Response OK [%d:%d]\n", int(stage), int(number));
+        const auto current = DeviceList.at(DeviceCursor - 1);
+        if (!current || current->id != sender) {
+            qDebug("CPD_Wrlss: acknowledgement from a device not being updated, ignored");
+            return 0;
+        }
+        FirmwareTransfer::acknowledge(stage, number);
+        return 0;
+    }
+    return 0;
+}
+
+quint16 handleFrame(quint8 *FrameBuffer, quint16 length)
+{
+    if (length < Cpd::HeaderSize) {
+        qDebug("SerialP: frame too short (%d bytes), dropped", int(length));
+        return 0;
+    }
+    const Cpd::CommandWord word = Cpd::unpackCommand(FrameBuffer);
+    CmdBlock = word.block;
+    CmdNumber = quint8(word.number);
+    TargetId = senderOf(FrameBuffer);
+    const quint8 *b = FrameBuffer;
+    qDebug("SerialP: CPDevice [%02X:%02X:%02X:%02X:%02X:%02X:%02X:%02X], cmd_t 0x%X, cmd_b %d, "
+           "cmd_n %d",
+           b[0],
+           b[1],
+           b[2],
+           b[3],
+           b[4],
+           b[5],
+           b[6],
+           b[7],
+           word.type,
+           word.block,
+           word.number);
+
+    const quint8 *payload = FrameBuffer + Cpd::HeaderSize;
+    const quint16 payloadLength = quint16(length - Cpd::HeaderSize);
+    if (word.type == Cpd::TypeResponse)
+        return quint16(
+            handleResponse(payload, payloadLength, FrameBuffer, word.block, word.number));
+    if (word.type == Cpd::TypeError) {
+        if (payloadTooShort(payloadLength, ErrorPayload, word.block, word.number))
+            return 0;
+        const qint32 code = qint32(quint32(payload[0]) | quint32(payload[1]) << 8
+                                   | quint32(payload[2]) << 16 | quint32(payload[3]) << 24);
+        qDebug("SerialP: CPD_Error code %d, cmd_block %d, cmd_number %d",
+               code,
+               word.block,
+               word.number);
+        return 0;
+    }
+    qDebug("SerialP: unknown CPD_Command type 0x%X", word.type);
+    return 0;
+}

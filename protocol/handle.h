@@ -1,0 +1,16 @@
+#pragma once
+
+#include "registry/registry.h"
+
+#include <QtGlobal>
+
+// Interprets a received frame whose checksum is right (length without the
+// checksum byte). Non-zero asks the worker to confirm the answer.
+quint16 handleFrame(quint8 *FrameBuffer, quint16 length);
+
+// Answers from devices: registers searching devices, stores versions, feeds
+// firmware acknowledgements into the transfer.
+int handleResponse(
+    const quint8 *payload, quint16 payloadLength, const quint8 *frame, int cmdB, int cmdN);
+
+bool isRegistered(const DeviceId &id);

@@ -1,0 +1,130 @@
+#include "serial/scheduler.h"
+
+#include "protocol/firmware.h"
+#include "protocol/frame.h"
+#include "registry/registry.h"
+#include "serial/serialthread.h"
+#include "serial/timing.h"
+
+namespace {
+
+constexpr DeviceId Broadcast{0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
+
+// Search rounds with command number 0 that may stay unanswered before the
+// line counts as silent.
+constexpr quint8 SilentRounds = 2;
+
+int searchRequest()
+{
+    if (SearchRound > SilentRounds) {
+        emit Notifier.UpdateTable();
+        DeviceCursor = 0;
+        SearchRound = 0;
+        WorkMode = ModeInventory;
+        DeviceCount = quint16(DeviceList.size());
+        return 0;
+    }
+    TargetId = Broadcast;
+    CmdBlock = Cpd::BlockSearch;
+    if (SearchRequest != 0) {
+        CmdNumber = Cpd::NumberSearchFirst;
+        SearchRound = 0;
+        SearchRequest = 0;
+    } else {
+        CmdNumber = Cpd::NumberSearchNext;
+        SearchRound = quint8(SearchRound + 1);
+    }
+    return 1;
+}
+
+int inventoryRequest()
+{
+    CmdBlock = Cpd::BlockDevice;
+    CmdNumber = Cpd::NumberVersion;
+    while (DeviceCursor < DeviceCount) {
+        DeviceCursor = quint16(DeviceCursor + 1);
+        if (const auto record = DeviceList.at(DeviceCursor - 1)) {
+            TargetId = record->id;
+            return 1;
+        }
+    }
+    WorkMode = ModeIdle;
+    emit Notifier.CheckReadyToUpdate();
+    emit Notifier.UnblockSearchButton();
+    emit Notifier.UpdateTable();
+    emit Notifier.UpdateMainStatus(DeviceCount != 0 ? SelectDevices : NoDevicesFound);
+    return 0;
+}
+
+void addressFirmwareFrame(const DeviceRecord &record)
+{
+    TargetId = record.id;
+    CmdBlock = Cpd::BlockDevice;
+    CmdNumber = Cpd::NumberFirmware;
+}
+
+int updateRequest()
+{
+    if (FlashRequest == 1) {
+        emit Notifier.CheckReadyToUpdate();
+        PartNumber = 1;
+        FlashRequest = 0;
+        UpdateStage = StageStart;
+        NextPart = 1;
+        DeviceCursor = 0;
+        DeviceCount = quint16(DeviceList.size());
+        FirmwareTransfer::beginPass(FirmwareFile.get());
+    } else if (UpdateStage == StageIdle) {
+        UpdateStage = StageStart;
+        NextPart = 1;
+        PartNumber = 1;
+    } else {
+        if (const auto record = DeviceList.at(DeviceCursor - 1)) {
+            addressFirmwareFrame(*record);
+            return 1;
+        }
+        // The device under transfer is gone from the list (cannot happen while
+        // the search button stays disabled); give it up rather than guess.
+        UpdateStage = StageStart;
+        NextPart = 1;
+        PartNumber = 1;
+    }
+
+    while (DeviceCursor < DeviceCount) {
+        DeviceCursor = quint16(DeviceCursor + 1);
+        const auto record = DeviceList.at(DeviceCursor - 1);
+        if (record && record->selected == 1) {
+            DeviceList.setOutcome(DeviceCursor - 1, FlashRunning);
+            addressFirmwareFrame(*record);
+            return 1;
+        }
+    }
+
+    FirmwareTransfer::endPass();
+    UpdateStage = StageIdle;
+    WorkMode = ModeIdle;
+    emit Notifier.UpdateMainStatus(UpdateFinished);
+    emit Notifier.CheckReadyToUpdate();
+    emit Notifier.UnblockSearchButton();
+    emit Notifier.UnblockTableSignals();
+    return 0;
+}
+
+} // namespace
+
+int nextRequest()
+{
+    switch (WorkMode.load()) {
+    case ModeSearch:
+        return searchRequest();
+    case ModeInventory:
+        return inventoryRequest();
+    case ModeUpdate:
+        return updateRequest();
+    default:
+        SerialThread::workerPause(lineTiming().idlePoll);
+        if (FlashRequest == 1)
+            WorkMode = ModeUpdate;
+        return 0;
+    }
+}

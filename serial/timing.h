@@ -1,0 +1,25 @@
+#pragma once
+
+// The fixed waits and pauses of the line. They are the product's own and are
+// never read from a setting; only tests shorten them, through the seam below.
+
+struct LineTiming
+{
+    int writeTimeout = 200; // a written frame must have left the port within this
+    int confirmPause = 50;  // after a confirmation has left
+    int searchPause = 500;  // before awaiting answers to a search request
+    int startPause = 10000; // before awaiting the answer to a device's first firmware part
+    int answerWait = 1000;  // the answer window
+    int idlePoll = 2000;    // idle worker looks for a flash request this often
+    int gatherGap = 20;     // quiet time that ends an incomplete answer (USB adapters
+                            // deliver in chunks up to ~16 ms apart)
+};
+
+// The values in force: the product's, unless a test has replaced them.
+const LineTiming &lineTiming();
+
+namespace TestSeam {
+// Replaces the waits and pauses; call only while no worker runs.
+void setLineTiming(const LineTiming &timing);
+void restoreLineTiming();
+} // namespace TestSeam

@@ -1,0 +1,19 @@
+#pragma once
+
+#include <QDialog>
+
+namespace Ui {
+class AboutDialog;
+}
+
+// Name, version, the maker's shop and support addresses, one OK button.
+class AboutDialog : public QDialog
+{
+    Q_OBJECT
+public:
+    explicit AboutDialog(QWidget *parent = nullptr);
+    ~AboutDialog() override;
+
+private:
+    Ui::AboutDialog *ui;
+};

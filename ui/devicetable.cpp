@@ -1,0 +1,191 @@
+// The device table: one row per device in list order, then the select-all row.
+
+#include "ui/mainwindow.h"
+#include "ui_mainwindow.h"
+
+#include "ui/texts.h"
+
+#include <QTableWidgetItem>
+
+namespace {
+
+enum Column {
+    AddressColumn = 0,
+    TypeColumn = 1,
+    VersionColumn = 2,
+    StatusColumn = 3,
+    CheckColumn = 4
+};
+
+constexpr quint8 BootLoaderBit = 0x80;
+
+QTableWidgetItem *checkItem(Qt::CheckState state)
+{
+    auto *item = new QTableWidgetItem;
+    item->setFlags(item->flags() | Qt::ItemIsUserCheckable);
+    item->setCheckState(state);
+    item->setTextAlignment(Qt::AlignCenter);
+    return item;
+}
+
+} // namespace
+
+namespace Texts {
+
+QString mainStatus(int status)
+{
+    switch (status) {
+    case PortBusy:
+        return QStringLiteral("Порт занят");
+    case NoPortSelected:
+        return QStringLiteral("Порт не выбран");
+    case SearchNeeded:
+        return QStringLiteral("Необходим поиск");
+    case Searching:
+        return QStringLiteral("Идет поиск");
+    case SelectDevices:
+        return QStringLiteral("Выберите устройство(а)");
+    case WrongSelection:
+        return QStringLiteral("Устроства выбраны неверно");
+    case NoDevicesFound:
+        return QStringLiteral("Устройства не найдены");
+    case Updating:
+        return QStringLiteral("Идет обновление");
+    case UpdateFinished:
+        return QStringLiteral("Обновление завершено");
+    default:
+        return QString();
+    }
+}
+
+QString typeName(qint32 devType)
+{
+    switch (devType) {
+    case TypeProbe:
+        return QStringLiteral("VT-PROBE");
+    case TypeTally8:
+        return QStringLiteral("VT-TALLY-8");
+    case TypeTally16:
+        return QStringLiteral("VT-TALLY-16");
+    case TypeRelay:
+        return QStringLiteral("VT-RELAY");
+    default:
+        return QStringLiteral("Неизвестно");
+    }
+}
+
+QString versionText(quint8 major, quint8 minor)
+{
+    if (major & BootLoaderBit)
+        return QStringLiteral("%1.%2(Загрузчик)").arg(major & ~BootLoaderBit).arg(minor);
+    if (major == 0 && minor == 0)
+        return QStringLiteral("Неизвестно");
+    return QStringLiteral("%1.%2").arg(major).arg(minor);
+}
+
+QString addressText(const DeviceId &id)
+{
+    return QString::asprintf(
+        "%02x:%02x:%02x:%02x:%02x:%02x", id[0], id[1], id[2], id[3], id[4], id[5]);
+}
+
+QString foundDevices(int count)
+{
+    return QStringLiteral("Найдено устройств: %1").arg(count);
+}
+
+QString progress(int partNumber, int partsTotal)
+{
+    const int percent = partsTotal > 0 ? partNumber * 100 / partsTotal : 0;
+    return QStringLiteral("Обновление:%1%").arg(percent);
+}
+
+} // namespace Texts
+
+void MainWindow::UpdatingTable()
+{
+    QTableWidget *table = ui->tableWidget;
+    table->blockSignals(true);
+    table->setRowCount(1);
+
+    // The worker may append while we fill: work on a copy taken at once.
+    const std::vector<DeviceRecord> devices = DeviceList.snapshot();
+    for (const DeviceRecord &record : devices) {
+        table->setRowCount(table->rowCount() + 1);
+        const int row = table->rowCount() - 2;
+        table->setItem(row, AddressColumn, new QTableWidgetItem(Texts::addressText(record.id)));
+        table->setItem(row, TypeColumn, new QTableWidgetItem(Texts::typeName(record.devType)));
+        table->setItem(row,
+                       VersionColumn,
+                       new QTableWidgetItem(Texts::versionText(record.verMajor, record.verMinor)));
+        table->setItem(row, StatusColumn, new QTableWidgetItem(QString()));
+        const bool ticked = record.selected == 1;
+        table->setItem(row, CheckColumn, checkItem(ticked ? Qt::Checked : Qt::Unchecked));
+        if (ticked)
+            table->item(row, StatusColumn)->setText(Texts::waiting());
+    }
+
+    const int last = table->rowCount() - 1;
+    table->setItem(last, CheckColumn, checkItem(Qt::Unchecked));
+    table->setSpan(last, AddressColumn, 1, 2);
+    auto *found = new QTableWidgetItem(Texts::foundDevices(int(devices.size())));
+    found->setTextAlignment(Qt::AlignCenter);
+    table->setItem(last, AddressColumn, found);
+    UpdateCommonButton();
+    table->setSpan(last, VersionColumn, 1, 2);
+    auto *selectAll = new QTableWidgetItem(Texts::selectAll());
+    selectAll->setTextAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    table->setItem(last, VersionColumn, selectAll);
+
+    table->blockSignals(false);
+}
+
+// Writes a settled outcome into a device's row: "Обновлено" only for a device
+// that acknowledged its last part, "Ошибка" for one that was given up.
+void MainWindow::showOutcome(int row, const DeviceRecord &record)
+{
+    QTableWidget *table = ui->tableWidget;
+    QTableWidgetItem *status = table->item(row, StatusColumn);
+    if (!status)
+        return;
+    if (record.outcome == FlashDone) {
+        status->setText(Texts::updated());
+        if (record.verMajor != 0 || record.verMinor != 0)
+            DeviceList.setVersion(row, 0, 0);
+        if (QTableWidgetItem *version = table->item(row, VersionColumn))
+            version->setText(Texts::versionAfterUpdate());
+    } else if (record.outcome == FlashFailed) {
+        status->setText(Texts::failed());
+    }
+}
+
+void MainWindow::UpdatingDevStatus()
+{
+    QTableWidget *table = ui->tableWidget;
+    const int deviceRows = table->rowCount() - 1;
+    // The worker may be several frames, or a device, further on by now. Every
+    // device whose transfer has ended shows how it ended; the one in progress
+    // shows its progress.
+    const int cursorRow = int(DeviceCursor) - 1;
+    const int partNumber = PartNumber;
+    const int partsTotal = PartsTotal;
+    const int repeats = PartRepeats;
+    const std::vector<DeviceRecord> devices = DeviceList.snapshot();
+    const int rows = qMin(deviceRows, int(devices.size()));
+    for (int row = 0; row < rows; ++row) {
+        const DeviceRecord &record = devices[size_t(row)];
+        if (record.outcome == FlashDone || record.outcome == FlashFailed) {
+            showOutcome(row, record);
+        } else if (row == cursorRow && record.outcome == FlashRunning) {
+            QTableWidgetItem *status = table->item(row, StatusColumn);
+            if (!status)
+                continue;
+            if (partNumber == 1)
+                status->setText(Texts::preparing());
+            else if (repeats > 4)
+                status->setText(Texts::failed());
+            else
+                status->setText(Texts::progress(partNumber, partsTotal));
+        }
+    }
+}

@@ -1,0 +1,44 @@
+#pragma once
+
+#include "registry/registry.h"
+#include "serial/serialthread.h"
+
+#include <QMainWindow>
+
+class QTableWidgetItem;
+
+namespace Ui {
+class MainWindow;
+}
+
+// The only top-level window: port list, search, device table with tick boxes,
+// firmware file and flash button, main status line.
+class MainWindow : public QMainWindow
+{
+    Q_OBJECT
+public:
+    explicit MainWindow(QWidget *parent = nullptr);
+    ~MainWindow() override;
+
+private slots:
+    void on_SearchButton_clicked();
+    void on_FramewareButton_clicked();
+    void on_FlashButton_clicked();
+    void UpdatingTable();
+    void UpdatingMainStatus(Status status);
+    void UpdatingDevStatus();
+    void UnblockingSearchButton();
+    void UnblockingTableSignals();
+    void CheckingReadyToUpdate();
+    void CheckSelectedDev(QTableWidgetItem *item);
+    void UpdateCommonButton();
+    void on_AboutButton_clicked();
+    void ChangeAllCheckBox(Qt::CheckState state);
+
+private:
+    bool refuseFirmware(const QString &text);
+    void showOutcome(int row, const DeviceRecord &record);
+
+    Ui::MainWindow *ui;
+    SerialThread m_serial;
+};

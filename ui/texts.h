@@ -1,0 +1,73 @@
+#pragma once
+
+// Texts the operator reads, in one place.
+
+#include <QString>
+
+#include "registry/registry.h"
+
+namespace Texts {
+
+// Main status line, by Status value; any other value shows nothing.
+QString mainStatus(int status);
+
+// Device table.
+QString typeName(qint32 devType);
+QString versionText(quint8 major, quint8 minor);
+QString addressText(const DeviceId &id);
+QString foundDevices(int count);
+inline QString selectAll()
+{
+    return QStringLiteral("Выбрать все устройства:");
+}
+inline QString waiting()
+{
+    return QStringLiteral("Ожидание");
+}
+
+// Per-device transfer status.
+inline QString preparing()
+{
+    return QStringLiteral("Подготовка");
+}
+QString progress(int partNumber, int partsTotal);
+inline QString updated()
+{
+    return QStringLiteral("Обновлено");
+}
+inline QString failed()
+{
+    return QStringLiteral("Ошибка");
+}
+inline QString versionAfterUpdate()
+{
+    return QStringLiteral("Необходимо обновить");
+}
+
+// Message boxes.
+inline QString errorTitle()
+{
+    return QStringLiteral("Ошибка");
+}
+inline QString mixedTypes()
+{
+    return QStringLiteral("Выбраны устройства разного типа");
+}
+inline QString fileUnreadable()
+{
+    return QStringLiteral("Не удалось открыть файл прошивки");
+}
+inline QString fileEmpty()
+{
+    return QStringLiteral("Файл прошивки пуст");
+}
+inline QString fileTooSmall()
+{
+    return QStringLiteral("Файл прошивки слишком мал");
+}
+inline QString fileTooLarge()
+{
+    return QStringLiteral("Файл прошивки слишком велик");
+}
+
+} // namespace Texts

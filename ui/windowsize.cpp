@@ -1,0 +1,34 @@
+#include "ui/windowsize.h"
+
+#include <QFontMetrics>
+#include <QHeaderView>
+#include <QStyle>
+#include <QTableWidget>
+
+namespace {
+constexpr int TextColumns = 4;
+constexpr int CellPadding = 16; // the style's margins around a cell's text
+constexpr int OuterMargin = 11; // the central layout's margin
+} // namespace
+
+QSize openingSize(const QWidget *window)
+{
+    QSize size = window->size().expandedTo(QSize(window->minimumSizeHint().width(), 0));
+    const auto *table = window->findChild<const QTableWidget *>(QStringLiteral("tableWidget"));
+    if (!table)
+        return size;
+
+    int column = QFontMetrics(table->font()).horizontalAdvance(QStringLiteral("00:00:00:00:00:00"));
+    const QFontMetrics headerFont(table->horizontalHeader()->font());
+    for (int i = 0; i < TextColumns; ++i) {
+        if (const QTableWidgetItem *header = table->horizontalHeaderItem(i))
+            column = qMax(column, headerFont.horizontalAdvance(header->text()));
+    }
+    // Beside the text columns: the layout's margins, the table's frame, the
+    // tick-box column and room for a vertical scroll bar.
+    const int others = 2 * OuterMargin + 2 * table->frameWidth()
+                       + table->horizontalHeader()->sectionSize(TextColumns)
+                       + table->style()->pixelMetric(QStyle::PM_ScrollBarExtent);
+    size.setWidth(qMax(size.width(), others + TextColumns * (column + CellPadding)));
+    return size;
+}

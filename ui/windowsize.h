@@ -1,0 +1,10 @@
+#pragma once
+
+#include <QSize>
+
+class QWidget;
+
+// The size the main window opens with: the form's own 460 x 417, made wider
+// where the system font needs it, so that no control is cut off and the device
+// table's four text columns can show a full address and their headers.
+QSize openingSize(const QWidget *mainWindow);
