@@ -52,7 +52,9 @@ bool readNextPart()
 {
     if (UpdateStage == StageStart) {
         closeFile();
-        if (!PassFile || !PassFile->open(QIODevice::ReadOnly)) {
+        // Unbuffered: each part comes from the file as it is now, so a file that
+        // shrinks under the transfer shows as a short read, not as old bytes.
+        if (!PassFile || !PassFile->open(QIODevice::ReadOnly | QIODevice::Unbuffered)) {
             giveUpOnFileError("cannot open");
             return false;
         }

@@ -1,0 +1,52 @@
+#include "support/fixtures.h"
+
+#include <QFile>
+
+LineTiming quickTiming()
+{
+    LineTiming t;
+    t.writeTimeout = 200;
+    t.confirmPause = 5;
+    t.searchPause = 60;
+    t.startPause = 80;
+    t.answerWait = 400;
+    t.idlePoll = 50;
+    t.gatherGap = 20;
+    return t;
+}
+
+QByteArray firmwareImage(int size, int seed)
+{
+    QByteArray data(size, '\0');
+    quint32 x = quint32(seed) * 2654435761u + 1;
+    for (int i = 0; i < size; ++i) {
+        x = x * 1103515245u + 12345u;
+        data[i] = char(x >> 16);
+    }
+    return data;
+}
+
+QString writeFile(const QTemporaryDir &dir, const QString &name, const QByteArray &data)
+{
+    const QString path = dir.filePath(name);
+    QFile file(path);
+    if (file.open(QIODevice::WriteOnly))
+        file.write(data);
+    return path;
+}
+
+DeviceId deviceId(quint8 a, quint8 b, quint8 c, quint8 d, quint8 e, quint8 f, quint8 g, quint8 h)
+{
+    return DeviceId{a, b, c, d, e, f, g, h};
+}
+
+DeviceRecord deviceRecord(const DeviceId &id, qint32 type, quint8 major, quint8 minor, qint32 selected)
+{
+    DeviceRecord r;
+    r.id = id;
+    r.devType = type;
+    r.verMajor = major;
+    r.verMinor = minor;
+    r.selected = selected;
+    return r;
+}
