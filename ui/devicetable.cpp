@@ -162,6 +162,10 @@ void MainWindow::showOutcome(int row, const DeviceRecord &record)
 void MainWindow::UpdatingDevStatus()
 {
     QTableWidget *table = ui->tableWidget;
+    // Text written here must never reach CheckSelectedDev as a tick-box change;
+    // the flash button blocks the table for the update, and this holds even
+    // where a late status update arrives after the table was released.
+    const QSignalBlocker blocker(table);
     const int deviceRows = table->rowCount() - 1;
     // The worker may be several frames, or a device, further on by now. Every
     // device whose transfer has ended shows how it ended; the one in progress
