@@ -6,6 +6,7 @@
 #include <QtTest>
 
 #include <memory>
+#include <thread>
 
 using namespace DevSim;
 using std::chrono::milliseconds;
@@ -392,6 +393,30 @@ private slots:
         QVERIFY(line.sim.waitFor([&] {
             return line.sim.confirmed(0) && line.sim.confirmed(1) && line.sim.confirmed(2);
         }, 1000));
+    }
+
+    // A USB adapter may hand a frame over in pieces. A firmware piece that
+    // happens to end in a matching checksum must not be taken for a frame.
+    void framesInPieces()
+    {
+        Options options;
+        options.quietGapMs = 50;
+        Line line({device(0)}, options);
+        QVERIFY(line.ok());
+        const Clock::time_point sent = Clock::now();
+        QCOMPARE(int(line.exchange(VersionQuery, 13).size()), 13);
+        QVERIFY(msSince(sent, Clock::now()) < 40); // fixed-size frames never wait for the gap
+
+        Bytes data = testImage(Cpd::PartSize);
+        Bytes request = firmwareFrame(idOf(0), 1, 1, data);
+        const int cut = Cpd::FirmwareHeaderSize + 21;
+        request[cut - 1] = data[20] = Cpd::crc8Update(0, request.data(), cut - 1);
+        Cpd::appendChecksum(request.data(), int(request.size()) - 1);
+        line.peer->send(Bytes(request.begin(), request.begin() + cut));
+        std::this_thread::sleep_for(milliseconds(5));
+        QCOMPARE(qba(line.exchange(Bytes(request.begin() + cut, request.end()), 14)),
+                 qba(ack(idOf(0), 1, 1)));
+        QCOMPARE(qba(line.sim.image(0)), qba(data));
     }
 
     void reopenRawAndStop()

@@ -29,6 +29,8 @@ void ModalWatcher::poll()
         m_text = box->text();
     if (m_inspect)
         m_inspect(modal);
+    if (!modal->isVisible())
+        return; // inspect has closed it already
     if (auto *dialog = qobject_cast<QDialog *>(modal))
         dialog->reject();
     else

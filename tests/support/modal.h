@@ -15,7 +15,8 @@ class QWidget;
 class ModalWatcher : public QObject
 {
 public:
-    // inspect runs on the modal widget before the watcher closes it.
+    // inspect runs on the modal widget; the watcher closes it (rejects a dialog)
+    // unless inspect has closed it already.
     explicit ModalWatcher(std::function<void(QWidget *)> inspect = {}, int timeoutMs = 5000);
 
     int seen() const { return m_seen; }
