@@ -7,11 +7,11 @@
 #include "serial/scheduler.h"
 #include "serial/timing.h"
 
-#include <QDeadlineTimer>
 #include <QElapsedTimer>
-#include <QMutexLocker>
 #include <QSerialPort>
 #include <QTime>
+
+#include <chrono>
 
 std::atomic<qint32> TransactionPhase{PhaseReady};
 std::atomic<qint32> ResponseExpected{0};
@@ -37,16 +37,20 @@ SerialThread::~SerialThread()
 {
     qDebug("delete SThread");
     {
-        QMutexLocker lock(&mutex);
+        std::lock_guard<std::mutex> lock(mutex);
         quit = true;
-        m_quitSignal.wakeAll();
     }
+    m_quitSignal.notify_all();
     wait();
+    // The run released the mutex as its last act; taking it here orders all it
+    // did before what comes after (the toolkit's own wait is invisible to
+    // race checkers).
+    std::lock_guard<std::mutex> lock(mutex);
 }
 
 void SerialThread::startWork(const QString &name)
 {
-    QMutexLocker lock(&mutex);
+    std::lock_guard<std::mutex> lock(mutex);
     portName = name;
     if (m_runActive)
         return;
@@ -67,16 +71,14 @@ void SerialThread::workerPause(int ms)
 
 bool SerialThread::quitRequested()
 {
-    QMutexLocker lock(&mutex);
+    std::lock_guard<std::mutex> lock(mutex);
     return quit;
 }
 
 void SerialThread::pause(int ms)
 {
-    QMutexLocker lock(&mutex);
-    QDeadlineTimer deadline(ms);
-    while (!quit && !deadline.hasExpired())
-        m_quitSignal.wait(&mutex, deadline);
+    std::unique_lock<std::mutex> lock(mutex);
+    m_quitSignal.wait_for(lock, std::chrono::milliseconds(ms), [this] { return quit; });
 }
 
 bool SerialThread::openPort(QSerialPort &port, const QString &name)
@@ -90,7 +92,7 @@ void SerialThread::openFailed(QSerialPort &port, bool withLogLine)
 {
     QString name;
     {
-        QMutexLocker lock(&mutex);
+        std::lock_guard<std::mutex> lock(mutex);
         name = portName;
     }
     const int code = int(port.error());
@@ -207,7 +209,7 @@ void SerialThread::run()
         SerialThread *thread;
         ~RunEnd()
         {
-            QMutexLocker lock(&thread->mutex);
+            std::lock_guard<std::mutex> lock(thread->mutex);
             thread->m_runActive = false;
             CurrentWorker = nullptr;
         }
@@ -215,7 +217,7 @@ void SerialThread::run()
 
     QString runPort;
     {
-        QMutexLocker lock(&mutex);
+        std::lock_guard<std::mutex> lock(mutex);
         runPort = portName;
     }
     QSerialPort port;
@@ -269,7 +271,7 @@ void SerialThread::run()
             }
         }
 
-        QMutexLocker lock(&mutex);
+        std::unique_lock<std::mutex> lock(mutex);
         if (runPort == portName) {
             if (quit)
                 return;

@@ -3,12 +3,12 @@
 // The serial worker: the only code that opens, writes and reads the port.
 // One loop, one frame outstanding at a time, fixed waits (serial/timing.h).
 
-#include <QMutex>
 #include <QString>
 #include <QThread>
-#include <QWaitCondition>
 
 #include <atomic>
+#include <condition_variable>
+#include <mutex>
 
 class QSerialPort;
 
@@ -58,8 +58,8 @@ private:
 
     QString portName;
     int writeTimeout;
-    QMutex mutex;
+    std::mutex mutex;
     bool quit = false;
     bool m_runActive = false; // a run has been started and has not yet ended
-    QWaitCondition m_quitSignal;
+    std::condition_variable m_quitSignal;
 };

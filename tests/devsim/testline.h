@@ -1,36 +1,32 @@
 #pragma once
 
-// The host's end of a simulated line, opened the way a serial port is: the
-// pseudo-terminal's slave, raw, with plain POSIX calls. Plus frame builders.
+// A simulator on a pseudo-terminal and the host's end of it, opened the way a
+// serial port is: the slave side, raw, with plain POSIX calls. Plus builders
+// for the frames the host sends and the answers it expects.
 
+#include "devsim/simulator.h"
 #include "protocol/frame.h"
 
 #include <QByteArray>
 
 #include <algorithm>
-#include <array>
-#include <chrono>
 #include <fcntl.h>
 #include <poll.h>
-#include <string>
 #include <termios.h>
 #include <unistd.h>
-#include <vector>
 
 using Clock = std::chrono::steady_clock;
 using Bytes = std::vector<quint8>;
 using Id = std::array<quint8, 8>;
 
 inline const Id Broadcast = {0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
+inline Id idOf(int n) { return {1, 2, 3, 4, 5, 6, 7, quint8(8 + n)}; } // idOf(0): 01..08
 
-inline Id idOf(int n)
-{
-    return {1, 2, 3, 4, 5, 6, 7, quint8(8 + n)};
-}
+inline QByteArray qba(const Bytes &b) { return QByteArray(reinterpret_cast<const char *>(b.data()), int(b.size())); }
 
-inline QByteArray qba(const Bytes &bytes)
+inline long long msSince(Clock::time_point from, Clock::time_point to)
 {
-    return QByteArray(reinterpret_cast<const char *>(bytes.data()), int(bytes.size()));
+    return std::chrono::duration_cast<std::chrono::milliseconds>(to - from).count();
 }
 
 inline Bytes frame(const Id &address, int type, int block, int number, const Bytes &payload = {})
@@ -51,23 +47,44 @@ inline Bytes firmwareFrame(const Id &to, int stage, int part, const Bytes &data)
     return frame(to, Cpd::TypeRequest, Cpd::BlockDevice, Cpd::NumberFirmware, payload);
 }
 
-inline Bytes ack(const Id &from, int stage, int part)
+inline Bytes ack(int stage, int part, const Id &from = idOf(0))
 {
-    return frame(from,
-                 Cpd::TypeResponse,
-                 Cpd::BlockDevice,
-                 Cpd::NumberFirmware,
-                 {quint8(stage), quint8(part >> 8), quint8(part)});
+    const Bytes payload = {quint8(stage), quint8(part >> 8), quint8(part)};
+    return frame(from, Cpd::TypeResponse, Cpd::BlockDevice, Cpd::NumberFirmware, payload);
 }
 
-inline Bytes errorReport(const Id &from, int block, int number, qint32 code)
+inline Bytes errorReport(qint32 code, int number = Cpd::NumberFirmware)
 {
     const auto v = quint32(code);
-    return frame(from,
-                 Cpd::TypeError,
-                 block,
-                 number,
-                 {quint8(v), quint8(v >> 8), quint8(v >> 16), quint8(v >> 24)});
+    const Bytes payload = {quint8(v), quint8(v >> 8), quint8(v >> 16), quint8(v >> 24)};
+    return frame(idOf(0), Cpd::TypeError, Cpd::BlockDevice, number, payload);
+}
+
+inline Bytes testImage(size_t size)
+{
+    Bytes image(size);
+    for (size_t i = 0; i < size; ++i)
+        image[i] = quint8(i * 7 + i / 251);
+    return image;
+}
+
+inline Bytes imagePart(const Bytes &image, int part)
+{
+    const size_t begin = std::min(image.size(), size_t(part - 1) * Cpd::PartSize);
+    const size_t end = std::min(image.size(), begin + Cpd::PartSize);
+    return Bytes(image.begin() + std::ptrdiff_t(begin), image.begin() + std::ptrdiff_t(end));
+}
+
+// A device with address idOf(n); spec adds what parseDevice() understands.
+inline DevSim::DeviceConfig device(int n, int kind = Cpd::KindTally8, const std::string &spec = {})
+{
+    DevSim::DeviceConfig config;
+    std::string error;
+    if (!DevSim::parseDevice(spec, &config, &error))
+        qFatal("bad device in a test: %s", error.c_str());
+    config.id = idOf(n);
+    config.kind = kind;
+    return config;
 }
 
 struct Chunk
@@ -96,16 +113,11 @@ public:
             ::tcsetattr(m_fd, TCSANOW, &tio);
         }
     }
-    ~Peer()
-    {
-        if (m_fd >= 0)
-            ::close(m_fd);
-    }
+    ~Peer() { ::close(m_fd); }
     Peer(const Peer &) = delete;
     Peer &operator=(const Peer &) = delete;
 
     bool isOpen() const { return m_fd >= 0; }
-
     bool send(const Bytes &bytes) const
     {
         return ::write(m_fd, bytes.data(), bytes.size()) == ssize_t(bytes.size());
@@ -122,14 +134,13 @@ public:
             Clock::time_point until = deadline;
             if (!chunks.empty())
                 until = std::min(until, chunks.back().at + std::chrono::milliseconds(quietMs));
-            const auto left =
-                std::chrono::duration_cast<std::chrono::milliseconds>(until - Clock::now());
-            if (left.count() < 0)
+            const long long left = msSince(Clock::now(), until);
+            if (left < 0)
                 break;
             pollfd pfd{m_fd, POLLIN, 0};
-            if (::poll(&pfd, 1, int(left.count()) + 1) <= 0)
-                continue;
             quint8 buffer[512];
+            if (::poll(&pfd, 1, int(left) + 1) <= 0)
+                continue;
             const ssize_t n = ::read(m_fd, buffer, sizeof buffer);
             if (n > 0) {
                 chunks.push_back({Clock::now(), Bytes(buffer, buffer + n)});
@@ -141,4 +152,24 @@ public:
 
 private:
     int m_fd;
+};
+
+// A running simulator and the host's end of its line.
+struct Line
+{
+    explicit Line(std::vector<DevSim::DeviceConfig> devices, DevSim::Options options = {})
+        : sim(std::move(devices), options)
+    {
+        if (sim.openPty())
+            peer = std::make_unique<Peer>(sim.path());
+        sim.start();
+    }
+    bool ok() const { return peer && peer->isOpen(); }
+    Bytes exchange(const Bytes &request, size_t answer, int timeoutMs = 1000) const
+    {
+        peer->send(request);
+        return joined(peer->read(answer, timeoutMs));
+    }
+    DevSim::Simulator sim;
+    std::unique_ptr<Peer> peer;
 };

@@ -1,0 +1,32 @@
+#!/usr/bin/env bash
+# Builds Olvex Updater and runs every test through ctest: the normal build,
+# then the same suite under AddressSanitizer+UndefinedBehaviorSanitizer and
+# under ThreadSanitizer. Installs what is missing first (Debian, apt-get).
+#
+#   scripts/test.sh              everything
+#   scripts/test.sh --quick      the normal build only
+#   scripts/test.sh -R tst_frame extra arguments go to ctest
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+quick=0
+if [ "${1:-}" = "--quick" ]; then
+    quick=1
+    shift
+fi
+
+scripts/setup.sh
+
+run_suite() { # build-dir, sanitizer
+    local dir=$1 sanitizer=$2
+    echo "== ${dir}${sanitizer:+ (sanitizer: $sanitizer)}"
+    cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DSANITIZER="$sanitizer" >/dev/null
+    cmake --build "$dir"
+    ctest --test-dir "$dir" --output-on-failure -j2 "$@"
+}
+
+run_suite build "" "$@"
+if [ $quick -eq 0 ]; then
+    run_suite build-asan "address;undefined" "$@"
+    run_suite build-tsan "thread" "$@"
+fi
