@@ -40,7 +40,8 @@ DeviceId deviceId(quint8 a, quint8 b, quint8 c, quint8 d, quint8 e, quint8 f, qu
     return DeviceId{a, b, c, d, e, f, g, h};
 }
 
-DeviceRecord deviceRecord(const DeviceId &id, qint32 type, quint8 major, quint8 minor, qint32 selected)
+DeviceRecord
+deviceRecord(const DeviceId &id, qint32 type, quint8 major, quint8 minor, qint32 selected)
 {
     DeviceRecord r;
     r.id = id;

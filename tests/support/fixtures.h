@@ -31,5 +31,5 @@ QByteArray firmwareImage(int size, int seed = 1);
 QString writeFile(const QTemporaryDir &dir, const QString &name, const QByteArray &data);
 
 DeviceId deviceId(quint8 a, quint8 b, quint8 c, quint8 d, quint8 e, quint8 f, quint8 g, quint8 h);
-DeviceRecord deviceRecord(const DeviceId &id, qint32 type, quint8 major = 0, quint8 minor = 0,
-                          qint32 selected = 0);
+DeviceRecord deviceRecord(
+    const DeviceId &id, qint32 type, quint8 major = 0, quint8 minor = 0, qint32 selected = 0);

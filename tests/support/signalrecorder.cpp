@@ -2,13 +2,19 @@
 
 SignalRecorder::SignalRecorder()
 {
-    auto record = [this](const char *name) { return [this, name] { add(QString::fromLatin1(name)); }; };
-    m_connections.push_back(QObject::connect(&Notifier, &DevTable::UpdateTable, record("UpdateTable")));
+    auto record = [this](const char *name) {
+        return [this, name] {
+            add(QString::fromLatin1(name));
+        };
+    };
+    m_connections.push_back(
+        QObject::connect(&Notifier, &DevTable::UpdateTable, record("UpdateTable")));
     m_connections.push_back(
         QObject::connect(&Notifier, &DevTable::UpdateDevStatus, record("UpdateDevStatus")));
-    m_connections.push_back(QObject::connect(&Notifier, &DevTable::UpdateMainStatus, [this](Status s) {
-        add(QStringLiteral("UpdateMainStatus(%1)").arg(int(s)));
-    }));
+    m_connections.push_back(
+        QObject::connect(&Notifier, &DevTable::UpdateMainStatus, [this](Status s) {
+            add(QStringLiteral("UpdateMainStatus(%1)").arg(int(s)));
+        }));
     m_connections.push_back(
         QObject::connect(&Notifier, &DevTable::UnblockSearchButton, record("UnblockSearchButton")));
     m_connections.push_back(

@@ -1,0 +1,448 @@
+// The serial worker against simulated devices on a real pseudo-terminal: the
+// bytes on the wire, searches, inventories, updates, faults on the line and
+// port failures.
+
+#include "protocol/frame.h"
+#include "registry/registry.h"
+#include "serial/serialthread.h"
+
+#include "support/fixtures.h"
+#include "support/linerig.h"
+#include "support/logcapture.h"
+
+#include <QElapsedTimer>
+#include <QtTest>
+
+namespace {
+
+using Bytes = std::vector<quint8>;
+using Id = std::array<quint8, 8>;
+using DevSim::FaultRule;
+
+const Id IdA = {0x01, 0x02, 0x03, 0x04, 0x05, 0x06, 0x07, 0x08};
+const Id IdB = {0x00, 0x1A, 0x2B, 0x3C, 0x4D, 0x5E, 0x6F, 0x70};
+const Id IdC = {0xC0, 0xC1, 0xC2, 0xC3, 0xC4, 0xC5, 0xC6, 0xC7};
+
+Bytes hex(const char *text)
+{
+    Bytes out;
+    for (const QByteArray &b : QByteArray(text).split(' '))
+        out.push_back(quint8(b.toUInt(nullptr, 16)));
+    return out;
+}
+
+std::vector<Bytes> validFrames(DevSim::Simulator &sim)
+{
+    std::vector<Bytes> out;
+    for (const DevSim::HostFrame &f : sim.hostFrames()) {
+        if (f.valid)
+            out.push_back(f.bytes);
+    }
+    return out;
+}
+
+QByteArray imageOf(DevSim::Simulator &sim, size_t device)
+{
+    const std::vector<quint8> image = sim.image(device);
+    return QByteArray(reinterpret_cast<const char *>(image.data()), int(image.size()));
+}
+
+std::vector<std::pair<int, int>> expectedParts(int parts)
+{
+    std::vector<std::pair<int, int>> out{{1, 1}};
+    for (int p = 2; p < parts; ++p)
+        out.emplace_back(2, p);
+    out.emplace_back(3, parts);
+    return out;
+}
+
+} // namespace
+
+class LineTest : public QObject
+{
+    Q_OBJECT
+private slots:
+    void init();
+    void cleanup();
+
+    void emptyLineIsSearchedFourTimesWithTheRealWaits();
+    void devicesAreFoundConfirmedAndAskedForTheirVersions();
+    void updateSkipsTheUntickedDeviceBetweenTwoTickedOnes_data();
+    void updateSkipsTheUntickedDeviceBetweenTwoTickedOnes();
+    void silentDeviceIsGivenUpWhileTheNextIsUpdated();
+    void wrongPartAcknowledgementsAreRepeated();
+    void deviceThatNeverAcknowledgesRightIsGivenUp();
+    void errorReportsCountAsFailedAttempts();
+    void answersSplitInChunksAreGathered();
+    void corruptedAnswersAreRejectedAndRepeated();
+    void lateVersionAnswerLandsWithItsSender();
+    void emptyPortNameAndUnopenablePort();
+    void portIsSwitchedWhileTheWorkerRuns();
+    void flashRequestIsDroppedWhenThePortFailsAtItsStart();
+    void updateRunsWithTheRealStartPause();
+
+private:
+    QTemporaryDir m_dir;
+    std::unique_ptr<ScopedLineTiming> m_timing;
+};
+
+void LineTest::init()
+{
+    resetSharedStateForTests();
+    TransactionPhase = PhaseReady;
+    m_timing = std::make_unique<ScopedLineTiming>(quickTiming());
+}
+
+void LineTest::cleanup()
+{
+    m_timing.reset();
+}
+
+void LineTest::emptyLineIsSearchedFourTimesWithTheRealWaits()
+{
+    m_timing.reset(); // the product's waits
+    LineRig rig({});
+    QElapsedTimer clock;
+    clock.start();
+    QVERIFY(rig.search(20000));
+    const qint64 elapsed = clock.elapsed();
+
+    const std::vector<Bytes> expected{
+        hex("FF FF FF FF FF FF FF FF 1E 01 68"),
+        hex("FF FF FF FF FF FF FF FF 1E 00 36"),
+        hex("FF FF FF FF FF FF FF FF 1E 00 36"),
+        hex("FF FF FF FF FF FF FF FF 1E 00 36"),
+    };
+    QCOMPARE(validFrames(rig.sim()), expected);
+    QCOMPARE(rig.signalsSeen().names(),
+             (QStringList{"UpdateTable",
+                          "CheckReadyToUpdate",
+                          "UnblockSearchButton",
+                          "UpdateTable",
+                          "UpdateMainStatus(6)"}));
+    QCOMPARE(int(WorkMode), int(ModeIdle));
+    // Four rounds of a 500 ms pause and a 1000 ms wait.
+    QVERIFY2(elapsed >= 6000 && elapsed < 9500, qPrintable(QString::number(elapsed)));
+    const auto frames = rig.sim().hostFrames();
+    for (size_t i = 1; i < frames.size(); ++i) {
+        const auto gap = std::chrono::duration_cast<std::chrono::milliseconds>(frames[i].at
+                                                                               - frames[i - 1].at);
+        QVERIFY2(gap.count() >= 1490, qPrintable(QString::number(gap.count())));
+    }
+}
+
+void LineTest::devicesAreFoundConfirmedAndAskedForTheirVersions()
+{
+    LogCapture log;
+    LineRig rig({simDevice(IdA, 0, 2, 5), simDevice(IdB, 10, 0x82, 7), simDevice(IdC, 11, 1, 10)});
+    QVERIFY(rig.search());
+
+    QCOMPARE(DeviceList.size(), 3);
+    const std::vector<DeviceRecord> list = DeviceList.snapshot();
+    QVERIFY(list[0].id == IdA);
+    QVERIFY(list[1].id == IdB);
+    QVERIFY(list[2].id == IdC);
+    QCOMPARE(list[0].devType, 10);
+    QCOMPARE(list[1].devType, 50);
+    QCOMPARE(list[2].devType, 60);
+    QCOMPARE(int(list[1].verMajor), 0x82);
+    QCOMPARE(int(list[1].verMinor), 7);
+    QCOMPARE(int(list[2].verMinor), 10);
+    for (size_t i = 0; i < 3; ++i)
+        QVERIFY(rig.sim().confirmed(i));
+    QCOMPARE(rig.signalsSeen().names().last(), QString("UpdateMainStatus(4)"));
+    QCOMPARE(log.count("SerialP: new id: 00:1a:2b:3c:4d:5e"), 1);
+
+    // On the wire: every search answer confirmed to its sender, then one version
+    // query per device in list order, each exactly as the devices expect it.
+    const std::vector<Bytes> frames = validFrames(rig.sim());
+    QCOMPARE(frames.front(), hex("FF FF FF FF FF FF FF FF 1E 01 68"));
+    std::vector<Bytes> confirmations;
+    std::vector<Bytes> queries;
+    for (const Bytes &f : frames) {
+        const Cpd::CommandWord w = Cpd::unpackCommand(f.data());
+        if (w.type == Cpd::TypeResponse)
+            confirmations.push_back(f);
+        else if (w.block == Cpd::BlockDevice)
+            queries.push_back(f);
+    }
+    QCOMPARE(int(confirmations.size()), 3);
+    QCOMPARE(confirmations[1].size(), size_t(11));
+    QCOMPARE(int(confirmations[1][8]), 0x5E);
+    QCOMPARE(int(confirmations[1][9]), 10);
+    QCOMPARE(int(queries.size()), 3);
+    QCOMPARE(queries[0], hex("01 02 03 04 05 06 07 08 14 03 4F"));
+    QVERIFY(std::equal(IdB.begin(), IdB.end(), queries[1].begin()));
+    QVERIFY(std::equal(IdC.begin(), IdC.end(), queries[2].begin()));
+    // The search goes on until three rounds in a row bring no answer.
+    const auto searches = std::count_if(frames.begin(), frames.end(), [](const Bytes &f) {
+        return Cpd::unpackCommand(f.data()).block == Cpd::BlockSearch && f[0] == 0xFF;
+    });
+    QCOMPARE(int(searches), 3 + 3);
+}
+
+void LineTest::updateSkipsTheUntickedDeviceBetweenTwoTickedOnes_data()
+{
+    QTest::addColumn<int>("size");
+    QTest::newRow("1000 bytes") << 1000;
+    QTest::newRow("40 KiB") << 40 * 1024 + 77;
+}
+
+void LineTest::updateSkipsTheUntickedDeviceBetweenTwoTickedOnes()
+{
+    QFETCH(int, size);
+    const QByteArray image = firmwareImage(size, size);
+    const QString path = writeFile(m_dir, "image.bin", image);
+    LineRig rig({simDevice(IdA, 10, 1, 0), simDevice(IdB, 10, 1, 0), simDevice(IdC, 10, 1, 0)});
+    QVERIFY(rig.search());
+    QVERIFY(rig.flash(path, {0, 2}));
+
+    QCOMPARE(imageOf(rig.sim(), 0), image);
+    QCOMPARE(rig.sim().imageState(0), DevSim::ImageState::Complete);
+    QCOMPARE(rig.sim().imageState(1), DevSim::ImageState::None);
+    QCOMPARE(rig.sim().firmwareFramesReceived(1), 0);
+    QCOMPARE(imageOf(rig.sim(), 2), image);
+    QCOMPARE(rig.sim().imageState(2), DevSim::ImageState::Complete);
+    const int parts = (size + 196) / 197;
+    QCOMPARE(rig.firmwareFramesTo(IdA), expectedParts(parts));
+    QCOMPARE(rig.firmwareFramesTo(IdC), expectedParts(parts));
+    QCOMPARE(int(DeviceList.at(0)->outcome), int(FlashDone));
+    QCOMPARE(int(DeviceList.at(1)->outcome), int(FlashNone));
+    QCOMPARE(int(DeviceList.at(2)->outcome), int(FlashDone));
+    const QStringList names = rig.signalsSeen().names();
+    QCOMPARE(names.mid(names.size() - 4),
+             (QStringList{"UpdateMainStatus(8)",
+                          "CheckReadyToUpdate",
+                          "UnblockSearchButton",
+                          "UnblockTableSignals"}));
+    QCOMPARE(int(WorkMode), int(ModeIdle));
+}
+
+void LineTest::silentDeviceIsGivenUpWhileTheNextIsUpdated()
+{
+    const QByteArray image = firmwareImage(1000, 3);
+    const QString path = writeFile(m_dir, "image.bin", image);
+    FaultRule silentOnFirmware{FaultRule::Silent, -1, 1, 0};
+    LineRig rig({simDevice(IdA, 10, 1, 0, {silentOnFirmware}), simDevice(IdB, 10, 1, 0)});
+    QVERIFY(rig.search());
+    QVERIFY(rig.flash(path, {0, 1}));
+
+    const std::vector<std::pair<int, int>> toA{{1, 1}, {1, 1}, {1, 1}, {1, 1}, {1, 1}, {0, 1}};
+    QCOMPARE(rig.firmwareFramesTo(IdA), toA);
+    QCOMPARE(int(DeviceList.at(0)->outcome), int(FlashFailed));
+    QCOMPARE(rig.sim().imageState(0), DevSim::ImageState::Aborted);
+    QCOMPARE(imageOf(rig.sim(), 1), image);
+    QCOMPARE(int(DeviceList.at(1)->outcome), int(FlashDone));
+}
+
+void LineTest::wrongPartAcknowledgementsAreRepeated()
+{
+    const QByteArray image = firmwareImage(1000, 4);
+    const QString path = writeFile(m_dir, "image.bin", image);
+    LineRig rig({simDevice(IdA, 10, 1, 0, {FaultRule{FaultRule::WrongPart, 2, 3, 0}})});
+    QVERIFY(rig.search());
+    QVERIFY(rig.flash(path, {0}));
+    const std::vector<std::pair<int, int>> expected{
+        {1, 1}, {2, 2}, {2, 3}, {2, 3}, {2, 3}, {2, 4}, {2, 5}, {3, 6}};
+    QCOMPARE(rig.firmwareFramesTo(IdA), expected);
+    QCOMPARE(imageOf(rig.sim(), 0), image);
+    QCOMPARE(int(DeviceList.at(0)->outcome), int(FlashDone));
+}
+
+void LineTest::deviceThatNeverAcknowledgesRightIsGivenUp()
+{
+    const QString path = writeFile(m_dir, "image.bin", firmwareImage(1000, 5));
+    LineRig rig({simDevice(IdA, 10, 1, 0, {FaultRule{FaultRule::WrongPart, -1, 6, 0}})});
+    QVERIFY(rig.search());
+    QVERIFY(rig.flash(path, {0}));
+    const auto frames = rig.firmwareFramesTo(IdA);
+    QCOMPARE(int(frames.size()), 5 + 6);
+    QCOMPARE(frames.back(), std::make_pair(0, 6));
+    // Given up on the last part: a failure, never reported as updated.
+    QCOMPARE(int(DeviceList.at(0)->outcome), int(FlashFailed));
+}
+
+void LineTest::errorReportsCountAsFailedAttempts()
+{
+    LogCapture log;
+    const QByteArray image = firmwareImage(1000, 6);
+    const QString path = writeFile(m_dir, "image.bin", image);
+    LineRig rig({simDevice(IdA, 10, 1, 0, {FaultRule{FaultRule::ErrorReport, 3, 2, 0}})});
+    QVERIFY(rig.search());
+    QVERIFY(rig.flash(path, {0}));
+    const std::vector<std::pair<int, int>> expected{
+        {1, 1}, {2, 2}, {2, 2}, {2, 2}, {2, 2}, {2, 3}, {2, 4}, {2, 5}, {3, 6}};
+    QCOMPARE(rig.firmwareFramesTo(IdA), expected);
+    QCOMPARE(imageOf(rig.sim(), 0), image);
+    QCOMPARE(log.count("SerialP: CPD_Error code -6, cmd_block 20, cmd_number 50"), 3);
+}
+
+void LineTest::answersSplitInChunksAreGathered()
+{
+    LogCapture log;
+    const QByteArray image = firmwareImage(2000, 7);
+    const QString path = writeFile(m_dir, "image.bin", image);
+    const FaultRule split{FaultRule::Split, -1, 0, 6};
+    DevSim::Options options;
+    options.slotMs = 15; // two devices' answers never interleave on one line
+    LineRig rig({simDevice(IdA, 10, 3, 1, {split}), simDevice(IdB, 10, 3, 2, {split})}, options);
+    QVERIFY(rig.search());
+    QCOMPARE(DeviceList.size(), 2);
+    QCOMPARE(int(DeviceList.at(1)->verMinor), 2);
+    QVERIFY(rig.flash(path, {0, 1}));
+    QCOMPARE(imageOf(rig.sim(), 0), image);
+    QCOMPARE(imageOf(rig.sim(), 1), image);
+    QCOMPARE(int(rig.firmwareFramesTo(IdA).size()), 11); // not one part repeated
+    QCOMPARE(log.count("crc_error"), 0);
+}
+
+void LineTest::corruptedAnswersAreRejectedAndRepeated()
+{
+    LogCapture log;
+    const QByteArray image = firmwareImage(1000, 8);
+    const QString path = writeFile(m_dir, "image.bin", image);
+    LineRig rig({simDevice(
+        IdA,
+        10,
+        4,
+        4,
+        {FaultRule{FaultRule::BadChecksum, 1, 2, 0}, FaultRule{FaultRule::Garbage, 1, 4, 2}})});
+    QVERIFY(rig.search());
+    QVERIFY(rig.flash(path, {0}));
+    const std::vector<std::pair<int, int>> expected{
+        {1, 1}, {2, 2}, {2, 2}, {2, 3}, {2, 4}, {2, 4}, {2, 5}, {3, 6}};
+    QCOMPARE(rig.firmwareFramesTo(IdA), expected);
+    QCOMPARE(imageOf(rig.sim(), 0), image);
+    QCOMPARE(log.count("crc_error"), 2);
+}
+
+void LineTest::lateVersionAnswerLandsWithItsSender()
+{
+    // A answers 450 ms late, B 150 ms late, the host waits 400 ms. A's version
+    // answer comes in while the host waits for B's; it is A's version, not B's.
+    LineTiming timing = quickTiming();
+    timing.searchPause = 300;
+    timing.answerWait = 400;
+    ScopedLineTiming scoped(timing);
+    LineRig rig({simDevice(IdA, 10, 7, 7, {FaultRule{FaultRule::Late, -1, 0, 450}}),
+                 simDevice(IdB, 10, 2, 2, {FaultRule{FaultRule::Late, -1, 0, 150}}),
+                 simDevice(IdC, 10, 3, 3)});
+    QVERIFY(rig.search());
+    QCOMPARE(DeviceList.size(), 3);
+    const std::vector<DeviceRecord> list = DeviceList.snapshot();
+    for (const DeviceRecord &r : list) {
+        if (r.id == IdA) {
+            QCOMPARE(int(r.verMajor), 7);
+            QCOMPARE(int(r.verMinor), 7);
+        } else if (r.id == IdB) {
+            QVERIFY2(r.verMajor != 7, "B holds A's version");
+        } else {
+            QCOMPARE(int(r.verMajor), 3);
+        }
+    }
+}
+
+void LineTest::emptyPortNameAndUnopenablePort()
+{
+    LogCapture log;
+    SignalRecorder recorder;
+    SerialThread worker;
+    QSignalSpy errors(&worker, &SerialThread::error);
+    QVERIFY(errors.isValid());
+
+    worker.startWork(QString());
+    WorkMode = ModeSearch;
+    QTRY_COMPARE(recorder.names(), (QStringList{"UnblockSearchButton", "UpdateMainStatus(1)"}));
+    QVERIFY(worker.wait(2000));
+    QCOMPARE(errors.count(), 1);
+    QCOMPARE(errors.at(0).at(0).toString(), QString("No port name specified"));
+
+    recorder.clear();
+    worker.startWork("/dev/olvex-no-such-port");
+    QTRY_COMPARE(recorder.names(), (QStringList{"UnblockSearchButton", "UpdateMainStatus(0)"}));
+    QVERIFY(worker.wait(2000));
+    QCOMPARE(errors.count(), 2);
+    QVERIFY(errors.at(1).at(0).toString().startsWith(
+        "Can't open /dev/olvex-no-such-port, error code "));
+    QCOMPARE(log.countStartingWith("Can't open /dev/olvex-no-such-port, error code "), 1);
+    QCOMPARE(int(WorkMode), int(ModeSearch));
+}
+
+void LineTest::portIsSwitchedWhileTheWorkerRuns()
+{
+    LineRig first({simDevice(IdA, 10, 1, 0)});
+    QVERIFY(first.search());
+    QCOMPARE(DeviceList.size(), 1);
+    QVERIFY(first.worker().isRunning()); // idle, port closed
+
+    DevSim::Simulator second({simDevice(IdB, 11, 2, 0)});
+    QVERIFY(second.openPty());
+    second.start();
+    first.sim().clearHostFrames();
+    first.signalsSeen().clear();
+    first.startSearch(QString::fromStdString(second.path()));
+    QVERIFY(first.waitForSignal("UpdateMainStatus(4)", 30000));
+    QCOMPARE(DeviceList.size(), 1);
+    QVERIFY(DeviceList.at(0)->id == IdB);
+    QCOMPARE(DeviceList.at(0)->devType, 60);
+    // The old line saw at most what went out before the switch at the end of a pass.
+    for (const DevSim::HostFrame &f : first.sim().hostFrames())
+        QVERIFY(Cpd::unpackCommand(f.bytes.data()).block == Cpd::BlockSearch);
+    QVERIFY(second.hostFrames().size() >= 4);
+    first.worker().wait(0);
+    second.stop();
+}
+
+void LineTest::flashRequestIsDroppedWhenThePortFailsAtItsStart()
+{
+    LogCapture log;
+    auto sim
+        = std::make_unique<LineRig>(std::vector<DevSim::DeviceConfig>{simDevice(IdA, 10, 1, 0)});
+    QVERIFY(sim->search());
+    // The line goes away while the worker idles; then the operator flashes.
+    sim->sim().stop();
+    sim->signalsSeen().clear();
+    sim->requestFlash(writeFile(m_dir, "image.bin", firmwareImage(1000)), {0});
+    QVERIFY(sim->waitForSignal("UpdateMainStatus(0)", 5000));
+    QCOMPARE(sim->signalsSeen().names(),
+             (QStringList{"UnblockTableSignals", "UnblockSearchButton", "UpdateMainStatus(0)"}));
+    QCOMPARE(int(FlashRequest), 0);
+    QVERIFY(sim->worker().wait(2000));
+
+    // The next search on a working line is a search only.
+    LineRig next({simDevice(IdA, 10, 1, 0)});
+    QVERIFY(next.search());
+    QTest::qWait(3 * quickTiming().idlePoll);
+    QCOMPARE(int(WorkMode), int(ModeIdle));
+    QVERIFY(next.firmwareFramesTo(IdA).empty());
+}
+
+void LineTest::updateRunsWithTheRealStartPause()
+{
+    const QByteArray image = firmwareImage(1000, 9);
+    const QString path = writeFile(m_dir, "image.bin", image);
+    m_timing.reset(); // the product's waits and pauses throughout
+    LineRig rig({simDevice(IdA, 10, 1, 0)});
+    QVERIFY(rig.search(20000));
+    QVERIFY(rig.flash(path, {0}, 30000));
+    QCOMPARE(imageOf(rig.sim(), 0), image);
+    QCOMPARE(int(DeviceList.at(0)->outcome), int(FlashDone));
+
+    std::vector<DevSim::HostFrame> firmware;
+    for (const DevSim::HostFrame &f : rig.sim().hostFrames()) {
+        if (f.bytes.size() > 13 && Cpd::unpackCommand(f.bytes.data()).number == Cpd::NumberFirmware)
+            firmware.push_back(f);
+    }
+    QCOMPARE(int(firmware.size()), 6);
+    const auto pause
+        = std::chrono::duration_cast<std::chrono::milliseconds>(firmware[1].at - firmware[0].at);
+    QVERIFY2(pause.count() >= 10000 && pause.count() < 10500,
+             qPrintable(QString::number(pause.count())));
+    // After an accepted acknowledgement the next part follows at once.
+    const auto rest
+        = std::chrono::duration_cast<std::chrono::milliseconds>(firmware[5].at - firmware[1].at);
+    QVERIFY2(rest.count() < 200, qPrintable(QString::number(rest.count())));
+}
+
+QTEST_GUILESS_MAIN(LineTest)
+#include "tst_line.moc"

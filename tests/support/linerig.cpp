@@ -1,0 +1,112 @@
+#include "support/linerig.h"
+
+#include "protocol/frame.h"
+
+#include <QElapsedTimer>
+#include <QFile>
+#include <QTest>
+
+#include <memory>
+
+LineRig::LineRig(std::vector<DevSim::DeviceConfig> devices, DevSim::Options options)
+    : m_sim(std::make_unique<DevSim::Simulator>(std::move(devices), options))
+{
+    std::string error;
+    if (!m_sim->openPty(&error))
+        qFatal("cannot open a pseudo-terminal: %s", error.c_str());
+    m_sim->start();
+}
+
+LineRig::~LineRig()
+{
+    // The worker goes before the line it talks to.
+    m_worker.reset();
+    m_sim->stop();
+}
+
+QString LineRig::port() const
+{
+    return QString::fromStdString(m_sim->path());
+}
+
+void LineRig::startSearch(const QString &portName)
+{
+    m_worker->startWork(portName);
+    DeviceList.clear();
+    SearchRequest = 1;
+    WorkMode = ModeSearch;
+}
+
+bool LineRig::waitForSignal(const QString &name, int timeoutMs)
+{
+    QElapsedTimer clock;
+    clock.start();
+    while (m_signals.count(name) == 0) {
+        if (clock.elapsed() > timeoutMs)
+            return false;
+        QTest::qWait(5);
+    }
+    return true;
+}
+
+bool LineRig::search(int timeoutMs)
+{
+    m_signals.clear();
+    startSearch(port());
+    QElapsedTimer clock;
+    clock.start();
+    while (m_signals.count("UpdateMainStatus(4)") + m_signals.count("UpdateMainStatus(6)") == 0) {
+        if (clock.elapsed() > timeoutMs)
+            return false;
+        QTest::qWait(5);
+    }
+    return true;
+}
+
+void LineRig::requestFlash(const QString &path, const std::vector<int> &ticked)
+{
+    for (int i = 0; i < DeviceList.size(); ++i)
+        DeviceList.setSelected(i, 0);
+    for (int pos : ticked)
+        DeviceList.setSelected(pos, 1);
+    auto file = std::make_shared<QFile>(path);
+    FirmwareFile.set(file);
+    FirmwareSize = qint32(file->size());
+    FlashRequest = 1;
+}
+
+bool LineRig::flash(const QString &path, const std::vector<int> &ticked, int timeoutMs)
+{
+    m_signals.clear();
+    requestFlash(path, ticked);
+    return waitForSignal("UpdateMainStatus(8)", timeoutMs);
+}
+
+std::vector<std::pair<int, int>> LineRig::firmwareFramesTo(const std::array<quint8, 8> &id) const
+{
+    std::vector<std::pair<int, int>> out;
+    for (const DevSim::HostFrame &f : m_sim->hostFrames()) {
+        if (!f.valid || f.bytes.size() < 14 || !std::equal(id.begin(), id.end(), f.bytes.begin()))
+            continue;
+        const Cpd::CommandWord w = Cpd::unpackCommand(f.bytes.data());
+        if (w.type == Cpd::TypeRequest && w.block == Cpd::BlockDevice
+            && w.number == Cpd::NumberFirmware)
+            out.emplace_back(f.bytes[10], (f.bytes[11] << 8) | f.bytes[12]);
+    }
+    return out;
+}
+
+DevSim::DeviceConfig simDevice(const std::array<quint8, 8> &id,
+                               int kind,
+                               quint8 major,
+                               quint8 minor,
+                               std::vector<DevSim::FaultRule> faults)
+{
+    DevSim::DeviceConfig d;
+    d.id = id;
+    d.kind = kind;
+    d.verMajor = major;
+    d.verMinor = minor;
+    d.faults = std::move(faults);
+    return d;
+}

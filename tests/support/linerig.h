@@ -1,0 +1,53 @@
+#pragma once
+
+// A real serial worker on one end of a pseudo-terminal and the device
+// simulator on the other, steered the way the main window steers the worker.
+
+#include "devsim/simulator.h"
+#include "registry/registry.h"
+#include "serial/serialthread.h"
+
+#include "support/signalrecorder.h"
+
+#include <QString>
+
+#include <memory>
+#include <vector>
+
+class LineRig
+{
+public:
+    explicit LineRig(std::vector<DevSim::DeviceConfig> devices, DevSim::Options options = {});
+    ~LineRig();
+
+    DevSim::Simulator &sim() { return *m_sim; }
+    SerialThread &worker() { return *m_worker; }
+    SignalRecorder &signalsSeen() { return m_signals; }
+    QString port() const;
+
+    // Presses "search" on the simulator's line and waits for the inventory to end.
+    // False when it did not end within timeoutMs.
+    bool search(int timeoutMs = 30000);
+    // Starts a search without waiting.
+    void startSearch(const QString &portName);
+
+    // Ticks the given list positions, sets the file and asks for the update,
+    // then waits until it is over.
+    bool flash(const QString &path, const std::vector<int> &ticked, int timeoutMs = 60000);
+    void requestFlash(const QString &path, const std::vector<int> &ticked);
+    bool waitForSignal(const QString &name, int timeoutMs);
+
+    // Firmware frames the host sent to one device: (stage, part) in order.
+    std::vector<std::pair<int, int>> firmwareFramesTo(const std::array<quint8, 8> &id) const;
+
+private:
+    std::unique_ptr<DevSim::Simulator> m_sim;
+    std::unique_ptr<SerialThread> m_worker = std::make_unique<SerialThread>();
+    SignalRecorder m_signals;
+};
+
+DevSim::DeviceConfig simDevice(const std::array<quint8, 8> &id,
+                               int kind,
+                               quint8 major,
+                               quint8 minor,
+                               std::vector<DevSim::FaultRule> faults = {});
