@@ -30,8 +30,8 @@ void call(MainWindow &w, const char *slot)
 
 void setStatus(MainWindow &w, int status)
 {
-    QVERIFY(QMetaObject::invokeMethod(&w, "UpdatingMainStatus", Qt::DirectConnection,
-                                      Q_ARG(Status, Status(status))));
+    QVERIFY(QMetaObject::invokeMethod(
+        &w, "UpdatingMainStatus", Qt::DirectConnection, Q_ARG(Status, Status(status))));
 }
 
 struct Controls
@@ -147,13 +147,22 @@ void ControlsTest::tableShowsEachDevice()
           deviceRecord(deviceId(8, 8, 8, 8, 8, 8, 8, 8), 1, 5, 3),
           deviceRecord(deviceId(7, 7, 7, 7, 7, 7, 7, 7), -1, 127, 255)});
     QCOMPARE(ui.table->rowCount(), 8);
-    const QStringList addresses{"00:1a:2b:3c:4d:5e", "aa:bb:cc:dd:ee:ff", "10:20:30:40:50:60",
-                                "01:02:03:04:05:06", "09:09:09:09:09:09", "08:08:08:08:08:08",
+    const QStringList addresses{"00:1a:2b:3c:4d:5e",
+                                "aa:bb:cc:dd:ee:ff",
+                                "10:20:30:40:50:60",
+                                "01:02:03:04:05:06",
+                                "09:09:09:09:09:09",
+                                "08:08:08:08:08:08",
                                 "07:07:07:07:07:07"};
-    const QStringList types{"VT-PROBE", "VT-TALLY-8", "VT-TALLY-16", "VT-RELAY",
-                            "Неизвестно", "Неизвестно", "Неизвестно"};
-    const QStringList versions{"5.3(Загрузчик)", "0.0(Загрузчик)", "0.7", "Неизвестно",
-                               "1.10", "5.3", "127.255"};
+    const QStringList types{"VT-PROBE",
+                            "VT-TALLY-8",
+                            "VT-TALLY-16",
+                            "VT-RELAY",
+                            "Неизвестно",
+                            "Неизвестно",
+                            "Неизвестно"};
+    const QStringList versions{
+        "5.3(Загрузчик)", "0.0(Загрузчик)", "0.7", "Неизвестно", "1.10", "5.3", "127.255"};
     for (int row = 0; row < 7; ++row) {
         QCOMPARE(ui.text(row, 0), addresses[row]);
         QCOMPARE(ui.text(row, 1), types[row]);
@@ -343,7 +352,8 @@ void ControlsTest::typeCheck_data()
     QTest::addColumn<QList<int>>("ticked");
     QTest::addColumn<bool>("accepted");
     QTest::newRow("one type") << QList<int>{50, 50} << QList<int>{1, 1} << true;
-    QTest::newRow("unknown before a known type") << QList<int>{0, 0, 60, 60} << QList<int>{1, 1, 1, 1} << true;
+    QTest::newRow("unknown before a known type")
+        << QList<int>{0, 0, 60, 60} << QList<int>{1, 1, 1, 1} << true;
     QTest::newRow("unknown after a known type") << QList<int>{60, 0} << QList<int>{1, 1} << false;
     QTest::newRow("two known types") << QList<int>{10, 50} << QList<int>{1, 1} << false;
     QTest::newRow("other type unticked") << QList<int>{10, 50, 10} << QList<int>{1, 0, 1} << true;
@@ -361,7 +371,8 @@ void ControlsTest::typeCheck()
     Controls ui(w);
     std::vector<DeviceRecord> records;
     for (int i = 0; i < types.size(); ++i)
-        records.push_back(deviceRecord(deviceId(1, 2, 3, 4, 5, quint8(i), 0, 0), types[i], 1, 0, ticked[i]));
+        records.push_back(
+            deviceRecord(deviceId(1, 2, 3, 4, 5, quint8(i), 0, 0), types[i], 1, 0, ticked[i]));
     fill(w, records);
     ui.path->setText(writeFile(m_dir, "image.bin", firmwareImage(1000)));
     call(w, "CheckingReadyToUpdate");
@@ -541,8 +552,12 @@ void ControlsTest::progressTextsOfOneDevice()
     DeviceList.setOutcome(0, FlashRunning);
     DeviceCursor = 1;
     PartsTotal = 6;
-    const QStringList expected{"Подготовка", "Обновление:33%", "Обновление:50%",
-                               "Обновление:66%", "Обновление:83%", "Обновление:100%"};
+    const QStringList expected{"Подготовка",
+                               "Обновление:33%",
+                               "Обновление:50%",
+                               "Обновление:66%",
+                               "Обновление:83%",
+                               "Обновление:100%"};
     for (int part = 1; part <= 6; ++part) {
         PartNumber = quint16(part);
         call(w, "UpdatingDevStatus");
@@ -566,7 +581,8 @@ void ControlsTest::outcomesShowOnTheirOwnRows()
     MainWindow w;
     Controls ui(w);
     fill(w,
-         {deviceRecord(Id1, 10, 1, 0, 1), deviceRecord(Id2, 10, 1, 0, 1),
+         {deviceRecord(Id1, 10, 1, 0, 1),
+          deviceRecord(Id2, 10, 1, 0, 1),
           deviceRecord(Id3, 10, 1, 0, 1)});
     ui.table->blockSignals(true);
     PartsTotal = 6;

@@ -131,7 +131,8 @@ void MainWindowTest::formLayoutsAndSizes()
     QCOMPARE(outer->parentWidget(), w.centralWidget());
     QCOMPARE(outer->spacing(), 6);
     QCOMPARE(outer->contentsMargins(), QMargins(11, 11, 11, 11));
-    QCOMPARE(layoutOrder(outer), (QStringList{"horizontalLayout", "tableWidget", "verticalLayout"}));
+    QCOMPARE(layoutOrder(outer),
+             (QStringList{"horizontalLayout", "tableWidget", "verticalLayout"}));
 
     auto *top = child<QHBoxLayout>(&w, "horizontalLayout");
     QCOMPARE(top->spacing(), 6);
@@ -289,7 +290,9 @@ void MainWindowTest::notifierSignalsArriveQueuedFromTheWorkerThread()
 
     // From another thread each signal is queued: nothing has changed when the
     // emitting code moves on, and the slot runs later on the GUI thread.
-    auto emitFromWorker = [](auto emitter) { std::thread(emitter).join(); };
+    auto emitFromWorker = [](auto emitter) {
+        std::thread(emitter).join();
+    };
 
     emitFromWorker([] { emit Notifier.UpdateMainStatus(SelectDevices); });
     QCOMPARE(label->text(), QString("Необходим поиск"));
@@ -356,13 +359,16 @@ void MainWindowTest::aboutDialogShowsNameVersionAndLinks()
                  Qt::TextSelectableByMouse | Qt::LinksAccessibleByMouse
                      | Qt::LinksAccessibleByKeyboard);
     }
-    QVERIFY(child<QLabel>(&dialog, "label_5")->text().contains("href=\"https://shop.ruvo.example\""));
-    QVERIFY(child<QLabel>(&dialog, "label_4")->text().contains("href=\"mailto:support@ruvo.example\""));
+    QVERIFY(
+        child<QLabel>(&dialog, "label_5")->text().contains("href=\"https://shop.ruvo.example\""));
+    QVERIFY(
+        child<QLabel>(&dialog, "label_4")->text().contains("href=\"mailto:support@ruvo.example\""));
     QVERIFY(!child<QLabel>(&dialog, "label_6")->text().isEmpty());
     auto *buttons = child<QDialogButtonBox>(&dialog, "buttonBox");
     QCOMPARE(buttons->standardButtons(), QDialogButtonBox::Ok);
     QCOMPARE(child<QWidget>(&dialog, "horizontalLayoutWidget")->geometry(), QRect(10, 20, 371, 81));
-    QCOMPARE(child<QWidget>(&dialog, "horizontalLayoutWidget_2")->geometry(), QRect(10, 110, 371, 31));
+    QCOMPARE(child<QWidget>(&dialog, "horizontalLayoutWidget_2")->geometry(),
+             QRect(10, 110, 371, 31));
 
     // OK closes it as accepted.
     QTimer::singleShot(0, buttons, [buttons] { buttons->button(QDialogButtonBox::Ok)->click(); });

@@ -1,0 +1,194 @@
+// The whole tool: the real main window, the real worker, simulated devices on
+// a pseudo-terminal. The operator searches, ticks, picks a file and flashes.
+
+#include "app/startup.h"
+#include "registry/registry.h"
+#include "ui/mainwindow.h"
+#include "ui/portlist.h"
+
+#include "devsim/simulator.h"
+#include "support/fixtures.h"
+#include "support/linerig.h"
+
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTableWidget>
+#include <QtTest>
+
+namespace {
+
+using Id = std::array<quint8, 8>;
+using DevSim::FaultRule;
+
+const Id IdA = {0x00, 0x1A, 0x2B, 0x3C, 0x4D, 0x5E, 0x00, 0x01};
+const Id IdB = {0x00, 0x1A, 0x2B, 0x3C, 0x4D, 0x5F, 0x00, 0x02};
+const Id IdC = {0x00, 0x1A, 0x2B, 0x3C, 0x4D, 0x60, 0x00, 0x03};
+
+QByteArray imageOf(DevSim::Simulator &sim, size_t device)
+{
+    const std::vector<quint8> image = sim.image(device);
+    return QByteArray(reinterpret_cast<const char *>(image.data()), int(image.size()));
+}
+
+// The window with its controls, on the simulator's line.
+struct Operator
+{
+    explicit Operator(DevSim::Simulator &sim)
+    {
+        const QString path = QString::fromStdString(sim.path());
+        setPortNameSource([path] { return QStringList{path}; });
+        window = std::make_unique<MainWindow>();
+        connectNotifier(window.get());
+        table = window->findChild<QTableWidget *>("tableWidget");
+        search = window->findChild<QPushButton *>("SearchButton");
+        flash = window->findChild<QPushButton *>("FlashButton");
+        path_ = window->findChild<QLineEdit *>("fileNameLine");
+        status = window->findChild<QLabel *>("StatusLabel");
+        // Every status text the device rows show, in the order they show them.
+        QObject::connect(&Notifier, &DevTable::UpdateDevStatus, window.get(), [this] {
+            for (int row = 0; row + 1 < table->rowCount(); ++row) {
+                const QString text = table->item(row, 3)->text();
+                if (seen[row].isEmpty() || seen[row].last() != text)
+                    seen[row] << text;
+            }
+        });
+        window->show();
+    }
+    ~Operator() { setPortNameSource(nullptr); }
+
+    QString cell(int row, int column) const { return table->item(row, column)->text(); }
+    void tick(int row) { table->item(row, 4)->setCheckState(Qt::Checked); }
+
+    std::unique_ptr<MainWindow> window;
+    QTableWidget *table = nullptr;
+    QPushButton *search = nullptr;
+    QPushButton *flash = nullptr;
+    QLineEdit *path_ = nullptr;
+    QLabel *status = nullptr;
+    QMap<int, QStringList> seen;
+};
+
+} // namespace
+
+class EndToEndTest : public QObject
+{
+    Q_OBJECT
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+    void searchTickAndFlashTwoDevices();
+    void deviceThatNeverAcknowledgesReadsError();
+
+private:
+    QTemporaryDir m_dir;
+    std::unique_ptr<ScopedLineTiming> m_timing;
+};
+
+void EndToEndTest::initTestCase()
+{
+    Identity::apply(*qApp);
+}
+
+void EndToEndTest::init()
+{
+    resetSharedStateForTests();
+    m_timing = std::make_unique<ScopedLineTiming>(quickTiming());
+}
+
+void EndToEndTest::cleanup()
+{
+    m_timing.reset();
+}
+
+void EndToEndTest::searchTickAndFlashTwoDevices()
+{
+    // Paced like a fast line, so that the table has time to show each step.
+    DevSim::Options paced;
+    paced.baud = 57600;
+    DevSim::Simulator sim(
+        {simDevice(IdA, 10, 2, 7), simDevice(IdB, 10, 0x82, 5), simDevice(IdC, 11, 1, 0)}, paced);
+    QVERIFY(sim.openPty());
+    sim.start();
+    Operator op(sim);
+    const QByteArray image = firmwareImage(1000, 21);
+    op.path_->setText(writeFile(m_dir, "fw.bin", image));
+
+    QTest::mouseClick(op.search, Qt::LeftButton);
+    QCOMPARE(op.status->text(), QString("Идет поиск"));
+    QVERIFY(!op.search->isEnabled());
+    QVERIFY(!op.flash->isEnabled());
+    QTRY_COMPARE_WITH_TIMEOUT(op.status->text(), QString("Выберите устройство(а)"), 20000);
+    QVERIFY(op.search->isEnabled());
+    QVERIFY(op.flash->isEnabled());
+    QCOMPARE(op.table->rowCount(), 4);
+    QCOMPARE(op.cell(0, 0), QString("00:1a:2b:3c:4d:5e"));
+    QCOMPARE(op.cell(0, 1), QString("VT-TALLY-8"));
+    QCOMPARE(op.cell(0, 2), QString("2.7"));
+    QCOMPARE(op.cell(1, 2), QString("2.5(Загрузчик)"));
+    QCOMPARE(op.cell(2, 1), QString("VT-TALLY-16"));
+    QCOMPARE(op.cell(3, 0), QString("Найдено устройств: 3"));
+
+    op.tick(0);
+    op.tick(1);
+    QCOMPARE(op.cell(0, 3), QString("Ожидание"));
+    QCOMPARE(op.table->item(3, 4)->checkState(), Qt::PartiallyChecked);
+    QTest::mouseClick(op.flash, Qt::LeftButton);
+    QCOMPARE(op.status->text(), QString("Идет обновление"));
+    QVERIFY(!op.search->isEnabled());
+
+    QTRY_COMPARE_WITH_TIMEOUT(op.status->text(), QString("Обновление завершено"), 30000);
+    QCOMPARE(op.cell(0, 3), QString("Обновлено"));
+    QCOMPARE(op.cell(1, 3), QString("Обновлено"));
+    QCOMPARE(op.cell(2, 3), QString());
+    QCOMPARE(op.cell(0, 2), QString("Необходимо обновить"));
+    QCOMPARE(op.cell(2, 2), QString("1.0"));
+    QVERIFY(op.search->isEnabled());
+    QVERIFY(op.flash->isEnabled());
+    QVERIFY(!op.table->signalsBlocked());
+    QCOMPARE(imageOf(sim, 0), image);
+    QCOMPARE(imageOf(sim, 1), image);
+    QCOMPARE(sim.firmwareFramesReceived(2), 0);
+
+    // Progress was shown on the way, and the texts never went backwards.
+    for (int row : {0, 1}) {
+        const QStringList texts = op.seen.value(row);
+        QVERIFY2(texts.contains("Подготовка"), qPrintable(texts.join(", ")));
+        QCOMPARE(texts.last(), QString("Обновлено"));
+        QVERIFY2(texts.filter("Обновление:").size() >= 1, qPrintable(texts.join(", ")));
+        QVERIFY(!texts.contains("Ошибка"));
+    }
+    sim.stop();
+}
+
+void EndToEndTest::deviceThatNeverAcknowledgesReadsError()
+{
+    const FaultRule silentOnFirmware{FaultRule::Silent, -1, 1, 0};
+    DevSim::Simulator sim({simDevice(IdA, 10, 2, 7, {silentOnFirmware}), simDevice(IdB, 10, 2, 5)});
+    QVERIFY(sim.openPty());
+    sim.start();
+    Operator op(sim);
+    const QByteArray image = firmwareImage(1200, 22);
+    op.path_->setText(writeFile(m_dir, "fw.bin", image));
+
+    QTest::mouseClick(op.search, Qt::LeftButton);
+    QTRY_COMPARE_WITH_TIMEOUT(op.status->text(), QString("Выберите устройство(а)"), 20000);
+    QCOMPARE(op.table->rowCount(), 3);
+    op.table->item(2, 4)->setCheckState(Qt::Checked); // select all
+    QCOMPARE(op.cell(0, 3), QString("Ожидание"));
+    QCOMPARE(op.cell(1, 3), QString("Ожидание"));
+    QTest::mouseClick(op.flash, Qt::LeftButton);
+
+    QTRY_COMPARE_WITH_TIMEOUT(op.status->text(), QString("Обновление завершено"), 30000);
+    QCOMPARE(op.cell(0, 3), QString("Ошибка"));
+    QCOMPARE(op.cell(0, 2), QString("2.7"));
+    QCOMPARE(op.cell(1, 3), QString("Обновлено"));
+    QCOMPARE(imageOf(sim, 1), image);
+    QVERIFY(!op.seen.value(0).contains("Обновлено"));
+    QVERIFY(op.search->isEnabled());
+    sim.stop();
+}
+
+QTEST_MAIN(EndToEndTest)
+#include "tst_endtoend.moc"
