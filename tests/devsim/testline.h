@@ -20,9 +20,16 @@ using Bytes = std::vector<quint8>;
 using Id = std::array<quint8, 8>;
 
 inline const Id Broadcast = {0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
-inline Id idOf(int n) { return {1, 2, 3, 4, 5, 6, 7, quint8(8 + n)}; } // idOf(0): 01..08
+// idOf(0) is 01 02 03 04 05 06 07 08.
+inline Id idOf(int n)
+{
+    return {1, 2, 3, 4, 5, 6, 7, quint8(8 + n)};
+}
 
-inline QByteArray qba(const Bytes &b) { return QByteArray(reinterpret_cast<const char *>(b.data()), int(b.size())); }
+inline QByteArray qba(const Bytes &b)
+{
+    return QByteArray(reinterpret_cast<const char *>(b.data()), int(b.size()));
+}
 
 inline long long msSince(Clock::time_point from, Clock::time_point to)
 {
@@ -38,6 +45,16 @@ inline Bytes frame(const Id &address, int type, int block, int number, const Byt
     bytes.push_back(0);
     Cpd::appendChecksum(bytes.data(), int(bytes.size()) - 1);
     return bytes;
+}
+
+inline const Bytes SearchFirst = {0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0x1E, 0x01, 0x68};
+inline const Bytes VersionQuery
+    = {0x01, 0x02, 0x03, 0x04, 0x05, 0x06, 0x07, 0x08, 0x14, 0x03, 0x4F};
+
+// A search answer, and the host's confirmation of it: the same bytes.
+inline Bytes searchWord(int n, int kind)
+{
+    return frame(idOf(n), Cpd::TypeResponse, Cpd::BlockSearch, kind);
 }
 
 inline Bytes firmwareFrame(const Id &to, int stage, int part, const Bytes &data)
@@ -75,12 +92,13 @@ inline Bytes imagePart(const Bytes &image, int part)
     return Bytes(image.begin() + std::ptrdiff_t(begin), image.begin() + std::ptrdiff_t(end));
 }
 
-// A device with address idOf(n); spec adds what parseDevice() understands.
-inline DevSim::DeviceConfig device(int n, int kind = Cpd::KindTally8, const std::string &spec = {})
+// A device with address idOf(n); description adds what parseDevice() understands.
+inline DevSim::DeviceConfig
+device(int n, int kind = Cpd::KindTally8, const std::string &description = {})
 {
     DevSim::DeviceConfig config;
     std::string error;
-    if (!DevSim::parseDevice(spec, &config, &error))
+    if (!DevSim::parseDevice(description, &config, &error))
         qFatal("bad device in a test: %s", error.c_str());
     config.id = idOf(n);
     config.kind = kind;
