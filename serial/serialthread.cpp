@@ -119,7 +119,10 @@ void SerialThread::sendFrame(QSerialPort &port, quint16 bodyLength, quint16 &fra
 
 void SerialThread::awaitWritten(QSerialPort &port)
 {
-    if (port.waitForBytesWritten(writeTimeout)) {
+    // With nothing pending (the request before went unanswered) there is no
+    // write to wait for; the toolkit would otherwise sit out the whole
+    // time-out listening for input before saying so.
+    if (port.bytesToWrite() > 0 && port.waitForBytesWritten(writeTimeout)) {
         if (ResponseExpected == 1) {
             TransactionPhase = PhaseAwaitResponse;
         } else {

@@ -122,12 +122,13 @@ void LineTest::emptyLineIsSearchedFourTimesWithTheRealWaits()
                           "UpdateMainStatus(6)"}));
     QCOMPARE(int(WorkMode), int(ModeIdle));
     // Four rounds of a 500 ms pause and a 1000 ms wait.
-    QVERIFY2(elapsed >= 6000 && elapsed < 9500, qPrintable(QString::number(elapsed)));
+    QVERIFY2(elapsed >= 6000 && elapsed < 8000, qPrintable(QString::number(elapsed)));
     const auto frames = rig.sim().hostFrames();
     for (size_t i = 1; i < frames.size(); ++i) {
         const auto gap = std::chrono::duration_cast<std::chrono::milliseconds>(frames[i].at
                                                                                - frames[i - 1].at);
-        QVERIFY2(gap.count() >= 1490, qPrintable(QString::number(gap.count())));
+        // The pause and the wait, and nothing more: no write time-out on top.
+        QVERIFY2(gap.count() >= 1490 && gap.count() < 1650, qPrintable(QString::number(gap.count())));
     }
 }
 

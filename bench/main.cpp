@@ -1,0 +1,401 @@
+// olvex-bench: how close the worker comes to what the line allows, and how
+// long the GUI thread is ever kept from its events.
+//
+//   olvex-bench update   64 KiB to one device at 9600 baud, against the floor
+//   olvex-bench search   searches of 1, 8 and 32 devices at 9600 baud
+//   olvex-bench table    filling the device table with 1000 devices
+//   olvex-bench stall    the GUI thread's longest stall during a search of 32
+//                        devices and during an update
+//   olvex-bench all      everything above (about six minutes)
+//
+// Times come from one steady clock: the simulator stamps each host frame as it
+// arrives on the pseudo-terminal, the worker's notifications are stamped as
+// they are emitted.
+
+#include "app/startup.h"
+#include "devsim/simulator.h"
+#include "protocol/frame.h"
+#include "registry/registry.h"
+#include "serial/serialthread.h"
+#include "ui/mainwindow.h"
+#include "ui/portlist.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QLineEdit>
+#include <QTableWidget>
+#include <QTemporaryDir>
+#include <QTimer>
+
+#include <algorithm>
+#include <chrono>
+#include <functional>
+#include <map>
+#include <cstdio>
+#include <mutex>
+#include <thread>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+constexpr int Baud = 9600;
+
+double wireMs(size_t bytes, int baud = Baud)
+{
+    return double(bytes) * 10.0 * 1000.0 / baud;
+}
+
+double msBetween(Clock::time_point a, Clock::time_point b)
+{
+    return std::chrono::duration<double, std::milli>(b - a).count();
+}
+
+// Remembers when the worker announced a main status.
+class StatusClock
+{
+public:
+    StatusClock()
+    {
+        m_connection = QObject::connect(&Notifier, &DevTable::UpdateMainStatus, [this](Status s) {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            m_at[int(s)] = Clock::now();
+        });
+    }
+    ~StatusClock() { QObject::disconnect(m_connection); }
+    bool seen(Status s)
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        return m_at.count(int(s)) != 0;
+    }
+    Clock::time_point at(Status s)
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        return m_at[int(s)];
+    }
+    void clear()
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_at.clear();
+    }
+
+private:
+    std::mutex m_mutex;
+    std::map<int, Clock::time_point> m_at;
+    QMetaObject::Connection m_connection;
+};
+
+// Waits for the status while keeping the calling thread's events flowing.
+bool waitFor(StatusClock &clock, Status s, int timeoutMs)
+{
+    QElapsedTimer t;
+    t.start();
+    while (!clock.seen(s)) {
+        if (t.elapsed() > timeoutMs)
+            return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return true;
+}
+
+std::vector<DevSim::DeviceConfig> devices(int count)
+{
+    std::vector<DevSim::DeviceConfig> out;
+    for (int i = 0; i < count; ++i) {
+        DevSim::DeviceConfig d;
+        d.id = {0x00, 0x1A, 0x2B, 0x3C, quint8(i >> 8), quint8(i), 0x00, 0x01};
+        d.kind = 10;
+        d.verMajor = 2;
+        d.verMinor = quint8(i);
+        out.push_back(d);
+    }
+    return out;
+}
+
+void startSearch(SerialThread &worker, const DevSim::Simulator &sim)
+{
+    worker.startWork(QString::fromStdString(sim.path()));
+    DeviceList.clear();
+    SearchRequest = 1;
+    WorkMode = ModeSearch;
+}
+
+QString writeImage(const QTemporaryDir &dir, int size)
+{
+    QByteArray data(size, '\0');
+    for (int i = 0; i < size; ++i)
+        data[i] = char((i * 131 + 7) & 0xFF);
+    const QString path = dir.filePath(QStringLiteral("image-%1.bin").arg(size));
+    QFile file(path);
+    file.open(QIODevice::WriteOnly);
+    file.write(data);
+    return path;
+}
+
+void requestFlash(const QString &path, int ticked)
+{
+    for (int i = 0; i < DeviceList.size(); ++i)
+        DeviceList.setSelected(i, i < ticked ? 1 : 0);
+    auto file = std::make_shared<QFile>(path);
+    FirmwareFile.set(file);
+    FirmwareSize = qint32(file->size());
+    FlashRequest = 1;
+}
+
+int benchUpdate()
+{
+    std::printf("== update: 64 KiB to one device, line paced at %d baud\n", Baud);
+    QTemporaryDir dir;
+    const QString path = writeImage(dir, 64 * 1024);
+    DevSim::Options options;
+    options.baud = Baud;
+    DevSim::Simulator sim(devices(1), options);
+    sim.openPty();
+    sim.start();
+    StatusClock statuses;
+    {
+        SerialThread worker;
+        startSearch(worker, sim);
+        if (!waitFor(statuses, SelectDevices, 30000)) {
+            std::printf("search failed\n");
+            return 1;
+        }
+        sim.clearHostFrames();
+        requestFlash(path, 1);
+        if (!waitFor(statuses, UpdateFinished, 300000)) {
+            std::printf("update did not finish\n");
+            return 1;
+        }
+    }
+    const auto frames = sim.hostFrames();
+    std::vector<DevSim::HostFrame> firmware;
+    for (const auto &f : frames) {
+        if (f.valid && f.bytes.size() >= 14 && Cpd::unpackCommand(f.bytes.data()).number == 50)
+            firmware.push_back(f);
+    }
+    const size_t ackBytes = 14;
+    double wire = 0;
+    for (const auto &f : firmware)
+        wire += wireMs(f.bytes.size()) + wireMs(ackBytes);
+    const double firstExchange = wireMs(firmware.front().bytes.size()) + wireMs(ackBytes);
+    const double floor = 10000.0 + wire;
+    const double tightFloor = std::max(10000.0, firstExchange) + wire - firstExchange;
+    // The first frame is stamped when its last byte arrived; it left the host
+    // one wire time earlier on a real line, which the pseudo-terminal skips.
+    const double measured = msBetween(firmware.front().at, statuses.at(UpdateFinished));
+    std::printf("image complete: %s, %zu firmware frames\n",
+                DevSim::imageStateName(sim.imageState(0)), firmware.size());
+    std::printf("measured %.0f ms; floor (10 s + wire time of every frame and answer) %.0f ms; "
+                "ratio %.4f\n",
+                measured, floor, measured / floor);
+    std::printf("tighter floor (first answer inside the 10 s pause) %.0f ms; ratio %.4f\n",
+                tightFloor, measured / tightFloor);
+    sim.stop();
+    return 0;
+}
+
+int benchSearch(int count)
+{
+    DevSim::Options options;
+    options.baud = Baud;
+    DevSim::Simulator sim(devices(count), options);
+    sim.openPty();
+    sim.start();
+    StatusClock statuses;
+    {
+        SerialThread worker;
+        WorkMode = ModeIdle;
+        startSearch(worker, sim);
+        if (!waitFor(statuses, SelectDevices, 120000)) {
+            std::printf("search of %d failed\n", count);
+            return 1;
+        }
+    }
+    const auto frames = sim.hostFrames();
+    int searches = 0, confirmations = 0, queries = 0;
+    for (const auto &f : frames) {
+        const Cpd::CommandWord w = Cpd::unpackCommand(f.bytes.data());
+        if (w.type == Cpd::TypeResponse)
+            ++confirmations;
+        else if (w.block == Cpd::BlockSearch)
+            ++searches;
+        else if (w.number == Cpd::NumberVersion)
+            ++queries;
+    }
+    // What any host following these rules must sit through: a 500 ms pause
+    // after each search request (the answers and the request itself are on
+    // the wire meanwhile), a full 1000 ms wait in each silent round, 50 ms
+    // after each confirmation (which leaves meanwhile), and for each version
+    // query the query and its answer back to back on the wire.
+    const int silent = searches - confirmations;
+    const double floor = searches * 500.0 + silent * 1000.0 + confirmations * 50.0
+                         + queries * (wireMs(11) + wireMs(13));
+    const double measured = msBetween(frames.front().at, statuses.at(SelectDevices))
+                            + wireMs(11); // the first request left one wire time before it arrived
+    if (qEnvironmentVariableIsSet("OLVEX_BENCH_FRAMES")) {
+        for (size_t i = 0; i < frames.size(); ++i) {
+            const Cpd::CommandWord w = Cpd::unpackCommand(frames[i].bytes.data());
+            std::printf("  +%8.1f ms  type %d block %d number %d\n",
+                        msBetween(frames.front().at, frames[i].at), w.type, w.block, w.number);
+        }
+        std::printf("  +%8.1f ms  end\n", msBetween(frames.front().at, statuses.at(SelectDevices)));
+    }
+    std::printf("search of %2d devices: %d found, %d search requests, %d confirmations, "
+                "%d version queries; measured %.0f ms, floor %.0f ms, ratio %.4f\n",
+                count, DeviceList.size(), searches, confirmations, queries, measured, floor,
+                measured / floor);
+    sim.stop();
+    return DeviceList.size() == count ? 0 : 1;
+}
+
+int benchTable(QApplication &)
+{
+    std::printf("== table: filling the device table\n");
+    setPortNameSource([] { return QStringList{}; });
+    MainWindow window;
+    window.show();
+    for (int count : {32, 1000}) {
+        DeviceList.clear();
+        for (const auto &d : devices(count)) {
+            DeviceRecord r;
+            r.id = d.id;
+            r.devType = 50;
+            r.verMajor = 2;
+            r.verMinor = 3;
+            DeviceList.append(r);
+        }
+        std::vector<double> times;
+        for (int i = 0; i < 5; ++i) {
+            QElapsedTimer t;
+            t.start();
+            QMetaObject::invokeMethod(&window, "UpdatingTable", Qt::DirectConnection);
+            QCoreApplication::processEvents(); // layout and paint count too
+            times.push_back(t.nsecsElapsed() / 1e6);
+        }
+        std::sort(times.begin(), times.end());
+        std::printf("fill of %4d devices: median %.1f ms, worst %.1f ms (5 runs)\n", count,
+                    times[2], times.back());
+    }
+    DeviceList.clear();
+    return 0;
+}
+
+// The longest time the GUI thread's event loop went without running a 2 ms timer.
+class StallMeter
+{
+public:
+    StallMeter()
+    {
+        m_timer.setInterval(2);
+        QObject::connect(&m_timer, &QTimer::timeout, [this] {
+            const qint64 now = m_clock.nsecsElapsed();
+            if (m_last)
+                m_worst = std::max(m_worst, now - m_last);
+            m_last = now;
+        });
+        m_clock.start();
+        m_timer.start();
+    }
+    double worstGapMs() const { return m_worst / 1e6; }
+    void reset()
+    {
+        m_worst = 0;
+        m_last = 0;
+    }
+
+private:
+    QTimer m_timer;
+    QElapsedTimer m_clock;
+    qint64 m_last = 0;
+    qint64 m_worst = 0;
+};
+
+// Runs one window on a simulated line and reports the worst gap while `work` runs.
+double stallDuring(const DevSim::Simulator &sim, const std::function<bool(MainWindow &)> &work)
+{
+    const QString line = QString::fromStdString(sim.path());
+    setPortNameSource([line] { return QStringList{line}; });
+    MainWindow window;
+    window.show();
+    connectNotifier(&window);
+    QCoreApplication::processEvents();
+    StallMeter meter;
+    const bool done = work(window);
+    QCoreApplication::processEvents();
+    setPortNameSource(nullptr);
+    return done ? meter.worstGapMs() : -1.0;
+}
+
+int benchStall()
+{
+    std::printf("== stall: the GUI thread's longest gap between 2 ms timer ticks\n");
+    StatusClock statuses;
+    auto search = [&statuses](MainWindow &window) {
+        statuses.clear();
+        QMetaObject::invokeMethod(&window, "on_SearchButton_clicked", Qt::DirectConnection);
+        return waitFor(statuses, SelectDevices, 120000);
+    };
+
+    DevSim::Options slow;
+    slow.baud = Baud;
+    DevSim::Simulator line32(devices(32), slow);
+    line32.openPty();
+    line32.start();
+    const double searchGap = stallDuring(line32, search);
+    line32.stop();
+    std::printf("search of 32 devices at %d baud: worst gap %.1f ms\n", Baud, searchGap);
+
+    // An update on a fast line, so that progress notifications come thick.
+    QTemporaryDir dir;
+    const QString path = writeImage(dir, 64 * 1024);
+    DevSim::Options fast;
+    fast.baud = 115200;
+    DevSim::Simulator line2(devices(2), fast);
+    line2.openPty();
+    line2.start();
+    double updateGap = -1;
+    stallDuring(line2, [&](MainWindow &window) {
+        if (!search(window))
+            return false;
+        auto *table = window.findChild<QTableWidget *>("tableWidget");
+        table->item(2, 4)->setCheckState(Qt::Checked); // select all
+        window.findChild<QLineEdit *>("fileNameLine")->setText(path);
+        StallMeter meter;
+        statuses.clear();
+        QMetaObject::invokeMethod(&window, "on_FlashButton_clicked", Qt::DirectConnection);
+        const bool done = waitFor(statuses, UpdateFinished, 300000);
+        QCoreApplication::processEvents();
+        updateGap = meter.worstGapMs();
+        return done;
+    });
+    line2.stop();
+    std::printf("update of 64 KiB to 2 devices at 115200 baud: worst gap %.1f ms\n", updateGap);
+    return searchGap >= 0 && updateGap >= 0 ? 0 : 1;
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    Identity::apply(app);
+    qRegisterMetaType<Status>("Status");
+    // The product's debug log stays on, as in use: send stderr to a file.
+    const QString what = argc > 1 ? QString::fromLatin1(argv[1]) : QStringLiteral("all");
+    int failures = 0;
+    if (what == "update" || what == "all")
+        failures += benchUpdate();
+    if (what == "search" || what == "all") {
+        std::printf("== search, line paced at %d baud\n", Baud);
+        for (int n : {1, 8, 32})
+            failures += benchSearch(n);
+    }
+    if (what == "table" || what == "all")
+        failures += benchTable(app);
+    if (what == "stall" || what == "all")
+        failures += benchStall();
+    return failures == 0 ? 0 : 1;
+}
