@@ -30,9 +30,9 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <functional>
 #include <map>
-#include <cstdio>
 #include <mutex>
 #include <thread>
 
@@ -185,12 +185,16 @@ int benchUpdate()
     // one wire time earlier on a real line, which the pseudo-terminal skips.
     const double measured = msBetween(firmware.front().at, statuses.at(UpdateFinished));
     std::printf("image complete: %s, %zu firmware frames\n",
-                DevSim::imageStateName(sim.imageState(0)), firmware.size());
+                DevSim::imageStateName(sim.imageState(0)),
+                firmware.size());
     std::printf("measured %.0f ms; floor (10 s + wire time of every frame and answer) %.0f ms; "
                 "ratio %.4f\n",
-                measured, floor, measured / floor);
+                measured,
+                floor,
+                measured / floor);
     std::printf("tighter floor (first answer inside the 10 s pause) %.0f ms; ratio %.4f\n",
-                tightFloor, measured / tightFloor);
+                tightFloor,
+                measured / tightFloor);
     sim.stop();
     return 0;
 }
@@ -237,13 +241,22 @@ int benchSearch(int count)
         for (size_t i = 0; i < frames.size(); ++i) {
             const Cpd::CommandWord w = Cpd::unpackCommand(frames[i].bytes.data());
             std::printf("  +%8.1f ms  type %d block %d number %d\n",
-                        msBetween(frames.front().at, frames[i].at), w.type, w.block, w.number);
+                        msBetween(frames.front().at, frames[i].at),
+                        w.type,
+                        w.block,
+                        w.number);
         }
         std::printf("  +%8.1f ms  end\n", msBetween(frames.front().at, statuses.at(SelectDevices)));
     }
     std::printf("search of %2d devices: %d found, %d search requests, %d confirmations, "
                 "%d version queries; measured %.0f ms, floor %.0f ms, ratio %.4f\n",
-                count, DeviceList.size(), searches, confirmations, queries, measured, floor,
+                count,
+                DeviceList.size(),
+                searches,
+                confirmations,
+                queries,
+                measured,
+                floor,
                 measured / floor);
     sim.stop();
     return DeviceList.size() == count ? 0 : 1;
@@ -274,8 +287,10 @@ int benchTable(QApplication &)
             times.push_back(t.nsecsElapsed() / 1e6);
         }
         std::sort(times.begin(), times.end());
-        std::printf("fill of %4d devices: median %.1f ms, worst %.1f ms (5 runs)\n", count,
-                    times[2], times.back());
+        std::printf("fill of %4d devices: median %.1f ms, worst %.1f ms (5 runs)\n",
+                    count,
+                    times[2],
+                    times.back());
     }
     DeviceList.clear();
     return 0;

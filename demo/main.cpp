@@ -3,6 +3,7 @@
 // line at the top of the port list and opens the same main window as the app.
 
 #include "app/startup.h"
+#include "demo/demoline.h"
 #include "devsim/simulator.h"
 #include "ui/mainwindow.h"
 #include "ui/portlist.h"
@@ -13,18 +14,6 @@
 #include <QIcon>
 
 #include <cstdio>
-
-namespace {
-
-// Devices of different kinds and versions, one of them in its boot loader.
-const char *const DemoDevices[] = {
-    "id=00:1a:2b:3c:4d:5e:00:01,kind=tally8,version=2.7",
-    "id=00:1a:2b:3c:4d:5f:00:02,kind=tally8,version=2.5",
-    "id=00:1a:2b:3c:4d:60:00:03,kind=tally16,version=1.12",
-    "id=00:1a:2b:3c:4d:61:00:04,kind=probe,version=3.0,boot",
-};
-
-} // namespace
 
 int main(int argc, char *argv[])
 {
@@ -39,7 +28,7 @@ int main(int argc, char *argv[])
                                   QStringLiteral("Line rate the simulated devices keep (0: as fast "
                                                  "as possible)."),
                                   QStringLiteral("baud"),
-                                  QStringLiteral("115200"));
+                                  QString::number(DemoBaud));
     const QCommandLineOption device(QStringLiteral("device"),
                                     QStringLiteral("A simulated device instead of the default set "
                                                    "(see devsim/README.md); may repeat."),
@@ -48,12 +37,10 @@ int main(int argc, char *argv[])
     parser.addOption(device);
     parser.process(app);
 
-    std::vector<DevSim::DeviceConfig> devices;
-    QStringList specs = parser.values(device);
-    if (specs.isEmpty()) {
-        for (const char *spec : DemoDevices)
-            specs << QString::fromLatin1(spec);
-    }
+    std::vector<DevSim::DeviceConfig> devices = demoDevices();
+    const QStringList specs = parser.values(device);
+    if (!specs.isEmpty())
+        devices.clear();
     for (const QString &spec : specs) {
         DevSim::DeviceConfig config;
         std::string error;

@@ -1,5 +1,7 @@
 #include "ui/windowsize.h"
 
+#include "ui/texts.h"
+
 #include <QFontMetrics>
 #include <QHeaderView>
 #include <QStyle>
@@ -18,7 +20,14 @@ QSize openingSize(const QWidget *window)
     if (!table)
         return size;
 
-    int column = QFontMetrics(table->font()).horizontalAdvance(QStringLiteral("00:00:00:00:00:00"));
+    // The widest texts the cells hold in daily use.
+    const QFontMetrics cellFont(table->font());
+    int column = 0;
+    for (const QString &text : {Texts::addressText(DeviceId{}),
+                                Texts::versionText(0x80 | 12, 34),
+                                Texts::versionAfterUpdate(),
+                                Texts::progress(100, 100)})
+        column = qMax(column, cellFont.horizontalAdvance(text));
     const QFontMetrics headerFont(table->horizontalHeader()->font());
     for (int i = 0; i < TextColumns; ++i) {
         if (const QTableWidgetItem *header = table->horizontalHeaderItem(i))

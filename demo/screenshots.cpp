@@ -1,0 +1,119 @@
+// olvex-screenshots DIR: pictures of the main window for the README, taken on
+// the demo line: the window as it opens, after a search, during an update,
+// and the about dialog. Run it under a display (xvfb-run works).
+
+#include "app/startup.h"
+#include "demo/demoline.h"
+#include "ui/aboutdialog.h"
+#include "ui/mainwindow.h"
+#include "ui/portlist.h"
+#include "ui/windowsize.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QIcon>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTableWidget>
+
+#include <cstdio>
+#include <functional>
+
+namespace {
+
+bool waitUntil(const std::function<bool()> &done, int timeoutMs)
+{
+    QElapsedTimer clock;
+    clock.start();
+    while (!done()) {
+        if (clock.elapsed() > timeoutMs)
+            return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 20);
+    }
+    return true;
+}
+
+bool save(QWidget *widget, const QString &path)
+{
+    QCoreApplication::processEvents();
+    const bool ok = widget->grab().save(path);
+    std::fprintf(
+        stderr, "olvex-screenshots: %s %s\n", ok ? "wrote" : "could not write", qPrintable(path));
+    return ok;
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    QApplication app(argc, argv);
+    Identity::apply(app);
+    if (argc < 2) {
+        std::fprintf(stderr, "usage: olvex-screenshots DIR\n");
+        return 2;
+    }
+    const QDir out(QString::fromLocal8Bit(argv[1]));
+    QDir().mkpath(out.path());
+
+    DevSim::Options options;
+    options.baud = DemoBaud;
+    DevSim::Simulator line(demoDevices(), options);
+    if (!line.openPty())
+        return 1;
+    line.start();
+    const QString linePath = QString::fromStdString(line.path());
+    setPortNameSource([linePath] { return QStringList{linePath}; });
+
+    // A firmware file with a name a technician would recognise.
+    QDir().mkpath(QStringLiteral("/tmp/olvex-demo"));
+    const QString firmware = QStringLiteral("/tmp/olvex-demo/vt-tally-8_v2.8.bin");
+    QFile file(firmware);
+    if (file.open(QIODevice::WriteOnly))
+        file.write(QByteArray(48 * 1024, '\x5a'));
+    file.close();
+
+    int failures = 0;
+    {
+        QIcon icon;
+        icon.addFile(Identity::iconPath(), QSize(32, 32), QIcon::Normal, QIcon::Off);
+        MainWindow window;
+        window.resize(openingSize(&window));
+        window.setWindowIcon(icon);
+        window.show();
+        connectNotifier(&window);
+        auto *status = window.findChild<QLabel *>("StatusLabel");
+        auto *table = window.findChild<QTableWidget *>("tableWidget");
+        failures += !save(&window, out.filePath("window.png"));
+
+        // The path is in place before the search, so the flash button is ready
+        // when the search ends.
+        window.findChild<QLineEdit *>("fileNameLine")->setText(firmware);
+        window.findChild<QPushButton *>("SearchButton")->click();
+        if (!waitUntil([status] { return status->text() == "Выберите устройство(а)"; }, 60000))
+            return 1;
+        table->item(0, 4)->setCheckState(Qt::Checked);
+        table->item(1, 4)->setCheckState(Qt::Checked);
+        failures += !save(&window, out.filePath("search.png"));
+
+        window.findChild<QPushButton *>("FlashButton")->click();
+        auto progressAt = [table](int row, int percent) {
+            const QString text = table->item(row, 3)->text();
+            return text.startsWith("Обновление:") && text.midRef(11).chopped(1).toInt() >= percent;
+        };
+        if (!waitUntil([&] { return progressAt(0, 60); }, 60000))
+            return 1;
+        failures += !save(&window, out.filePath("update.png"));
+        if (!waitUntil([status] { return status->text() == "Обновление завершено"; }, 120000))
+            return 1;
+        failures += !save(&window, out.filePath("updated.png"));
+
+        AboutDialog about;
+        about.show();
+        failures += !save(&about, out.filePath("about.png"));
+    }
+    line.stop();
+    return failures == 0 ? 0 : 1;
+}
