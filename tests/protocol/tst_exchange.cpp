@@ -43,7 +43,8 @@ quint16 handle(const Bytes &body)
 
 Bytes ack(const DeviceId &from, int stage, int part)
 {
-    return deviceFrame(from, Cpd::TypeResponse, 20, 50, {quint8(stage), quint8(part >> 8), quint8(part)});
+    return deviceFrame(
+        from, Cpd::TypeResponse, 20, 50, {quint8(stage), quint8(part >> 8), quint8(part)});
 }
 
 struct SentFrame
@@ -60,7 +61,9 @@ using Device = std::function<std::optional<Bytes>(const SentFrame &)>;
 
 Device honest()
 {
-    return [](const SentFrame &f) { return ack(f.to, f.stage, f.part); };
+    return [](const SentFrame &f) {
+        return ack(f.to, f.stage, f.part);
+    };
 }
 
 // Runs one update pass the way the worker loop does and returns every
@@ -253,7 +256,8 @@ void ExchangeTest::errorReportsAreLoggedWithTheirCode()
     QCOMPARE(int(handle(deviceFrame(DevA, Cpd::TypeError, 20, 3, {0xFE, 0xFF, 0xFF, 0xFF}))), 0);
     QVERIFY(log.contains("SerialP: CPD_Error code 5, cmd_block 20, cmd_number 50"));
     QVERIFY(log.contains("SerialP: CPD_Error code -2, cmd_block 20, cmd_number 3"));
-    QVERIFY(log.contains("SerialP: CPDevice [01:02:03:04:05:06:07:08], cmd_t 0x6, cmd_b 20, cmd_n 50"));
+    QVERIFY(
+        log.contains("SerialP: CPDevice [01:02:03:04:05:06:07:08], cmd_t 0x6, cmd_b 20, cmd_n 50"));
 }
 
 void ExchangeTest::unknownFrameTypesAreLoggedAndNotConfirmed()
@@ -318,8 +322,10 @@ void ExchangeTest::searchEndsAfterThreeSilentRounds()
     signalsSeen.clear();
     QCOMPARE(nextRequest(), 0);
     QCOMPARE(int(WorkMode), int(ModeIdle));
-    QCOMPARE(signalsSeen.names(),
-             (QStringList{"CheckReadyToUpdate", "UnblockSearchButton", "UpdateTable", "UpdateMainStatus(6)"}));
+    QCOMPARE(
+        signalsSeen.names(),
+        (QStringList{
+            "CheckReadyToUpdate", "UnblockSearchButton", "UpdateTable", "UpdateMainStatus(6)"}));
 }
 
 void ExchangeTest::everySearchAnswerKeepsTheSearchGoing()
@@ -357,8 +363,10 @@ void ExchangeTest::inventoryAsksEachDeviceOnceInListOrder()
         QVERIFY(asked.size() <= 3);
     }
     QCOMPARE(asked, (QList<DeviceId>{DevA, DevB, DevC}));
-    QCOMPARE(signalsSeen.names(),
-             (QStringList{"CheckReadyToUpdate", "UnblockSearchButton", "UpdateTable", "UpdateMainStatus(4)"}));
+    QCOMPARE(
+        signalsSeen.names(),
+        (QStringList{
+            "CheckReadyToUpdate", "UnblockSearchButton", "UpdateTable", "UpdateMainStatus(4)"}));
 }
 
 void ExchangeTest::imageOf1000BytesGoesOutInSixParts()
@@ -386,7 +394,10 @@ void ExchangeTest::imageOf1000BytesGoesOutInSixParts()
     const QStringList names = signalsSeen.names();
     QCOMPARE(names.first(), QString("CheckReadyToUpdate"));
     QCOMPARE(names.mid(names.size() - 4),
-             (QStringList{"UpdateMainStatus(8)", "CheckReadyToUpdate", "UnblockSearchButton", "UnblockTableSignals"}));
+             (QStringList{"UpdateMainStatus(8)",
+                          "CheckReadyToUpdate",
+                          "UnblockSearchButton",
+                          "UnblockTableSignals"}));
     QCOMPARE(int(WorkMode), int(ModeIdle));
     QCOMPARE(int(FlashRequest), 0);
 }
@@ -462,8 +473,9 @@ void ExchangeTest::mismatchedAcknowledgementRepeatsThePart()
         }
         return ack(f.to, f.stage, f.part);
     });
-    QCOMPARE(stagesAndParts(sent),
-             (QList<QPair<int, int>>{{1, 1}, {2, 2}, {2, 3}, {2, 3}, {2, 3}, {2, 4}, {2, 5}, {3, 6}}));
+    QCOMPARE(
+        stagesAndParts(sent),
+        (QList<QPair<int, int>>{{1, 1}, {2, 2}, {2, 3}, {2, 3}, {2, 3}, {2, 4}, {2, 5}, {3, 6}}));
     QCOMPARE(log.count("CPD_Wrlss: ->Response OK [2:2]\n"), 3);
     QCOMPARE(int(DeviceList.at(0)->outcome), int(FlashDone));
 }
@@ -491,8 +503,11 @@ void ExchangeTest::nothingTickedEndsThePassAtOnce()
     const auto sent = runUpdatePass(honest());
     QVERIFY(sent.empty());
     QCOMPARE(signalsSeen.names(),
-             (QStringList{"CheckReadyToUpdate", "UpdateMainStatus(8)", "CheckReadyToUpdate",
-                          "UnblockSearchButton", "UnblockTableSignals"}));
+             (QStringList{"CheckReadyToUpdate",
+                          "UpdateMainStatus(8)",
+                          "CheckReadyToUpdate",
+                          "UnblockSearchButton",
+                          "UnblockTableSignals"}));
     QCOMPARE(int(WorkMode), int(ModeIdle));
 }
 

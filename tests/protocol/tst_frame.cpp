@@ -43,7 +43,8 @@ void FrameTest::checksumOfBodies_data()
     QTest::newRow("further search request") << hex("FF FF FF FF FF FF FF FF 1E 00") << 0x36;
     QTest::newRow("version query") << hex("01 02 03 04 05 06 07 08 14 03") << 0x4F;
     QTest::newRow("version answer") << hex("01 02 03 04 05 06 07 08 54 03 02 05") << 0xCD;
-    QTest::newRow("firmware acknowledgement") << hex("01 02 03 04 05 06 07 08 54 32 01 00 01") << 0xB5;
+    QTest::newRow("firmware acknowledgement")
+        << hex("01 02 03 04 05 06 07 08 54 32 01 00 01") << 0xB5;
 }
 
 void FrameTest::checksumOfBodies()

@@ -80,6 +80,7 @@ private slots:
     void portIsSwitchedWhileTheWorkerRuns();
     void flashRequestIsDroppedWhenThePortFailsAtItsStart();
     void updateRunsWithTheRealStartPause();
+    void closingDuringTheStartPauseDoesNotWaitItOut();
 
 private:
     QTemporaryDir m_dir;
@@ -128,7 +129,8 @@ void LineTest::emptyLineIsSearchedFourTimesWithTheRealWaits()
         const auto gap = std::chrono::duration_cast<std::chrono::milliseconds>(frames[i].at
                                                                                - frames[i - 1].at);
         // The pause and the wait, and nothing more: no write time-out on top.
-        QVERIFY2(gap.count() >= 1490 && gap.count() < 1650, qPrintable(QString::number(gap.count())));
+        QVERIFY2(gap.count() >= 1490 && gap.count() < 1650,
+                 qPrintable(QString::number(gap.count())));
     }
 }
 
@@ -443,6 +445,22 @@ void LineTest::updateRunsWithTheRealStartPause()
     const auto rest
         = std::chrono::duration_cast<std::chrono::milliseconds>(firmware[5].at - firmware[1].at);
     QVERIFY2(rest.count() < 200, qPrintable(QString::number(rest.count())));
+}
+
+void LineTest::closingDuringTheStartPauseDoesNotWaitItOut()
+{
+    m_timing.reset(); // the real ten seconds
+    const QString path = writeFile(m_dir, "image.bin", firmwareImage(1000, 10));
+    LineRig rig({simDevice(IdA, 10, 1, 0)});
+    QVERIFY(rig.search(20000));
+    rig.requestFlash(path, {0});
+    QVERIFY(rig.sim().waitFor([&rig] { return rig.sim().firmwareFramesReceived(0) == 1; }, 10000));
+    QTest::qWait(200); // well inside the pause now
+
+    QElapsedTimer clock;
+    clock.start();
+    rig.replaceWorker(); // destroys the worker, as closing the window does
+    QVERIFY2(clock.elapsed() < 2500, qPrintable(QString::number(clock.elapsed())));
 }
 
 QTEST_GUILESS_MAIN(LineTest)

@@ -24,6 +24,12 @@ LineRig::~LineRig()
     m_sim->stop();
 }
 
+void LineRig::replaceWorker()
+{
+    m_worker.reset();
+    m_worker = std::make_unique<SerialThread>();
+}
+
 QString LineRig::port() const
 {
     return QString::fromStdString(m_sim->path());

@@ -22,6 +22,9 @@ public:
 
     DevSim::Simulator &sim() { return *m_sim; }
     SerialThread &worker() { return *m_worker; }
+    // Destroys the worker (which stops it, as closing the window does) and
+    // puts a fresh one in its place.
+    void replaceWorker();
     SignalRecorder &signalsSeen() { return m_signals; }
     QString port() const;
 
