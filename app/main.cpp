@@ -10,8 +10,7 @@ int main(int argc, char *argv[])
     QApplication app(argc, argv);
     Identity::apply(app);
 
-    QIcon icon;
-    icon.addFile(Identity::iconPath(), QSize(32, 32), QIcon::Normal, QIcon::Off);
+    const QIcon icon = Identity::icon();
 
     MainWindow window;
     window.resize(openingSize(&window));

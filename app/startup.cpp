@@ -13,6 +13,13 @@ void apply(QApplication &app)
     app.setOrganizationDomain(organizationDomain());
     app.setApplicationVersion(applicationVersion());
 }
+
+QIcon icon()
+{
+    QIcon icon;
+    icon.addFile(iconPath(), QSize(32, 32), QIcon::Normal, QIcon::Off);
+    return icon;
+}
 } // namespace Identity
 
 void connectNotifier(MainWindow *window)

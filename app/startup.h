@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QIcon>
 #include <QString>
 
 class QApplication;
@@ -29,6 +30,9 @@ inline QString iconPath()
 
 // Name, organisation, domain and version, in that order.
 void apply(QApplication &app);
+
+// The window icon: the resource image as the icon's only, 32 x 32, image.
+QIcon icon();
 } // namespace Identity
 
 // Connects the notifier's six signals to the window's slots, in their fixed

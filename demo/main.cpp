@@ -65,8 +65,7 @@ int main(int argc, char *argv[])
         stderr, "olvex-demo: %zu simulated devices on %s\n", devices.size(), qPrintable(linePath));
     setPortNameSource([linePath] { return QStringList{linePath} + systemPortNames(); });
 
-    QIcon icon;
-    icon.addFile(Identity::iconPath(), QSize(32, 32), QIcon::Normal, QIcon::Off);
+    const QIcon icon = Identity::icon();
 
     int result = 0;
     {

@@ -77,8 +77,7 @@ int main(int argc, char *argv[])
 
     int failures = 0;
     {
-        QIcon icon;
-        icon.addFile(Identity::iconPath(), QSize(32, 32), QIcon::Normal, QIcon::Off);
+        const QIcon icon = Identity::icon();
         MainWindow window;
         window.resize(openingSize(&window));
         window.setWindowIcon(icon);

@@ -73,32 +73,32 @@ void SharedDeviceList::clear()
     m_records.clear();
 }
 
-bool SharedDeviceList::setSelected(int pos, qint32 selected)
+template<typename Change>
+bool SharedDeviceList::change(int pos, Change change)
 {
     std::lock_guard<std::mutex> lock(m_mutex);
     if (pos < 0 || pos >= int(m_records.size()))
         return false;
-    m_records[size_t(pos)].selected = selected;
+    change(m_records[size_t(pos)]);
     return true;
+}
+
+bool SharedDeviceList::setSelected(int pos, qint32 selected)
+{
+    return change(pos, [selected](DeviceRecord &r) { r.selected = selected; });
 }
 
 bool SharedDeviceList::setVersion(int pos, quint8 major, quint8 minor)
 {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    if (pos < 0 || pos >= int(m_records.size()))
-        return false;
-    m_records[size_t(pos)].verMajor = major;
-    m_records[size_t(pos)].verMinor = minor;
-    return true;
+    return change(pos, [major, minor](DeviceRecord &r) {
+        r.verMajor = major;
+        r.verMinor = minor;
+    });
 }
 
 bool SharedDeviceList::setOutcome(int pos, FlashOutcome outcome)
 {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    if (pos < 0 || pos >= int(m_records.size()))
-        return false;
-    m_records[size_t(pos)].outcome = outcome;
-    return true;
+    return change(pos, [outcome](DeviceRecord &r) { r.outcome = outcome; });
 }
 
 void SharedDeviceList::resetOutcomes()

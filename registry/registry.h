@@ -23,8 +23,10 @@
 class QFile;
 
 // The main status line. Values are consecutive from 0 and travel through queued
-// connections, so the type is registered as "Status" at start-up.
-enum Status {
+// connections, so the type is registered as "Status" at start-up. An int
+// underneath: the status slot may be handed any value and shows nothing for
+// one it does not know.
+enum Status : int {
     PortBusy = 0,
     NoPortSelected = 1,
     SearchNeeded = 2,
@@ -117,6 +119,9 @@ public:
     void resetOutcomes();
 
 private:
+    template<typename Change>
+    bool change(int pos, Change change);
+
     mutable std::mutex m_mutex;
     std::vector<DeviceRecord> m_records;
 };

@@ -76,6 +76,7 @@ private slots:
     void answersSplitInChunksAreGathered();
     void corruptedAnswersAreRejectedAndRepeated();
     void lateVersionAnswerLandsWithItsSender();
+    void malformedBlocksOnTheLineAreDropped();
     void emptyPortNameAndUnopenablePort();
     void portIsSwitchedWhileTheWorkerRuns();
     void flashRequestIsDroppedWhenThePortFailsAtItsStart();
@@ -343,6 +344,47 @@ void LineTest::lateVersionAnswerLandsWithItsSender()
             QCOMPARE(int(r.verMajor), 3);
         }
     }
+}
+
+void LineTest::malformedBlocksOnTheLineAreDropped()
+{
+    LogCapture log;
+    const QByteArray image = firmwareImage(1000, 12);
+    const QString path = writeFile(m_dir, "image.bin", image);
+    // The device keeps quiet once on parts 2 and 3; something else speaks instead.
+    LineRig rig({simDevice(
+        IdA,
+        10,
+        1,
+        0,
+        {FaultRule{FaultRule::Silent, 1, 2, 0}, FaultRule{FaultRule::Silent, 1, 3, 0}})});
+    QVERIFY(rig.search());
+    rig.sim().clearHostFrames();
+    rig.signalsSeen().clear();
+    rig.requestFlash(path, {0});
+
+    // 300 bytes that open with A's acknowledgement of part 2 and end in the
+    // checksum of only their first 299 mod 256 bytes: never an answer.
+    QVERIFY(rig.sim().waitFor([&rig] { return rig.sim().firmwareFramesReceived(0) == 2; }, 10000));
+    Bytes longBlock(IdA.begin(), IdA.end());
+    longBlock.resize(10);
+    Cpd::packCommand(longBlock.data(), Cpd::TypeResponse, 20, 50);
+    longBlock.insert(longBlock.end(), {2, 0, 2});
+    longBlock.resize(299, 0x55);
+    longBlock.push_back(Cpd::crc8(longBlock.data(), quint8(299)));
+    rig.sim().writeRaw(longBlock);
+
+    // A single zero byte passes a checksum check but is no frame.
+    QVERIFY(rig.sim().waitFor([&rig] { return rig.sim().firmwareFramesReceived(0) >= 4; }, 10000));
+    rig.sim().writeRaw({0x00});
+
+    QVERIFY(rig.waitForSignal("UpdateMainStatus(8)", 30000));
+    const std::vector<std::pair<int, int>> expected{
+        {1, 1}, {2, 2}, {2, 2}, {2, 3}, {2, 3}, {2, 4}, {2, 5}, {3, 6}};
+    QCOMPARE(rig.firmwareFramesTo(IdA), expected);
+    QCOMPARE(imageOf(rig.sim(), 0), image);
+    QCOMPARE(log.count("crc_error"), 1);
+    QCOMPARE(log.countStartingWith("SerialP: frame too short"), 1);
 }
 
 void LineTest::emptyPortNameAndUnopenablePort()

@@ -264,9 +264,9 @@ void MainWindowTest::iconResourceIsTheRegisteredImage()
     QVERIFY(!image.isNull());
     QCOMPARE(image.size(), QSize(35, 32));
     QVERIFY(image.hasAlphaChannel());
-    QIcon icon;
-    icon.addFile(Identity::iconPath(), QSize(32, 32), QIcon::Normal, QIcon::Off);
+    const QIcon icon = Identity::icon();
     QCOMPARE(icon.availableSizes(), (QList<QSize>{QSize(32, 32)}));
+    QCOMPARE(icon.pixmap(QSize(32, 32)).size(), QSize(32, 32));
 }
 
 void MainWindowTest::identityIsSetInOrder()
