@@ -130,14 +130,9 @@ private slots:
     void truncatedInputIsDroppedWithoutReadingPastIt();
 
     void searchEndsAfterThreeSilentRounds();
-    void everySearchAnswerKeepsTheSearchGoing();
-    void inventoryAsksEachDeviceOnceInListOrder();
 
     void imageOf1000BytesGoesOutInSixParts();
     void imageOfThreeFullParts();
-    void secondTickedDeviceStartsAgainFromTheFileStart();
-    void silentDeviceIsGivenUpOnTheSixthTransmission();
-    void mismatchedAcknowledgementRepeatsThePart();
     void acknowledgementFromAnotherDeviceCountsForNothing();
     void nothingTickedEndsThePassAtOnce();
     void fileGoneAtTheStartGivesTheDeviceUp();
@@ -328,47 +323,6 @@ void ExchangeTest::searchEndsAfterThreeSilentRounds()
             "CheckReadyToUpdate", "UnblockSearchButton", "UpdateTable", "UpdateMainStatus(6)"}));
 }
 
-void ExchangeTest::everySearchAnswerKeepsTheSearchGoing()
-{
-    WorkMode = ModeSearch;
-    SearchRequest = 1;
-    int requests = 0;
-    while (nextRequest() == 1) {
-        ++requests;
-        // The same listed device answers the first five requests.
-        if (requests <= 5)
-            handle(deviceFrame(DevA, Cpd::TypeResponse, 30, 0));
-        QVERIFY(requests < 20);
-    }
-    QCOMPARE(requests, 5 + 3);
-    QCOMPARE(DeviceList.size(), 1);
-    QCOMPARE(int(DeviceCount), 1);
-}
-
-void ExchangeTest::inventoryAsksEachDeviceOnceInListOrder()
-{
-    SignalRecorder signalsSeen;
-    DeviceList.append(deviceRecord(DevA, TypeProbe));
-    DeviceList.append(deviceRecord(DevB, TypeTally8));
-    DeviceList.append(deviceRecord(DevC, TypeTally16));
-    WorkMode = ModeInventory;
-    DeviceCursor = 0;
-    DeviceCount = 3;
-    QList<DeviceId> asked;
-    while (nextRequest() == 1) {
-        QCOMPARE(int(CmdBlock), 20);
-        QCOMPARE(int(CmdNumber), 3);
-        asked.append(TargetId);
-        QCOMPARE(int(DeviceCursor), asked.size());
-        QVERIFY(asked.size() <= 3);
-    }
-    QCOMPARE(asked, (QList<DeviceId>{DevA, DevB, DevC}));
-    QCOMPARE(
-        signalsSeen.names(),
-        (QStringList{
-            "CheckReadyToUpdate", "UnblockSearchButton", "UpdateTable", "UpdateMainStatus(4)"}));
-}
-
 void ExchangeTest::imageOf1000BytesGoesOutInSixParts()
 {
     LogCapture log;
@@ -412,72 +366,6 @@ void ExchangeTest::imageOfThreeFullParts()
     QCOMPARE(stagesAndParts(sent), (QList<QPair<int, int>>{{1, 1}, {2, 2}, {3, 3}}));
     QCOMPARE(sent.back().data.size(), 197);
     QCOMPARE(joinedData(sent, DevA), image);
-}
-
-void ExchangeTest::secondTickedDeviceStartsAgainFromTheFileStart()
-{
-    const QByteArray image = firmwareImage(1000, 5);
-    FirmwareFile.set(std::make_shared<QFile>(writeFile(m_dir, "fw.bin", image)));
-    FirmwareSize = 1000;
-    DeviceList.append(deviceRecord(DevA, TypeProbe, 1, 0, 1));
-    DeviceList.append(deviceRecord(DevB, TypeProbe, 1, 0, 0));
-    DeviceList.append(deviceRecord(DevC, TypeProbe, 1, 0, 1));
-    const auto sent = runUpdatePass(honest());
-    QCOMPARE(int(sent.size()), 12);
-    QCOMPARE(joinedData(sent, DevA), image);
-    QCOMPARE(joinedData(sent, DevB), QByteArray());
-    QCOMPARE(joinedData(sent, DevC), image);
-    QVERIFY(sent[6].to == DevC);
-    QCOMPARE(sent[6].stage, 1);
-    QCOMPARE(sent[6].part, 1);
-    QCOMPARE(int(DeviceList.at(1)->outcome), int(FlashNone));
-    QCOMPARE(int(DeviceList.at(2)->outcome), int(FlashDone));
-}
-
-void ExchangeTest::silentDeviceIsGivenUpOnTheSixthTransmission()
-{
-    const QByteArray image = firmwareImage(1000, 7);
-    FirmwareFile.set(std::make_shared<QFile>(writeFile(m_dir, "fw.bin", image)));
-    FirmwareSize = 1000;
-    DeviceList.append(deviceRecord(DevA, TypeProbe, 1, 0, 1));
-    DeviceList.append(deviceRecord(DevB, TypeProbe, 1, 0, 1));
-    const auto sent = runUpdatePass([](const SentFrame &f) -> std::optional<Bytes> {
-        if (f.to == DevA)
-            return std::nullopt;
-        return ack(f.to, f.stage, f.part);
-    });
-    QCOMPARE(int(sent.size()), 6 + 6);
-    for (int i = 0; i < 6; ++i) {
-        QVERIFY(sent[size_t(i)].to == DevA);
-        QCOMPARE(sent[size_t(i)].part, 1);
-        QCOMPARE(sent[size_t(i)].stage, i < 5 ? 1 : 0);
-        QCOMPARE(sent[size_t(i)].data, image.left(197));
-    }
-    QCOMPARE(int(DeviceList.at(0)->outcome), int(FlashFailed));
-    QCOMPARE(int(DeviceList.at(1)->outcome), int(FlashDone));
-    QCOMPARE(joinedData({sent.begin() + 6, sent.end()}, DevB), image);
-}
-
-void ExchangeTest::mismatchedAcknowledgementRepeatsThePart()
-{
-    LogCapture log;
-    const QByteArray image = firmwareImage(1000, 9);
-    FirmwareFile.set(std::make_shared<QFile>(writeFile(m_dir, "fw.bin", image)));
-    FirmwareSize = 1000;
-    DeviceList.append(deviceRecord(DevA, TypeProbe, 1, 0, 1));
-    int spoiled = 0;
-    const auto sent = runUpdatePass([&spoiled](const SentFrame &f) -> std::optional<Bytes> {
-        if (f.part == 3 && spoiled < 2) {
-            ++spoiled;
-            return ack(f.to, f.stage, 2); // acknowledges the part before
-        }
-        return ack(f.to, f.stage, f.part);
-    });
-    QCOMPARE(
-        stagesAndParts(sent),
-        (QList<QPair<int, int>>{{1, 1}, {2, 2}, {2, 3}, {2, 3}, {2, 3}, {2, 4}, {2, 5}, {3, 6}}));
-    QCOMPARE(log.count("CPD_Wrlss: ->Response OK [2:2]\n"), 3);
-    QCOMPARE(int(DeviceList.at(0)->outcome), int(FlashDone));
 }
 
 void ExchangeTest::acknowledgementFromAnotherDeviceCountsForNothing()

@@ -154,7 +154,11 @@ void LineTest::devicesAreFoundConfirmedAndAskedForTheirVersions()
     QCOMPARE(int(list[2].verMinor), 10);
     for (size_t i = 0; i < 3; ++i)
         QVERIFY(rig.sim().confirmed(i));
-    QCOMPARE(rig.signalsSeen().names().last(), QString("UpdateMainStatus(4)"));
+    const QStringList names = rig.signalsSeen().names();
+    QCOMPARE(names.mid(names.size() - 4),
+             (QStringList{"CheckReadyToUpdate", "UnblockSearchButton", "UpdateTable",
+                          "UpdateMainStatus(4)"}));
+    QCOMPARE(names.count("UpdateTable"), 3 + 2); // each new device, end of search, end of inventory
     QCOMPARE(log.count("SerialP: new id: 00:1a:2b:3c:4d:5e"), 1);
 
     // On the wire: every search answer confirmed to its sender, then one version
