@@ -160,7 +160,6 @@ void EndToEndTest::searchTickAndFlashTwoDevices()
         QVERIFY2(texts.filter("Обновление:").size() >= 1, qPrintable(texts.join(", ")));
         QVERIFY(!texts.contains("Ошибка"));
     }
-    sim.stop();
 }
 
 void EndToEndTest::deviceThatNeverAcknowledgesReadsError()
@@ -188,7 +187,6 @@ void EndToEndTest::deviceThatNeverAcknowledgesReadsError()
     QCOMPARE(imageOf(sim, 1), image);
     QVERIFY(!op.seen.value(0).contains("Обновлено"));
     QVERIFY(op.search->isEnabled());
-    sim.stop();
 }
 
 QTEST_MAIN(EndToEndTest)
