@@ -9,17 +9,17 @@
 
 inline std::vector<DevSim::DeviceConfig> demoDevices()
 {
-    static const char *const specs[] = {
+    static const char *const descriptions[] = {
         "id=00:1a:2b:3c:4d:5e:00:01,kind=tally8,version=2.7",
         "id=00:1a:2b:3c:4d:5f:00:02,kind=tally8,version=2.5",
         "id=00:1a:2b:3c:4d:60:00:03,kind=tally16,version=1.12",
         "id=00:1a:2b:3c:4d:61:00:04,kind=probe,version=3.0,boot",
     };
     std::vector<DevSim::DeviceConfig> devices;
-    for (const char *spec : specs) {
+    for (const char *description : descriptions) {
         DevSim::DeviceConfig config;
         std::string error;
-        if (DevSim::parseDevice(spec, &config, &error))
+        if (DevSim::parseDevice(description, &config, &error))
             devices.push_back(config);
     }
     return devices;

@@ -32,19 +32,19 @@ int main(int argc, char *argv[])
     const QCommandLineOption device(QStringLiteral("device"),
                                     QStringLiteral("A simulated device instead of the default set "
                                                    "(see devsim/README.md); may repeat."),
-                                    QStringLiteral("spec"));
+                                    QStringLiteral("description"));
     parser.addOption(pace);
     parser.addOption(device);
     parser.process(app);
 
     std::vector<DevSim::DeviceConfig> devices = demoDevices();
-    const QStringList specs = parser.values(device);
-    if (!specs.isEmpty())
+    const QStringList descriptions = parser.values(device);
+    if (!descriptions.isEmpty())
         devices.clear();
-    for (const QString &spec : specs) {
+    for (const QString &description : descriptions) {
         DevSim::DeviceConfig config;
         std::string error;
-        if (!DevSim::parseDevice(spec.toStdString(), &config, &error)) {
+        if (!DevSim::parseDevice(description.toStdString(), &config, &error)) {
             std::fprintf(stderr, "olvex-demo: %s\n", error.c_str());
             return 2;
         }
