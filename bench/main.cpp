@@ -6,7 +6,7 @@
 //   olvex-bench table    filling the device table with 1000 devices
 //   olvex-bench stall    the GUI thread's longest stall during a search of 32
 //                        devices and during an update
-//   olvex-bench all      everything above (about six minutes)
+//   olvex-bench all      everything above (about four minutes)
 //
 // Times come from one steady clock: the simulator stamps each host frame as it
 // arrives on the pseudo-terminal, the worker's notifications are stamped as

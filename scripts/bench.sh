@@ -1,12 +1,13 @@
 #!/usr/bin/env bash
 # Builds and runs the benchmark: the worker's time against the line's floor
 # for an update and for searches, the table fill, and the GUI thread's longest
-# stall. About six minutes. The product's debug log goes to build/bench.log.
+# stall. About four minutes. The product's debug log goes to build/bench.log.
 #
 #   scripts/bench.sh [update|search|table|stall|all]
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh
-cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+. scripts/lib.sh
+cmake -S . -B build $(generator build) -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build build --target olvex-bench
 build/bench/olvex-bench "${1:-all}" 2>build/bench.log

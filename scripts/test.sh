@@ -16,11 +16,12 @@ if [ "${1:-}" = "--quick" ]; then
 fi
 
 scripts/setup.sh
+. scripts/lib.sh
 
 run_suite() { # build-dir, sanitizer
     local dir=$1 sanitizer=$2
     echo "== ${dir}${sanitizer:+ (sanitizer: $sanitizer)}"
-    cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DSANITIZER="$sanitizer" >/dev/null
+    cmake -S . -B "$dir" $(generator "$dir") -DCMAKE_BUILD_TYPE=RelWithDebInfo -DSANITIZER="$sanitizer" >/dev/null
     cmake --build "$dir"
     ctest --test-dir "$dir" --output-on-failure -j2 "$@"
 }
