@@ -1,6 +1,5 @@
 #include "app/startup.h"
 #include "ui/mainwindow.h"
-#include "ui/windowsize.h"
 
 #include <QApplication>
 #include <QIcon>
@@ -13,9 +12,6 @@ int main(int argc, char *argv[])
     const QIcon icon = Identity::icon();
 
     MainWindow window;
-    window.resize(openingSize(&window));
-    window.setWindowIcon(icon);
-    window.show();
-    connectNotifier(&window);
+    presentMainWindow(&window, icon);
     return app.exec();
 }

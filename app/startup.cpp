@@ -2,6 +2,7 @@
 
 #include "registry/registry.h"
 #include "ui/mainwindow.h"
+#include "ui/windowsize.h"
 
 #include <QApplication>
 
@@ -35,4 +36,12 @@ void connectNotifier(MainWindow *window)
         &Notifier, SIGNAL(CheckReadyToUpdate()), window, SLOT(CheckingReadyToUpdate()));
     QObject::connect(
         &Notifier, SIGNAL(UnblockTableSignals()), window, SLOT(UnblockingTableSignals()));
+}
+
+void presentMainWindow(MainWindow *window, const QIcon &icon)
+{
+    window->resize(openingSize(window));
+    window->setWindowIcon(icon);
+    window->show();
+    connectNotifier(window);
 }

@@ -38,3 +38,8 @@ QIcon icon();
 // Connects the notifier's six signals to the window's slots, in their fixed
 // order, registering Status for queued delivery just before the third.
 void connectNotifier(MainWindow *window);
+
+// What start-up does with the constructed window: opening size, icon, show,
+// then the notifier's connections. The app, the demo and the screenshots
+// share it, so they show the same window.
+void presentMainWindow(MainWindow *window, const QIcon &icon);

@@ -7,7 +7,6 @@
 #include "devsim/simulator.h"
 #include "ui/mainwindow.h"
 #include "ui/portlist.h"
-#include "ui/windowsize.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
@@ -70,10 +69,7 @@ int main(int argc, char *argv[])
     int result = 0;
     {
         MainWindow window;
-        window.resize(openingSize(&window));
-        window.setWindowIcon(icon);
-        window.show();
-        connectNotifier(&window);
+        presentMainWindow(&window, icon);
         result = app.exec();
     }
     line.stop();

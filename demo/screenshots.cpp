@@ -7,7 +7,6 @@
 #include "ui/aboutdialog.h"
 #include "ui/mainwindow.h"
 #include "ui/portlist.h"
-#include "ui/windowsize.h"
 
 #include <QApplication>
 #include <QDir>
@@ -79,10 +78,7 @@ int main(int argc, char *argv[])
     {
         const QIcon icon = Identity::icon();
         MainWindow window;
-        window.resize(openingSize(&window));
-        window.setWindowIcon(icon);
-        window.show();
-        connectNotifier(&window);
+        presentMainWindow(&window, icon);
         auto *status = window.findChild<QLabel *>("StatusLabel");
         auto *table = window.findChild<QTableWidget *>("tableWidget");
         failures += !save(&window, out.filePath("window.png"));
