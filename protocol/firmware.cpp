@@ -92,9 +92,15 @@ quint32 partsFor(quint32 size)
     return size / Cpd::PartSize + (size % Cpd::PartSize != 0 ? 1 : 0);
 }
 
-bool isTransferableSize(qint64 size)
+ImageSize checkImageSize(qint64 size)
 {
-    return size > 2 * Cpd::PartSize && size <= qint64(MaxParts) * Cpd::PartSize;
+    if (size <= 0)
+        return ImageSize::Empty;
+    if (size <= 2 * Cpd::PartSize)
+        return ImageSize::TooSmall;
+    if (size > qint64(MaxParts) * Cpd::PartSize)
+        return ImageSize::TooLarge;
+    return ImageSize::Fits;
 }
 
 void beginPass(std::shared_ptr<QFile> file)

@@ -18,10 +18,11 @@ namespace FirmwareTransfer {
 // Number of parts of an image of the given size (the last part may be short).
 quint32 partsFor(quint32 imageSize);
 
-// An image the transfer can carry: at least three parts, so that it has a
-// first, a middle and a last stage, and no more parts than the 16-bit part
-// number can count.
-bool isTransferableSize(qint64 imageSize);
+// Whether the transfer can carry an image of this size to its end: it needs
+// at least three parts, so that it has a first, a middle and a last stage,
+// and no more parts than the 16-bit part number can count.
+enum class ImageSize { Fits, Empty, TooSmall, TooLarge };
+ImageSize checkImageSize(qint64 imageSize);
 
 // The update pass keeps its own reference to the file object for its whole
 // duration, whatever the flash button does meanwhile.

@@ -58,6 +58,17 @@ int SharedDeviceList::indexOf(const DeviceId &id) const
     return it == m_records.cend() ? -1 : int(it - m_records.cbegin());
 }
 
+SharedDeviceList::Selection SharedDeviceList::selection() const
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    Selection s;
+    s.total = int(m_records.size());
+    s.selected = int(std::count_if(m_records.cbegin(), m_records.cend(), [](const DeviceRecord &r) {
+        return r.selected == 1;
+    }));
+    return s;
+}
+
 bool SharedDeviceList::append(const DeviceRecord &record)
 {
     std::lock_guard<std::mutex> lock(m_mutex);

@@ -109,6 +109,13 @@ public:
     std::vector<DeviceRecord> snapshot() const;
     int indexOf(const DeviceId &id) const; // -1 when absent
 
+    struct Selection
+    {
+        int total = 0;
+        int selected = 0; // records whose selected is 1
+    };
+    Selection selection() const;
+
     // Appends unless the list is full; false when nothing was appended.
     bool append(const DeviceRecord &record);
     void clear();

@@ -33,10 +33,9 @@ void MainWindow::on_FramewareButton_clicked()
     emit Notifier.CheckReadyToUpdate();
 }
 
-bool MainWindow::refuseFirmware(const QString &text)
+void MainWindow::refuseFirmware(const QString &text)
 {
     QMessageBox::critical(nullptr, Texts::errorTitle(), text);
-    return false;
 }
 
 void MainWindow::on_FlashButton_clicked()
@@ -71,13 +70,18 @@ void MainWindow::on_FlashButton_clicked()
     }
     const qint64 size = file->size();
     file->close();
-    if (size == 0) {
+    switch (FirmwareTransfer::checkImageSize(size)) {
+    case FirmwareTransfer::ImageSize::Empty:
         refuseFirmware(Texts::fileEmpty());
         return;
-    }
-    if (!FirmwareTransfer::isTransferableSize(size)) {
-        refuseFirmware(size <= 2 * 197 ? Texts::fileTooSmall() : Texts::fileTooLarge());
+    case FirmwareTransfer::ImageSize::TooSmall:
+        refuseFirmware(Texts::fileTooSmall());
         return;
+    case FirmwareTransfer::ImageSize::TooLarge:
+        refuseFirmware(Texts::fileTooLarge());
+        return;
+    case FirmwareTransfer::ImageSize::Fits:
+        break;
     }
 
     ui->SearchButton->setEnabled(false);
@@ -136,16 +140,12 @@ void MainWindow::CheckSelectedDev(QTableWidgetItem *item)
 
 void MainWindow::UpdateCommonButton()
 {
-    const std::vector<DeviceRecord> devices = DeviceList.snapshot();
-    quint16 ticked = 0;
-    for (const DeviceRecord &record : devices) {
-        if (record.selected == 1)
-            ++ticked;
-    }
+    // Runs once per tick box that select-all changes: count, do not copy.
+    const SharedDeviceList::Selection devices = DeviceList.selection();
     Qt::CheckState state = Qt::PartiallyChecked;
-    if (devices.empty() || ticked == devices.size())
+    if (devices.total == 0 || devices.selected == devices.total)
         state = Qt::Checked;
-    else if (ticked == 0)
+    else if (devices.selected == 0)
         state = Qt::Unchecked;
     QTableWidget *table = ui->tableWidget;
     if (QTableWidgetItem *box = table->item(table->rowCount() - 1, CheckColumn))

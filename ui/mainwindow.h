@@ -36,7 +36,7 @@ private slots:
     void ChangeAllCheckBox(Qt::CheckState state);
 
 private:
-    bool refuseFirmware(const QString &text);
+    void refuseFirmware(const QString &text);
     void showOutcome(int row, const DeviceRecord &record);
 
     Ui::MainWindow *ui;
