@@ -117,6 +117,16 @@ void endPass()
     PassFile.reset();
 }
 
+void abandonPass()
+{
+    if (UpdateStage != StageIdle) {
+        qDebug("CPD_Wrlss: line lost, device given up");
+        markOutcome(FlashFailed);
+    }
+    UpdateStage = StageIdle;
+    endPass();
+}
+
 quint16 composePart(quint8 *frame)
 {
     if (NextPart) {

@@ -29,6 +29,11 @@ ImageSize checkImageSize(qint64 imageSize);
 void beginPass(std::shared_ptr<QFile> file);
 void endPass();
 
+// The line is gone under the pass: the device being written, if any, is
+// given up (it cannot be told so) and the pass ends. Devices not yet started
+// keep their state.
+void abandonPass();
+
 // Writes stage, part number and part data behind the header at frame[10] and
 // returns the body length. Reads a new part from the file when one is due,
 // counts repeats otherwise, and gives the device up when a part has been

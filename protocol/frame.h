@@ -16,6 +16,11 @@ constexpr int FirmwareHeaderSize = 13;                     // header + stage + p
 constexpr int MaxHostBody = FirmwareHeaderSize + PartSize; // 210
 constexpr int BufferSize = 1000; // the worker's buffer for both directions
 
+// Payload bytes of the answers the host asks for.
+constexpr int VersionPayload = 2; // major (bit 7: boot loader), minor
+constexpr int AckPayload = 3;     // stage echo, part number high, low
+constexpr int ErrorPayload = 4;   // error code, signed 32-bit little-endian
+
 enum FrameType : int {
     TypeRequest = 0,
     TypeResponse = 2, // answers from a device, confirmations from the host

@@ -10,11 +10,6 @@ namespace {
 // What handleResponse returns for a search answer: confirm it.
 constexpr int ConfirmSearchAnswer = 8;
 
-// Payload bytes each answer must carry before it is read.
-constexpr int VersionPayload = 2;
-constexpr int AckPayload = 3;
-constexpr int ErrorPayload = 4;
-
 DeviceId senderOf(const quint8 *frame)
 {
     DeviceId id;
@@ -49,8 +44,10 @@ bool payloadTooShort(quint16 length, int needed, int cmdB, int cmdN)
 
 int registerDevice(const quint8 *frame, int kind)
 {
-    SearchRound = 0;
     const DeviceId id = senderOf(frame);
+    // A device already listed that answers again is confirmed again, but it
+    // is no news: only a new device keeps the search going. A device that
+    // keeps answering after its confirmation must not hold the search open.
     if (isRegistered(id))
         return ConfirmSearchAnswer;
     DeviceRecord record;
@@ -62,6 +59,8 @@ int registerDevice(const quint8 *frame, int kind)
         qDebug("SerialP: device list full, new id dropped");
         return ConfirmSearchAnswer;
     }
+    SearchRound = 0;
+    RoundsWithoutNews = 0;
     emit Notifier.UpdateTable();
     return ConfirmSearchAnswer;
 }
@@ -90,7 +89,7 @@ int handleResponse(
     }
 
     if (cmdN == Cpd::NumberVersion) {
-        if (payloadTooShort(payloadLength, VersionPayload, cmdB, cmdN))
+        if (payloadTooShort(payloadLength, Cpd::VersionPayload, cmdB, cmdN))
             return 0;
         // Stored with the device that sent it: a late answer from the device
         // asked before must not land in the record of the one asked now.
@@ -99,7 +98,7 @@ int handleResponse(
     }
 
     if (cmdN == Cpd::NumberFirmware) {
-        if (payloadTooShort(payloadLength, AckPayload, cmdB, cmdN))
+        if (payloadTooShort(payloadLength, Cpd::AckPayload, cmdB, cmdN))
             return 0;
         const quint8 stage = payload[0];
         const quint16 number = quint16((payload[1] << 8) | payload[2]);
@@ -146,7 +145,7 @@ quint16 handleFrame(quint8 *FrameBuffer, quint16 length)
         return quint16(
             handleResponse(payload, payloadLength, FrameBuffer, word.block, word.number));
     if (word.type == Cpd::TypeError) {
-        if (payloadTooShort(payloadLength, ErrorPayload, word.block, word.number))
+        if (payloadTooShort(payloadLength, Cpd::ErrorPayload, word.block, word.number))
             return 0;
         const qint32 code = qint32(quint32(payload[0]) | quint32(payload[1]) << 8
                                    | quint32(payload[2]) << 16 | quint32(payload[3]) << 24);

@@ -14,6 +14,7 @@ DevTable::~DevTable() = default;
 std::atomic<qint32> WorkMode{ModeIdle};
 std::atomic<qint32> SearchRequest{0};
 std::atomic<quint8> SearchRound{0};
+std::atomic<quint8> RoundsWithoutNews{0};
 std::atomic<qint32> FlashRequest{0};
 FirmwareFileSlot FirmwareFile;
 std::atomic<qint32> FirmwareSize{0};
@@ -141,6 +142,7 @@ void resetSharedStateForTests()
     WorkMode = ModeIdle;
     SearchRequest = 0;
     SearchRound = 0;
+    RoundsWithoutNews = 0;
     FlashRequest = 0;
     FirmwareFile.set(nullptr);
     FirmwareSize = 0;

@@ -166,7 +166,8 @@ enum UpdateStages : quint8 {
 // Mode and request flags (the GUI starts work through them).
 extern std::atomic<qint32> WorkMode;
 extern std::atomic<qint32> SearchRequest;
-extern std::atomic<quint8> SearchRound;
+extern std::atomic<quint8> SearchRound; // number-0 rounds since something new was heard
+extern std::atomic<quint8> RoundsWithoutNews; // search rounds since the last new device
 extern std::atomic<qint32> FlashRequest;
 extern FirmwareFileSlot FirmwareFile;
 extern std::atomic<qint32> FirmwareSize; // used as unsigned

@@ -10,16 +10,27 @@ namespace {
 
 constexpr DeviceId Broadcast{0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
 
-// Search rounds with command number 0 that may stay unanswered before the
-// line counts as silent.
+// Search rounds with command number 0 that may pass without anything new
+// before the line counts as silent.
 constexpr quint8 SilentRounds = 2;
+
+// Rounds in a row without a new device, whatever they bring (garbled
+// answers, chatty devices, noise), after which the search ends anyway.
+constexpr quint8 MaxRoundsWithoutNews = 10;
 
 int searchRequest()
 {
-    if (SearchRound > SilentRounds) {
+    const bool silent = SearchRound > SilentRounds;
+    if (silent || RoundsWithoutNews >= MaxRoundsWithoutNews) {
+        if (silent)
+            qDebug("search ended: nothing new in %d rounds", SilentRounds + 1);
+        else
+            qDebug("search ended: no new device in %d rounds, the line stays busy",
+                   MaxRoundsWithoutNews);
         emit Notifier.UpdateTable();
         DeviceCursor = 0;
         SearchRound = 0;
+        RoundsWithoutNews = 0;
         WorkMode = ModeInventory;
         DeviceCount = quint16(DeviceList.size());
         return 0;
@@ -29,11 +40,13 @@ int searchRequest()
     if (SearchRequest != 0) {
         CmdNumber = Cpd::NumberSearchFirst;
         SearchRound = 0;
+        RoundsWithoutNews = 0;
         SearchRequest = 0;
     } else {
         CmdNumber = Cpd::NumberSearchNext;
         SearchRound = quint8(SearchRound + 1);
     }
+    RoundsWithoutNews = quint8(RoundsWithoutNews + 1);
     return 1;
 }
 

@@ -2,6 +2,7 @@
 
 #include "protocol/compose.h"
 #include "protocol/frame.h"
+#include "protocol/firmware.h"
 #include "protocol/handle.h"
 #include "registry/registry.h"
 #include "serial/scheduler.h"
@@ -11,6 +12,7 @@
 #include <QSerialPort>
 #include <QTime>
 
+#include <algorithm>
 #include <chrono>
 
 std::atomic<qint32> TransactionPhase{PhaseReady};
@@ -109,12 +111,41 @@ void SerialThread::openFailed(QSerialPort &port, bool withLogLine)
     emit Notifier.UpdateMainStatus(PortBusy);
 }
 
+namespace {
+
+// Errors after which the port is no use any more: the adapter was pulled, the
+// device node is gone, the driver failed. Line noise and time-outs are not.
+bool portGone(const QSerialPort &port)
+{
+    switch (port.error()) {
+    case QSerialPort::NoError:
+    case QSerialPort::TimeoutError:
+    case QSerialPort::ParityError:
+    case QSerialPort::FramingError:
+    case QSerialPort::BreakConditionError:
+    case QSerialPort::UnsupportedOperationError:
+        return false;
+    default:
+        return true;
+    }
+}
+
+DeviceId senderOf(const std::vector<quint8> &frame)
+{
+    DeviceId id;
+    std::copy(frame.begin(), frame.begin() + Cpd::IdSize, id.begin());
+    return id;
+}
+
+} // namespace
+
 void SerialThread::sendFrame(QSerialPort &port, quint16 bodyLength, quint16 &frameLength)
 {
     const int total = Cpd::appendChecksum(FrameBuffer, bodyLength);
-    port.write(bufferChars(), total);
     frameLength = quint16(total);
     TransactionPhase = PhaseAwaitWritten;
+    if (port.write(bufferChars(), total) != total)
+        m_lost = true;
 }
 
 void SerialThread::awaitWritten(QSerialPort &port)
@@ -131,70 +162,212 @@ void SerialThread::awaitWritten(QSerialPort &port)
         }
         return;
     }
+    if (portGone(port)) {
+        m_lost = true;
+        return;
+    }
     qDebug("error write to serial port");
     TransactionPhase = PhaseReady;
     emit timeout(tr("Wait write request timeout %1").arg(QTime::currentTime().toString()));
 }
 
-// Reads one answer into FrameBuffer; -1 when nothing came within the window.
-// Adapters hand an answer over in chunks, so an incomplete block is gathered
-// until it passes its checksum, the line stays quiet for a short gap, or the
-// window ends. A complete block is returned at once.
-int SerialThread::readAnswer(QSerialPort &port, int windowMs)
+// Sleeps like pause(), but notices meanwhile when the port goes away, so a
+// pulled adapter is reported at once, not after a ten-second pause. What
+// arrives during the pause stays in the port's buffer.
+void SerialThread::pauseWatchingPort(QSerialPort &port, int ms)
 {
-    QElapsedTimer window;
-    window.start();
-    if (port.bytesAvailable() == 0 && !port.waitForReadyRead(windowMs))
-        return -1;
-    qDebug("new data availaable to read");
-    qint64 n = port.read(bufferChars(), Cpd::BufferSize);
-    if (n <= 0)
-        return 0;
-    const int gap = lineTiming().gatherGap;
-    while (n < Cpd::BufferSize
-           && (n < Cpd::MinFrameSize || !Cpd::checksumMatches(FrameBuffer, int(n)))) {
-        const qint64 left = windowMs - window.elapsed();
-        if (left <= 0)
-            break;
-        if (port.bytesAvailable() == 0 && !port.waitForReadyRead(int(qMin<qint64>(gap, left))))
-            break;
-        const qint64 more = port.read(bufferChars() + n, Cpd::BufferSize - n);
-        if (more <= 0)
-            break;
-        n += more;
+    constexpr int Step = 100;
+    QElapsedTimer clock;
+    clock.start();
+    for (;;) {
+        const qint64 left = ms - clock.elapsed();
+        if (left <= 0 || quitRequested())
+            return;
+        const int step = int(qMin<qint64>(left, Step));
+        if (port.bytesAvailable() > 0) {
+            pause(step);
+        } else if (!port.waitForReadyRead(step) && portGone(port)) {
+            m_lost = true;
+            return;
+        }
     }
-    return int(n);
+}
+
+// Reads everything the port holds into the stream and cuts out the frames
+// that are complete. False when the port has failed.
+bool SerialThread::readWhatCame(QSerialPort &port, Gathered &result)
+{
+    char chunk[4096];
+    for (;;) {
+        const qint64 n = port.read(chunk, sizeof chunk);
+        if (n < 0 || (n == 0 && portGone(port)))
+            return false;
+        if (n == 0)
+            break;
+        if (result.bytes == 0)
+            qDebug("new data availaable to read");
+        result.bytes += n;
+        m_stream.append(reinterpret_cast<const quint8 *>(chunk), size_t(n));
+    }
+    std::vector<quint8> frame;
+    while (m_stream.takeFrame(&frame, false))
+        accept(frame, result);
+    return true;
+}
+
+// Decides what becomes of one frame read off the line. A search answer from
+// a device not yet heard is news, and news keeps a search round open. During
+// an update only the answer of the device being written is handled; anything
+// else is dropped, unanswered, so it can never move the transfer or make the
+// worker write to another device.
+void SerialThread::accept(const std::vector<quint8> &frame, Gathered &result)
+{
+    const DeviceId sender = senderOf(frame);
+    const Cpd::CommandWord word = Cpd::unpackCommand(frame.data());
+    switch (WorkMode.load()) {
+    case ModeSearch:
+        if (word.type == Cpd::TypeResponse && word.block == Cpd::BlockSearch
+            && std::find(m_heard.begin(), m_heard.end(), sender) == m_heard.end()
+            && !isRegistered(sender)) {
+            m_heard.push_back(sender);
+            result.answered = true;
+        }
+        break;
+    case ModeUpdate:
+        if (sender != m_asked
+            || !(word.type == Cpd::TypeError
+                 || (word.type == Cpd::TypeResponse && word.block == Cpd::BlockDevice
+                     && word.number == Cpd::NumberFirmware))) {
+            qDebug("SerialP: CPDevice [%02X:%02X:%02X:%02X:%02X:%02X:%02X:%02X], cmd_t 0x%X, "
+                   "cmd_b %d, cmd_n %d: not the answer awaited, dropped",
+                   sender[0],
+                   sender[1],
+                   sender[2],
+                   sender[3],
+                   sender[4],
+                   sender[5],
+                   sender[6],
+                   sender[7],
+                   word.type,
+                   word.block,
+                   word.number);
+            return;
+        }
+        result.answered = true;
+        break;
+    default:
+        if (sender == m_asked)
+            result.answered = true;
+        break;
+    }
+    m_received.push_back(frame);
+}
+
+// Waits for the answers to the request just written and reads them.
+//
+// A search request is answered by every unconfirmed device, one after the
+// other: the answers are read until the line has been quiet for the gathering
+// gap (the host must not talk while devices still do). The answer window
+// opens again with every new device heard, so a crowd is read to its end,
+// while a device that repeats itself or a line full of noise is not waited
+// for.
+//
+// Any other request is answered by the device asked: the wait ends with its
+// answer, or with the window, or early when what came was garbled and the
+// line has gone quiet. Other devices' frames that come meanwhile do not end
+// it.
+SerialThread::Gathered SerialThread::gather(QSerialPort &port)
+{
+    const LineTiming &timing = lineTiming();
+    const bool search = WorkMode == ModeSearch;
+    const quint64 skippedBefore = m_stream.skippedBytes();
+    m_heard.clear();
+    Gathered result;
+    QElapsedTimer window; // restarts with every new device heard in a search
+    QElapsedTimer total;
+    window.start();
+    total.start();
+
+    while (!(result.answered && !search)) {
+        if (port.bytesAvailable() == 0) {
+            qint64 wait = timing.answerWait - window.elapsed();
+            const bool garbled = m_stream.skippedBytes() > skippedBefore && m_stream.pending() == 0;
+            if (result.bytes > 0 && (search || garbled))
+                wait = qMin<qint64>(wait, timing.gatherGap);
+            if (search)
+                wait = qMin<qint64>(wait, timing.gatherLimit - total.elapsed());
+            if (wait <= 0)
+                break;
+            if (!port.waitForReadyRead(int(wait))) {
+                if (portGone(port))
+                    m_lost = true;
+                if (m_lost || !search || result.bytes > 0 || window.elapsed() >= timing.answerWait)
+                    break;
+                continue;
+            }
+        }
+        if (!readWhatCame(port, result)) {
+            m_lost = true;
+            break;
+        }
+        if (search && result.answered) {
+            window.restart();
+            result.answered = false;
+        }
+    }
+    if (m_lost)
+        return result;
+
+    if (!result.answered) {
+        // The line is quiet or the window is over: what is left will not be
+        // finished. An answer of untold length takes the rest.
+        std::vector<quint8> frame;
+        while (m_stream.takeFrame(&frame, true))
+            accept(frame, result);
+        m_stream.discard();
+    }
+    result.garbled = m_stream.skippedBytes() > skippedBefore;
+    return result;
 }
 
 void SerialThread::awaitResponse(QSerialPort &port, quint16 &frameLength)
 {
     const LineTiming &timing = lineTiming();
     if (WorkMode == ModeSearch)
-        pause(timing.searchPause);
+        pauseWatchingPort(port, timing.searchPause);
     if (UpdateStage == StageStart && WorkMode == ModeUpdate)
-        pause(timing.startPause);
-    if (quitRequested())
+        pauseWatchingPort(port, timing.startPause);
+    if (m_lost || quitRequested())
         return;
 
-    const int n = readAnswer(port, timing.answerWait);
-    if (n < 0) {
+    const Gathered got = gather(port);
+    if (m_lost)
+        return;
+    if (got.bytes == 0) {
         qDebug("don't found new data to read");
         emit timeout(tr("Wait read response timeout %1").arg(QTime::currentTime().toString()));
         TransactionPhase = frameLength != 0 ? PhaseAwaitWritten : PhaseReady;
         return;
     }
-    if (n == 0) {
-        qDebug("empty read from serial port");
-        TransactionPhase = PhaseReady;
-        return;
-    }
-    frameLength = quint16(n - 1);
-    if (!Cpd::checksumMatches(FrameBuffer, n)) {
-        TransactionPhase = PhaseReady;
-        qDebug("crc_error");
-        return;
-    }
-    if (handleFrame(FrameBuffer, quint16(n - 1)) == 0) {
+    // Garbled answers mean devices that tried to answer and will try again:
+    // such a round is not a silent one.
+    if (got.garbled && WorkMode == ModeSearch)
+        SearchRound = 0;
+    TransactionPhase = PhaseReady;
+    frameLength = 0;
+}
+
+// Hands the next frame read to the answer handling and confirms it when the
+// handling asks for it; the devices that answered a search are confirmed one
+// after the other, each with the pause after its confirmation.
+void SerialThread::handleNextReceived(QSerialPort &port, quint16 &frameLength)
+{
+    const std::vector<quint8> frame = std::move(m_received.front());
+    m_received.pop_front();
+    std::copy(frame.begin(), frame.end(), FrameBuffer);
+    const quint16 body = quint16(frame.size() - 1);
+    frameLength = body;
+    if (handleFrame(FrameBuffer, body) == 0) {
         TransactionPhase = PhaseReady;
         frameLength = 0;
         return;
@@ -202,6 +375,33 @@ void SerialThread::awaitResponse(QSerialPort &port, quint16 &frameLength)
     const quint16 length = composeFrame(FrameBuffer, Cpd::TypeResponse);
     ResponseExpected = 0;
     sendFrame(port, length, frameLength);
+}
+
+// The port failed while the run was using it (the adapter was pulled). The
+// job ends at once and says so: a search or an inventory ends without a
+// result, an update gives up the device being written, and the search button
+// comes back. The next search opens the port again.
+void SerialThread::portLost(QSerialPort &port)
+{
+    QString name;
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        name = portName;
+    }
+    const int code = int(port.error());
+    emit error(tr("Lost %1, error code %2").arg(name).arg(code));
+    qDebug("Lost %s, error code %d", name.toLatin1().constData(), code);
+    m_received.clear();
+    m_stream.clear();
+    TransactionPhase = PhaseReady;
+    if (WorkMode == ModeUpdate) {
+        FlashRequest = 0;
+        FirmwareTransfer::abandonPass();
+        emit Notifier.UpdateDevStatus();
+        emit Notifier.UnblockTableSignals();
+    }
+    emit Notifier.UnblockSearchButton();
+    emit Notifier.UpdateMainStatus(PortBusy);
 }
 
 void SerialThread::run()
@@ -233,6 +433,9 @@ void SerialThread::run()
     if (quitRequested())
         return;
     quint16 frameLength = 0;
+    m_lost = false;
+    m_received.clear();
+    m_stream.clear();
     if (!openPort(port, runPort)) {
         openFailed(port, true);
         return;
@@ -241,9 +444,12 @@ void SerialThread::run()
     for (;;) {
         switch (TransactionPhase.load()) {
         case PhaseReady:
-            if (nextRequest() == 1) {
+            if (!m_received.empty()) {
+                handleNextReceived(port, frameLength);
+            } else if (nextRequest() == 1) {
                 const quint16 length = composeFrame(FrameBuffer, Cpd::TypeRequest);
                 ResponseExpected = 1;
+                m_asked = TargetId;
                 sendFrame(port, length, frameLength);
             }
             break;
@@ -256,9 +462,14 @@ void SerialThread::run()
         default:
             break;
         }
+        if (m_lost) {
+            portLost(port);
+            return;
+        }
 
         if (WorkMode == ModeIdle) {
             port.close();
+            m_stream.clear();
             while (WorkMode == ModeIdle) {
                 if (quitRequested())
                     break;
@@ -285,6 +496,8 @@ void SerialThread::run()
         lock.unlock();
         if (quitting)
             return;
+        m_received.clear();
+        m_stream.clear();
         if (!openPort(port, runPort)) {
             openFailed(port, true);
             return;

@@ -11,8 +11,11 @@ struct LineTiming
     int startPause = 10000; // before awaiting the answer to a device's first firmware part
     int answerWait = 1000;  // the answer window
     int idlePoll = 2000;    // idle worker looks for a flash request this often
-    int gatherGap = 20;     // quiet time that ends an incomplete answer (USB adapters
-                            // deliver in chunks up to ~16 ms apart)
+    int gatherGap = 20;     // quiet time that ends the answers to a search request, or a
+                            // garbled answer (USB adapters deliver in chunks up to ~16 ms
+                            // apart)
+    int gatherLimit = 60000; // the answers to one search request are never gathered for
+                             // longer than this, however busy the line stays
 };
 
 // The values in force: the product's, unless a test has replaced them.

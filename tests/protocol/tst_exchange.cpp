@@ -201,9 +201,13 @@ void ExchangeTest::searchAnswersRegisterEachDeviceOnce()
     QCOMPARE(int(CmdBlock), 30);
     QCOMPARE(int(CmdNumber), kind);
 
+    // Answering again is confirmed again, but it is no news: it does not keep
+    // the search going.
     SearchRound = 3;
+    RoundsWithoutNews = 5;
     QCOMPARE(int(handle(deviceFrame(DevB, Cpd::TypeResponse, 30, kind))), 8);
-    QCOMPARE(int(SearchRound), 0);
+    QCOMPARE(int(SearchRound), 3);
+    QCOMPARE(int(RoundsWithoutNews), 5);
     QCOMPARE(DeviceList.size(), 1);
     QCOMPARE(log.count("SerialP: new id: 00:1a:2b:3c:4d:5e"), 1);
     QCOMPARE(signalsSeen.count("UpdateTable"), 1);

@@ -183,11 +183,12 @@ void LineTest::devicesAreFoundConfirmedAndAskedForTheirVersions()
     QCOMPARE(queries[0], hex("01 02 03 04 05 06 07 08 14 03 4F"));
     QVERIFY(std::equal(IdB.begin(), IdB.end(), queries[1].begin()));
     QVERIFY(std::equal(IdC.begin(), IdC.end(), queries[2].begin()));
-    // The search goes on until three rounds in a row bring no answer.
+    // Every answer of the first round is read and confirmed in that round; the
+    // search goes on until three rounds in a row bring nothing new.
     const auto searches = std::count_if(frames.begin(), frames.end(), [](const Bytes &f) {
         return Cpd::unpackCommand(f.data()).block == Cpd::BlockSearch && f[0] == 0xFF;
     });
-    QCOMPARE(int(searches), 3 + 3);
+    QCOMPARE(int(searches), 1 + 3);
 }
 
 void LineTest::updateSkipsTheUntickedDeviceBetweenTwoTickedOnes_data()
@@ -318,8 +319,10 @@ void LineTest::corruptedAnswersAreRejectedAndRepeated()
         {FaultRule{FaultRule::BadChecksum, 1, 2, 0}, FaultRule{FaultRule::Garbage, 1, 4, 2}})});
     QVERIFY(rig.search());
     QVERIFY(rig.flash(path, {0}));
+    // The answer with the bad checksum costs a repeat; the stray bytes before
+    // the acknowledgement of part 4 are skipped and the acknowledgement counts.
     const std::vector<std::pair<int, int>> expected{
-        {1, 1}, {2, 2}, {2, 2}, {2, 3}, {2, 4}, {2, 4}, {2, 5}, {3, 6}};
+        {1, 1}, {2, 2}, {2, 2}, {2, 3}, {2, 4}, {2, 5}, {3, 6}};
     QCOMPARE(rig.firmwareFramesTo(IdA), expected);
     QCOMPARE(imageOf(rig.sim(), 0), image);
     QCOMPARE(log.count("crc_error"), 2);
@@ -333,8 +336,11 @@ void LineTest::lateVersionAnswerLandsWithItsSender()
     timing.searchPause = 300;
     timing.answerWait = 400;
     ScopedLineTiming scoped(timing);
-    LineRig rig({simDevice(IdA, 10, 7, 7, {FaultRule{FaultRule::Late, -1, 0, 450}}),
-                 simDevice(IdB, 10, 2, 2, {FaultRule{FaultRule::Late, -1, 0, 150}}),
+    // The search answers come at once (the first rule spoils only them, with
+    // no delay), so the list is A, B, C.
+    const FaultRule onTime{FaultRule::Late, 1, 0, 0};
+    LineRig rig({simDevice(IdA, 10, 7, 7, {onTime, FaultRule{FaultRule::Late, -1, 0, 450}}),
+                 simDevice(IdB, 10, 2, 2, {onTime, FaultRule{FaultRule::Late, -1, 0, 150}}),
                  simDevice(IdC, 10, 3, 3)});
     QVERIFY(rig.search());
     QCOMPARE(DeviceList.size(), 3);
@@ -388,8 +394,8 @@ void LineTest::malformedBlocksOnTheLineAreDropped()
         {1, 1}, {2, 2}, {2, 2}, {2, 3}, {2, 3}, {2, 4}, {2, 5}, {3, 6}};
     QCOMPARE(rig.firmwareFramesTo(IdA), expected);
     QCOMPARE(imageOf(rig.sim(), 0), image);
-    QCOMPARE(log.count("crc_error"), 1);
-    QCOMPARE(log.countStartingWith("SerialP: frame too short"), 1);
+    // One skipped stretch each: the long block, the lone byte.
+    QCOMPARE(log.count("crc_error"), 2);
 }
 
 void LineTest::emptyPortNameAndUnopenablePort()

@@ -1,0 +1,69 @@
+#pragma once
+
+// The receive side of the line: answers arrive as one byte stream, several
+// devices' answers back to back, cut anywhere by the adapter, with noise in
+// between. FrameStream cuts whole frames out of it.
+//
+// A device frame has no length field, but its header tells the length of
+// every answer the host asks for: a search answer is 11 bytes, a version
+// answer 13, a firmware acknowledgement 14, an error report 15. Each frame
+// must pass its own checksum. Bytes that start no valid frame are skipped
+// until one does. An answer whose header does not tell its length (an answer
+// nobody asked for) is taken only where a frame may begin, as the rest of
+// what came, once the line has gone quiet.
+
+#include <QtGlobal>
+
+#include <cstddef>
+#include <vector>
+
+namespace Cpd {
+
+// The length of the device frame whose header starts at `frame` (at least 10
+// bytes readable), checksum included; 0 when the header does not tell.
+int answerLength(const quint8 *frame);
+
+} // namespace Cpd
+
+class FrameStream
+{
+public:
+    // The longest frame taken: the worker's buffer.
+    static constexpr int MaxFrame = 1000;
+
+    void append(const quint8 *data, size_t size);
+
+    // Takes the next complete frame into `frame` (checksum included). With
+    // `settled`, no more bytes are coming for now: an answer of untold length
+    // that stands where a frame may begin takes the rest.
+    bool takeFrame(std::vector<quint8> *frame, bool settled);
+
+    // Drops what is left (the start of a frame that will never be finished).
+    void discard();
+
+    // Bytes held that may still become a frame once more arrive.
+    size_t pending() const { return m_bytes.size() - m_pos; }
+
+    // Bytes skipped so far because they started no valid frame, and the
+    // number of separate stretches they formed. Each stretch is logged once,
+    // as "crc_error", when it begins.
+    quint64 skippedBytes() const { return m_skippedBytes; }
+    quint64 skippedStretches() const { return m_stretches; }
+
+    void clear();
+
+private:
+    bool validAt(size_t pos, size_t length) const;
+    bool completeFrameAt(size_t pos) const;
+    size_t nextCompleteFrame(size_t from) const; // npos when none
+    void skipTo(size_t pos);
+    void take(size_t length, std::vector<quint8> *frame);
+    void compact();
+
+    std::vector<quint8> m_bytes;
+    size_t m_pos = 0;         // first byte not yet taken or skipped
+    bool m_boundary = true;   // m_pos is where a frame may begin
+    bool m_skipping = false;  // inside a stretch of skipped bytes
+    quint64 m_skippedBytes = 0;
+    quint64 m_stretches = 0;
+};
