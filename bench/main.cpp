@@ -199,10 +199,11 @@ int benchUpdate()
     return 0;
 }
 
-int benchSearch(int count)
+int benchSearch(int count, int collisionSlots = 0)
 {
     DevSim::Options options;
     options.baud = Baud;
+    options.collisionSlots = collisionSlots;
     DevSim::Simulator sim(devices(count), options);
     sim.openPty();
     sim.start();
@@ -211,30 +212,41 @@ int benchSearch(int count)
         SerialThread worker;
         WorkMode = ModeIdle;
         startSearch(worker, sim);
-        if (!waitFor(statuses, SelectDevices, 120000)) {
+        if (!waitFor(statuses, SelectDevices, 600000)) {
             std::printf("search of %d failed\n", count);
             return 1;
         }
     }
     const auto frames = sim.hostFrames();
-    int searches = 0, confirmations = 0, queries = 0;
-    for (const auto &f : frames) {
-        const Cpd::CommandWord w = Cpd::unpackCommand(f.bytes.data());
-        if (w.type == Cpd::TypeResponse)
+    int searches = 0, confirmations = 0, queries = 0, silent = 0;
+    for (size_t i = 0; i < frames.size(); ++i) {
+        const Cpd::CommandWord w = Cpd::unpackCommand(frames[i].bytes.data());
+        if (w.type == Cpd::TypeResponse) {
             ++confirmations;
-        else if (w.block == Cpd::BlockSearch)
+        } else if (w.block == Cpd::BlockSearch) {
             ++searches;
-        else if (w.number == Cpd::NumberVersion)
+            const bool answered = i + 1 < frames.size()
+                                  && Cpd::unpackCommand(frames[i + 1].bytes.data()).type
+                                         == Cpd::TypeResponse;
+            silent += answered ? 0 : 1;
+        } else if (w.number == Cpd::NumberVersion) {
             ++queries;
+        }
     }
     // What any host following these rules must sit through: a 500 ms pause
-    // after each search request (the answers and the request itself are on
-    // the wire meanwhile), a full 1000 ms wait in each silent round, 50 ms
-    // after each confirmation (which leaves meanwhile), and for each version
-    // query the query and its answer back to back on the wire.
-    const int silent = searches - confirmations;
-    const double floor = searches * 500.0 + silent * 1000.0 + confirmations * 50.0
+    // after each search request (the request and the first answers are on
+    // the wire meanwhile), the wire time of the answers that are still
+    // coming after it, a full 1000 ms wait in each silent round, each
+    // confirmation and the 50 ms after it, and for each version query the
+    // query and its answer back to back on the wire. Every device answers at
+    // least once.
+    const double answersBeyondPause = std::max(0.0, count * wireMs(11) - 500.0);
+    const double floor = searches * (wireMs(11) + 500.0) + answersBeyondPause + silent * 1000.0
+                         + confirmations * (wireMs(11) + 50.0)
                          + queries * (wireMs(11) + wireMs(13));
+    // A pseudo-terminal takes the host's own frames at once; of a
+    // confirmation only the pause after it is spent here.
+    const double simFloor = floor - confirmations * wireMs(11);
     const double measured = msBetween(frames.front().at, statuses.at(SelectDevices))
                             + wireMs(11); // the first request left one wire time before it arrived
     if (qEnvironmentVariableIsSet("OLVEX_BENCH_FRAMES")) {
@@ -248,16 +260,22 @@ int benchSearch(int count)
         }
         std::printf("  +%8.1f ms  end\n", msBetween(frames.front().at, statuses.at(SelectDevices)));
     }
-    std::printf("search of %2d devices: %d found, %d search requests, %d confirmations, "
-                "%d version queries; measured %.0f ms, floor %.0f ms, ratio %.4f\n",
+    std::printf("search of %4d devices%s: %d found, %d search requests (%d silent), "
+                "%d confirmations, %d version queries; measured %.0f ms; floor %.0f ms "
+                "(ratio %.4f); without the confirmations' wire time %.0f ms (ratio %.4f)\n",
                 count,
+                collisionSlots ? qPrintable(QString(" in %1 collision slots").arg(collisionSlots))
+                               : "",
                 DeviceList.size(),
                 searches,
+                silent,
                 confirmations,
                 queries,
                 measured,
                 floor,
-                measured / floor);
+                measured / floor,
+                simFloor,
+                measured / simFloor);
     sim.stop();
     return DeviceList.size() == count ? 0 : 1;
 }
@@ -405,8 +423,16 @@ int main(int argc, char *argv[])
         failures += benchUpdate();
     if (what == "search" || what == "all") {
         std::printf("== search, line paced at %d baud\n", Baud);
-        for (int n : {1, 8, 32})
+        for (int n : {1, 8, 32, 256})
             failures += benchSearch(n);
+    }
+    if (what == "crowd" || what == "all") {
+        std::printf("== search of a crowd, line paced at %d baud\n", Baud);
+        failures += benchSearch(1000);
+    }
+    if (what == "collide" || what == "all") {
+        std::printf("== search with collisions, line paced at %d baud\n", Baud);
+        failures += benchSearch(64, 64);
     }
     if (what == "table" || what == "all")
         failures += benchTable(app);

@@ -151,6 +151,8 @@ bool parseDevice(const std::string &text, DeviceConfig *out, std::string *error)
         bool ok = false;
         if (item == "boot") {
             ok = boot = true;
+        } else if (item == "chatty") {
+            ok = config.chatty = true;
         } else if (equals == std::string::npos) {
             ok = false;
         } else if (key == "id") {

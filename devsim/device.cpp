@@ -72,7 +72,7 @@ std::optional<Reply> Device::search(int type, int number, bool toMe, bool broadc
         m_confirmed = false;
     else if (number != Cpd::NumberSearchNext)
         return std::nullopt;
-    if (m_confirmed)
+    if (m_confirmed && !m_config.chatty)
         return std::nullopt;
     return spoil(answer(Cpd::TypeResponse, Cpd::BlockSearch, m_config.kind, {}), -1, false);
 }

@@ -15,7 +15,8 @@ namespace {
 
 const char Usage[]
     = "usage: olvex-devsim [--port PORT [--baud N]] [--pace BAUD] [--slot MS] [--link PATH]\n"
-      "                    [--verbose] [--save-images DIR] [--device DESC ...]\n"
+      "                    [--collide SLOTS [--seed N]] [--verbose] [--save-images DIR]\n"
+      "                    [--device DESC ...]\n"
       "\n"
       "Simulated CPD devices on one line. Without --port a pseudo-terminal is created\n"
       "and its path printed; the program runs until SIGINT or SIGTERM, then reports\n"
@@ -23,8 +24,11 @@ const char Usage[]
       "\n"
       "  --port PORT        serve a real serial port instead (raw, 8N1)\n"
       "  --baud N           its rate, default 9600\n"
-      "  --pace BAUD        time the answers as if the line ran at BAUD\n"
+      "  --pace BAUD        time the answers as if the line ran at BAUD (0: no pacing)\n"
       "  --slot MS          without pacing: spacing of answers to one request (default 2)\n"
+      "  --collide SLOTS    devices answer a search in a random one of SLOTS slots;\n"
+      "                     answers sharing a slot garble each other, as on a real bus\n"
+      "  --seed N           seed for the slots (default 1)\n"
       "  --link PATH        make PATH a symbolic link to the line while running\n"
       "  --verbose          log every frame to stderr\n"
       "  --save-images DIR  write each received image to DIR on exit\n"
@@ -74,7 +78,7 @@ bool parseArguments(int argc, char **argv, Arguments *args, std::string *error)
         }
         const bool known = option == "--port" || option == "--baud" || option == "--pace"
                            || option == "--slot" || option == "--link" || option == "--save-images"
-                           || option == "--device";
+                           || option == "--device" || option == "--collide" || option == "--seed";
         if (!known) {
             *error = "unknown option " + option;
             return false;
@@ -92,9 +96,15 @@ bool parseArguments(int argc, char **argv, Arguments *args, std::string *error)
         } else if (option == "--baud") {
             ok = toNumber(value, 1, &args->baud);
         } else if (option == "--pace") {
-            ok = toNumber(value, 1, &args->options.baud);
+            ok = toNumber(value, 0, &args->options.baud);
         } else if (option == "--slot") {
             ok = toNumber(value, 0, &args->options.slotMs);
+        } else if (option == "--collide") {
+            ok = toNumber(value, 0, &args->options.collisionSlots);
+        } else if (option == "--seed") {
+            int seed = 0;
+            ok = toNumber(value, 0, &seed);
+            args->options.seed = unsigned(seed);
         } else if (option == "--link") {
             args->link = value;
         } else if (option == "--save-images") {

@@ -7,6 +7,7 @@ namespace DevSim {
 
 Simulator::Private::Private(std::vector<DeviceConfig> devices, Options options)
     : m_options(options)
+    , m_random(options.seed)
 {
     for (DeviceConfig &config : devices)
         m_devices.emplace_back(std::move(config));

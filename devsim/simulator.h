@@ -41,6 +41,7 @@ struct DeviceConfig
     int kind = 0;        // sent as the command number of the search answer, 0..255
     quint8 verMajor = 1; // bit 7 set: the device runs its boot loader
     quint8 verMinor = 0;
+    bool chatty = false; // keeps answering searches after its confirmation
     std::vector<FaultRule> faults;
 };
 
@@ -67,6 +68,12 @@ struct Options
     int slotMs = 2;       // without pacing: spacing of answers to the same request
     int quietGapMs = 3;   // quiet time that ends a short firmware frame or drops stray bytes
     bool verbose = false; // log every frame to stderr
+    // Collisions, as on a real bus: > 0 makes every device answer a search
+    // request in one of this many slots, chosen at random; answers that share
+    // a slot garble each other. A slot lasts one search answer on the wire
+    // (slotMs without pacing).
+    int collisionSlots = 0;
+    unsigned seed = 1; // for the slots
 };
 
 // What the host put on the line. Bytes that never formed a valid frame are kept

@@ -10,6 +10,7 @@
 #include <condition_variable>
 #include <map>
 #include <mutex>
+#include <random>
 #include <thread>
 
 namespace DevSim {
@@ -25,6 +26,9 @@ struct Simulator::Private
     void readLine(Clock::time_point now);
     void takeFrames(Clock::time_point now, bool quiet);
     void dispatch(std::vector<quint8> frame, Clock::time_point arrived, Clock::time_point now);
+    void collide(std::vector<std::pair<size_t, Reply>> &replies,
+                 Clock::time_point frameEnd,
+                 Clock::time_point now);
     void schedule(Clock::time_point at, std::vector<quint8> bytes);
     void sendDue();
     void send(const std::vector<quint8> &bytes);
@@ -62,6 +66,7 @@ struct Simulator::Private
     std::vector<quint8> m_pending; // bytes the line would not take yet
     Clock::time_point m_lineFree;  // with pacing: when the last answer has left
     bool m_lineDead = false;
+    std::mt19937 m_random;         // collision slots
 };
 
 } // namespace DevSim

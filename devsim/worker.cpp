@@ -153,6 +153,9 @@ void Simulator::Private::dispatch(std::vector<quint8> frame,
     log("host", frame);
     std::vector<std::pair<size_t, Reply>> replies;
     const size_t frameSize = frame.size();
+    const Cpd::CommandWord command = Cpd::unpackCommand(frame.data());
+    const bool searchRequest = command.type == Cpd::TypeRequest
+                               && command.block == Cpd::BlockSearch;
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         for (size_t i = 0; i < m_devices.size(); ++i) {
@@ -168,6 +171,10 @@ void Simulator::Private::dispatch(std::vector<quint8> frame,
     // still on it. Fault delays come on top and do not hold the line.
     const bool paced = m_options.baud > 0;
     const Clock::time_point frameEnd = paced ? arrived + wireTime(frameSize) : now;
+    if (m_options.collisionSlots > 0 && searchRequest && !replies.empty()) {
+        collide(replies, frameEnd, now);
+        return;
+    }
     int rank = 0;
     for (auto &[device, reply] : replies) {
         Clock::time_point at;
@@ -200,6 +207,46 @@ void Simulator::Private::dispatch(std::vector<quint8> frame,
         } else {
             schedule(at, std::move(reply.bytes));
         }
+    }
+}
+
+// A bus where every device answers a search in a slot of its own choosing:
+// answers alone in their slot arrive whole, answers that share one arrive as
+// one garbled block that is neither of them. Their devices stay unconfirmed
+// and try again at the next search request.
+void Simulator::Private::collide(std::vector<std::pair<size_t, Reply>> &replies,
+                                 Clock::time_point frameEnd,
+                                 Clock::time_point now)
+{
+    const bool paced = m_options.baud > 0;
+    const Clock::duration slot = paced ? wireTime(Cpd::MinFrameSize)
+                                       : Clock::duration(milliseconds(std::max(1, m_options.slotMs)));
+    const Clock::time_point start = paced ? std::max(frameEnd, m_lineFree) : now;
+    std::uniform_int_distribution<int> pick(0, m_options.collisionSlots - 1);
+    std::map<int, std::vector<const Reply *>> slots;
+    for (const auto &entry : replies)
+        slots[pick(m_random)].push_back(&entry.second);
+
+    for (const auto &[index, inSlot] : slots) {
+        Clock::time_point at = start + slot * (index + 1) + milliseconds(inSlot.front()->delayMs);
+        std::vector<quint8> bytes = inSlot.front()->bytes;
+        if (inSlot.size() > 1) {
+            for (size_t k = 1; k < inSlot.size(); ++k) {
+                const std::vector<quint8> &other = inSlot[k]->bytes;
+                if (other.size() > bytes.size())
+                    bytes.resize(other.size());
+                for (size_t i = 0; i < other.size(); ++i)
+                    bytes[i] ^= other[i];
+            }
+            for (quint8 &byte : bytes)
+                byte ^= quint8(m_random());
+            if (Cpd::checksumMatches(bytes.data(), int(bytes.size())))
+                bytes.back() ^= 0x01;
+            log("dev", bytes, std::to_string(inSlot.size()) + " answers collided");
+        }
+        if (paced)
+            m_lineFree = std::max(m_lineFree, at);
+        schedule(at, std::move(bytes));
     }
 }
 

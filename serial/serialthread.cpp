@@ -183,10 +183,8 @@ void SerialThread::pauseWatchingPort(QSerialPort &port, int ms)
         const qint64 left = ms - clock.elapsed();
         if (left <= 0 || quitRequested())
             return;
-        const int step = int(qMin<qint64>(left, Step));
-        if (port.bytesAvailable() > 0) {
-            pause(step);
-        } else if (!port.waitForReadyRead(step) && portGone(port)) {
+        // Returns at once when new bytes arrive, and they join the buffer.
+        if (!port.waitForReadyRead(int(qMin<qint64>(left, Step))) && portGone(port)) {
             m_lost = true;
             return;
         }

@@ -1,0 +1,317 @@
+// The worker on a line as it is in the field: devices that garble their
+// answers, crowds, devices that never stop talking, answers that collide, a
+// device that speaks out of turn during an update, an adapter pulled out.
+
+#include "protocol/frame.h"
+#include "registry/registry.h"
+#include "serial/serialthread.h"
+
+#include "support/fixtures.h"
+#include "support/linerig.h"
+#include "support/logcapture.h"
+
+#include <QElapsedTimer>
+#include <QtTest>
+
+namespace {
+
+using Bytes = std::vector<quint8>;
+using Id = std::array<quint8, 8>;
+using DevSim::FaultRule;
+
+const Id Good = {0x01, 0x02, 0x03, 0x04, 0x05, 0x06, 0x07, 0x08};
+const Id Bad = {0xBA, 0xD0, 0xBA, 0xD0, 0xBA, 0xD0, 0xBA, 0xD0};
+const Id Other = {0x00, 0x1A, 0x2B, 0x3C, 0x4D, 0x5E, 0x6F, 0x70};
+
+Id crowdId(int i)
+{
+    return {0x4F, 0x4C, 0x56, 0x00, 0x00, quint8(i >> 8), quint8(i), 0x01};
+}
+
+std::vector<DevSim::DeviceConfig> crowd(int count)
+{
+    std::vector<DevSim::DeviceConfig> out;
+    for (int i = 0; i < count; ++i)
+        out.push_back(simDevice(crowdId(i), 10, 1, quint8(i)));
+    return out;
+}
+
+struct Traffic
+{
+    int searches = 0;
+    int confirmations = 0;
+    int queries = 0;
+    int firmware = 0;
+};
+
+Traffic trafficOn(DevSim::Simulator &sim)
+{
+    Traffic t;
+    for (const DevSim::HostFrame &f : sim.hostFrames()) {
+        if (!f.valid)
+            continue;
+        const Cpd::CommandWord w = Cpd::unpackCommand(f.bytes.data());
+        if (w.type == Cpd::TypeResponse)
+            ++t.confirmations;
+        else if (w.block == Cpd::BlockSearch)
+            ++t.searches;
+        else if (w.number == Cpd::NumberVersion)
+            ++t.queries;
+        else if (w.number == Cpd::NumberFirmware)
+            ++t.firmware;
+    }
+    return t;
+}
+
+Bytes deviceFrame(const Id &from, int type, int block, int number, const Bytes &payload)
+{
+    Bytes f(from.begin(), from.end());
+    f.resize(Cpd::HeaderSize);
+    Cpd::packCommand(f.data(), type, quint8(block), quint8(number));
+    f.insert(f.end(), payload.begin(), payload.end());
+    f.resize(f.size() + 1);
+    Cpd::appendChecksum(f.data(), int(f.size()) - 1);
+    return f;
+}
+
+bool listed(const Id &id)
+{
+    return DeviceList.indexOf(id) >= 0;
+}
+
+} // namespace
+
+class BusyLineTest : public QObject
+{
+    Q_OBJECT
+private slots:
+    void init();
+    void cleanup();
+
+    void badDeviceBesideAGoodOneHidesNothing_data();
+    void badDeviceBesideAGoodOneHidesNothing();
+    void crowdIsFoundInOneRoundAndConfirmedOnce_data();
+    void crowdIsFoundInOneRoundAndConfirmedOnce();
+    void deviceThatNeverStopsAnsweringDoesNotHoldTheSearch();
+    void collidingAnswersAreAskedForAgain();
+    void strayAnswersDuringAnUpdateAreDropped();
+    void pulledAdapterEndsTheJobAndSaysSo_data();
+    void pulledAdapterEndsTheJobAndSaysSo();
+
+private:
+    QTemporaryDir m_dir;
+    std::unique_ptr<ScopedLineTiming> m_timing;
+};
+
+void BusyLineTest::init()
+{
+    resetSharedStateForTests();
+    TransactionPhase = PhaseReady;
+    m_timing = std::make_unique<ScopedLineTiming>(quickTiming());
+}
+
+void BusyLineTest::cleanup()
+{
+    m_timing.reset();
+}
+
+void BusyLineTest::badDeviceBesideAGoodOneHidesNothing_data()
+{
+    QTest::addColumn<bool>("badFirst");
+    QTest::addColumn<int>("fault");
+    QTest::addColumn<bool>("badIsListed");
+    QTest::newRow("bad checksum 12 ms before") << true << int(FaultRule::BadChecksum) << false;
+    QTest::newRow("bad checksum 12 ms after") << false << int(FaultRule::BadChecksum) << false;
+    QTest::newRow("stray bytes ahead of an answer") << true << int(FaultRule::Garbage) << true;
+}
+
+void BusyLineTest::badDeviceBesideAGoodOneHidesNothing()
+{
+    QFETCH(bool, badFirst);
+    QFETCH(int, fault);
+    QFETCH(bool, badIsListed);
+    LogCapture log;
+    const auto bad = simDevice(Bad, 10, 1, 0, {FaultRule{FaultRule::Kind(fault), -1, 0, 2}});
+    const auto good = simDevice(Good, 10, 2, 5);
+    DevSim::Options options;
+    options.slotMs = 12;
+    LineRig rig(badFirst ? std::vector<DevSim::DeviceConfig>{bad, good}
+                         : std::vector<DevSim::DeviceConfig>{good, bad},
+                options);
+    QVERIFY(rig.search());
+
+    QVERIFY(listed(Good));
+    QCOMPARE(listed(Bad), badIsListed);
+    QCOMPARE(DeviceList.size(), badIsListed ? 2 : 1);
+    QCOMPARE(int(DeviceList.at(DeviceList.indexOf(Good))->verMinor), 5);
+    QCOMPARE(rig.signalsSeen().count("UpdateMainStatus(4)"), 1);
+    QVERIFY(log.count("crc_error") > 0);
+    if (!badIsListed) {
+        // The garbled device tries again every round; the search still ends.
+        QCOMPARE(log.count("search ended: no new device in 10 rounds, the line stays busy"), 1);
+        QCOMPARE(trafficOn(rig.sim()).searches, 1 + 10);
+    }
+}
+
+void BusyLineTest::crowdIsFoundInOneRoundAndConfirmedOnce_data()
+{
+    QTest::addColumn<int>("baud");
+    QTest::newRow("300 devices, unpaced") << 0;
+    QTest::newRow("300 devices at 9600 baud") << 9600;
+}
+
+void BusyLineTest::crowdIsFoundInOneRoundAndConfirmedOnce()
+{
+    QFETCH(int, baud);
+    constexpr int Count = 300;
+    DevSim::Options options;
+    options.baud = baud;
+    LineRig rig(crowd(Count), options);
+    QVERIFY(rig.search(120000));
+
+    QCOMPARE(DeviceList.size(), Count);
+    const std::vector<DeviceRecord> list = DeviceList.snapshot();
+    for (int i = 0; i < Count; ++i) {
+        QVERIFY(list[size_t(i)].id == crowdId(i)); // in the order they answered
+        QCOMPARE(int(list[size_t(i)].verMinor), i & 0xFF);
+        QVERIFY(rig.sim().confirmed(size_t(i)));
+    }
+    const Traffic t = trafficOn(rig.sim());
+    QCOMPARE(t.searches, 1 + 3);
+    QCOMPARE(t.confirmations, Count);
+    QCOMPARE(t.queries, Count);
+}
+
+void BusyLineTest::deviceThatNeverStopsAnsweringDoesNotHoldTheSearch()
+{
+    LogCapture log;
+    auto chatty = simDevice(Bad, 11, 1, 1);
+    chatty.chatty = true;
+    LineRig rig({chatty, simDevice(Good, 10, 2, 5)});
+    QVERIFY(rig.search(10000));
+    QVERIFY(listed(Bad));
+    QVERIFY(listed(Good));
+    QCOMPARE(DeviceList.size(), 2);
+    QCOMPARE(log.count("search ended: nothing new in 3 rounds"), 1);
+    QCOMPARE(trafficOn(rig.sim()).searches, 1 + 3);
+}
+
+void BusyLineTest::collidingAnswersAreAskedForAgain()
+{
+    LogCapture log;
+    constexpr int Count = 32;
+    DevSim::Options options;
+    options.baud = 9600;
+    options.collisionSlots = Count;
+    options.seed = 7;
+    LineRig rig(crowd(Count), options);
+    QVERIFY(rig.search(60000));
+    QCOMPARE(DeviceList.size(), Count);
+    for (int i = 0; i < Count; ++i)
+        QVERIFY(listed(crowdId(i)));
+    QVERIFY(log.count("crc_error") > 0); // there were collisions to get over
+    QVERIFY(trafficOn(rig.sim()).searches > 1 + 3);
+}
+
+void BusyLineTest::strayAnswersDuringAnUpdateAreDropped()
+{
+    LogCapture log;
+    const QByteArray image = firmwareImage(20 * 197, 11);
+    const QString path = writeFile(m_dir, "image.bin", image);
+    LineRig rig({simDevice(Good, 10, 1, 0), simDevice(Other, 10, 1, 0)});
+    QVERIFY(rig.search());
+    rig.sim().clearHostFrames();
+    rig.signalsSeen().clear();
+    log.clear();
+    rig.requestFlash(path, {0});
+
+    // The other device speaks three times out of turn while parts go to the
+    // first: a search answer, a version answer, an acknowledgement.
+    const std::vector<Bytes> strays{
+        deviceFrame(Other, Cpd::TypeResponse, Cpd::BlockSearch, 10, {}),
+        deviceFrame(Other, Cpd::TypeResponse, Cpd::BlockDevice, Cpd::NumberVersion, {1, 0}),
+        deviceFrame(Other, Cpd::TypeResponse, Cpd::BlockDevice, Cpd::NumberFirmware, {2, 0, 5}),
+    };
+    for (size_t i = 0; i < strays.size(); ++i) {
+        const int after = 3 + 4 * int(i);
+        QVERIFY(rig.sim().waitFor([&] { return rig.sim().firmwareFramesReceived(0) >= after; },
+                                  10000));
+        rig.sim().writeRaw(strays[i]);
+    }
+    QVERIFY(rig.waitForSignal("UpdateMainStatus(8)", 30000));
+
+    QCOMPARE(QByteArray(reinterpret_cast<const char *>(rig.sim().image(0).data()),
+                        int(rig.sim().image(0).size())),
+             image);
+    QCOMPARE(int(DeviceList.at(0)->outcome), int(FlashDone));
+    QCOMPARE(int(rig.firmwareFramesTo(Good).size()), 20); // not one part repeated
+    QCOMPARE(rig.sim().firmwareFramesReceived(1), 0);
+    QCOMPARE(trafficOn(rig.sim()).confirmations, 0);
+    const QStringList dropped = log.lines().filter("not the answer awaited, dropped");
+    QCOMPARE(dropped.size(), 3);
+    QCOMPARE(dropped.filter("SerialP: CPDevice [00:1A:2B:3C:4D:5E:6F:70]").size(), 3);
+    QCOMPARE(log.count("SerialP: new id: 00:1a:2b:3c:4d:5e"), 0);
+}
+
+void BusyLineTest::pulledAdapterEndsTheJobAndSaysSo_data()
+{
+    QTest::addColumn<QString>("during");
+    QTest::newRow("search") << "search";
+    QTest::newRow("inventory") << "inventory";
+    QTest::newRow("start pause") << "start pause";
+    QTest::newRow("parts") << "parts";
+}
+
+void BusyLineTest::pulledAdapterEndsTheJobAndSaysSo()
+{
+    QFETCH(QString, during);
+    LineTiming timing = quickTiming();
+    timing.startPause = 3000;
+    ScopedLineTiming scoped(timing);
+    const bool updating = during == "start pause" || during == "parts";
+    DevSim::Options options;
+    options.baud = 9600;
+    LineRig rig({simDevice(Good, 10, 1, 0), simDevice(Other, 10, 1, 0)}, options);
+    if (updating) {
+        QVERIFY(rig.search());
+        rig.signalsSeen().clear();
+        rig.requestFlash(writeFile(m_dir, "image.bin", firmwareImage(20 * 197, 5)), {0, 1});
+    } else {
+        rig.startSearch(rig.port());
+    }
+
+    const auto reached = [&rig, &during] {
+        const Traffic t = trafficOn(rig.sim());
+        if (during == "search")
+            return t.confirmations >= 1;
+        if (during == "inventory")
+            return t.queries >= 1;
+        if (during == "start pause")
+            return t.firmware >= 1;
+        return t.firmware >= 6;
+    };
+    QVERIFY(rig.sim().waitFor(reached, 20000));
+    if (during == "start pause")
+        QTest::qWait(300);
+    QElapsedTimer clock;
+    clock.start();
+    rig.sim().stop(); // the adapter is gone
+
+    QVERIFY(rig.waitForSignal("UpdateMainStatus(0)", 5000));
+    QVERIFY2(clock.elapsed() < 1000, qPrintable(QString::number(clock.elapsed())));
+    QVERIFY(rig.worker().wait(2000));
+    const QStringList names = rig.signalsSeen().names();
+    QCOMPARE(names.mid(names.size() - 2),
+             (QStringList{"UnblockSearchButton", "UpdateMainStatus(0)"}));
+    // Never a result that was not reached.
+    for (const char *result : {"UpdateMainStatus(4)", "UpdateMainStatus(6)", "UpdateMainStatus(8)"})
+        QCOMPARE(names.count(result), 0);
+    if (updating) {
+        QVERIFY(names.contains("UnblockTableSignals"));
+        QCOMPARE(int(DeviceList.at(0)->outcome), int(FlashFailed));
+        QCOMPARE(int(DeviceList.at(1)->outcome), int(FlashNone)); // not started, left as it was
+    }
+}
+
+QTEST_GUILESS_MAIN(BusyLineTest)
+#include "tst_busyline.moc"
