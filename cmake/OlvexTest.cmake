@@ -12,7 +12,7 @@ function(olvex_add_test)
     add_test(NAME ${T_NAME} COMMAND ${T_NAME})
     set(_env
         QT_QPA_PLATFORM=offscreen
-        "TSAN_OPTIONS=suppressions=${PROJECT_SOURCE_DIR}/tests/sanitizers/tsan.supp halt_on_error=1 second_deadlock_stack=1"
+        "TSAN_OPTIONS=suppressions=${PROJECT_SOURCE_DIR}/tests/sanitizers/tsan.supp halt_on_error=1 second_deadlock_stack=1 ignore_noninstrumented_modules=1"
         "ASAN_OPTIONS=detect_leaks=1:abort_on_error=1:fast_unwind_on_malloc=0"
         "LSAN_OPTIONS=suppressions=${PROJECT_SOURCE_DIR}/tests/sanitizers/lsan.supp"
         "UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1")

@@ -11,3 +11,11 @@ if(SANITIZER)
         add_compile_options(-fno-sanitize-recover=undefined)
     endif()
 endif()
+
+# OLVEX_FUZZ builds everything for the fuzzing engine (clang only); the fuzz
+# target in tests/fuzz then links it.
+option(OLVEX_FUZZ "Build the fuzz target with libFuzzer (clang)" OFF)
+if(OLVEX_FUZZ)
+    add_compile_options(-fsanitize=fuzzer-no-link,address,undefined -fno-omit-frame-pointer -g)
+    add_link_options(-fsanitize=address,undefined)
+endif()

@@ -4,7 +4,7 @@
 set -euo pipefail
 
 packages=(g++ cmake ninja-build pkg-config qtbase5-dev libqt5serialport5-dev
-          xvfb xauth fonts-dejavu-core)
+          xvfb xauth fonts-dejavu-core clang libclang-rt-14-dev)
 
 missing=()
 for p in "${packages[@]}"; do

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds Olvex Updater and runs every test through ctest: the normal build,
 # then the same suite under AddressSanitizer+UndefinedBehaviorSanitizer and
-# under ThreadSanitizer. Installs what is missing first (Debian, apt-get).
+# under ThreadSanitizer, then fuzzes the answer handling for a minute.
+# Installs what is missing first (Debian, apt-get).
 #
 #   scripts/test.sh              everything
 #   scripts/test.sh --quick      the normal build only
@@ -26,8 +27,27 @@ run_suite() { # build-dir, sanitizer
     ctest --test-dir "$dir" --output-on-failure -j2 "$@"
 }
 
+# The answer fuzz target under libFuzzer (clang), for a bounded time, from
+# the seed corpus in tests/fuzz/corpus. Its findings land in build-fuzz.
+run_fuzz() {
+    local dir=build-fuzz seconds=${OLVEX_FUZZ_SECONDS:-60}
+    echo "== $dir (libFuzzer, ${seconds} s)"
+    CC=clang CXX=clang++ cmake -S . -B "$dir" $(generator "$dir") -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+        -DOLVEX_FUZZ=ON -DBUILD_TESTING=ON >/dev/null
+    cmake --build "$dir" --target fuzz_answers
+    mkdir -p "$dir/corpus" "$dir/findings"
+    if ! (cd "$dir/findings" && ../tests/fuzz/fuzz_answers -max_total_time="$seconds" -timeout=10 \
+            ../corpus ../../tests/fuzz/corpus >../fuzz.log 2>&1); then
+        tail -n 40 "$dir/fuzz.log"
+        echo "fuzzing found a failure; the input is in $dir/findings" >&2
+        return 1
+    fi
+    grep -E '^Done [0-9]+ runs' "$dir/fuzz.log" || true
+}
+
 run_suite build "" "$@"
 if [ $quick -eq 0 ]; then
     run_suite build-asan "address;undefined" "$@"
     run_suite build-tsan "thread" "$@"
+    run_fuzz
 fi
