@@ -14,6 +14,7 @@
 
 #include "app/startup.h"
 #include "devsim/simulator.h"
+#include "protocol/firmware.h"
 #include "protocol/frame.h"
 #include "registry/registry.h"
 #include "serial/serialthread.h"
@@ -137,10 +138,7 @@ void requestFlash(const QString &path, int ticked)
 {
     for (int i = 0; i < DeviceList.size(); ++i)
         DeviceList.setSelected(i, i < ticked ? 1 : 0);
-    auto file = std::make_shared<QFile>(path);
-    FirmwareFile.set(file);
-    FirmwareSize = qint32(file->size());
-    FlashRequest = 1;
+    FirmwareTransfer::requestPass(FirmwareTransfer::loadImage(path).image);
 }
 
 int benchUpdate()

@@ -3,8 +3,15 @@
 #include "protocol/frame.h"
 
 #include <QFile>
+#include <QFileInfo>
 
 #include <cstring>
+
+#ifdef Q_OS_UNIX
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
 
 namespace FirmwareTransfer {
 
@@ -15,7 +22,7 @@ namespace {
 constexpr quint8 MaxRepeats = 4;
 constexpr quint32 MaxParts = 65535;
 
-std::shared_ptr<QFile> PassFile;
+std::shared_ptr<const FirmwareImage> PassImage;
 quint8 PartBuffer[Cpd::PartSize];
 int PartLength = 0;
 
@@ -24,65 +31,86 @@ quint32 imageSize()
     return quint32(FirmwareSize.load());
 }
 
-void closeFile()
-{
-    if (PassFile && PassFile->isOpen())
-        PassFile->close();
-}
-
 void markOutcome(FlashOutcome outcome)
 {
     DeviceList.setOutcome(DeviceCursor - 1, outcome);
 }
 
-// The file failed under the transfer (gone, unreadable, shorter than when the
-// flash button was pressed). The device is given up at once; the frame that
-// tells it so carries no data, never stale bytes of an earlier part.
-void giveUpOnFileError(const char *what)
+// No image to send (the pass was started without one, or the part asked for
+// lies beyond it). The device is given up at once; the frame that tells it so
+// carries no data, never stale bytes of an earlier part.
+void giveUpWithoutImage(const char *what)
 {
     qDebug("CPD_Wrlss: firmware file error (%s), device given up", what);
-    closeFile();
     PartLength = 0;
     UpdateStage = StageIdle;
     markOutcome(FlashFailed);
 }
 
-// Reads the part PartNumber is due to carry. False when the file fails.
-bool readNextPart()
+// Copies the part PartNumber is due to carry. False when there is none.
+bool takePart()
 {
     if (UpdateStage == StageStart) {
-        closeFile();
-        // Unbuffered: each part comes from the file as it is now, so a file that
-        // shrinks under the transfer shows as a short read, not as old bytes.
-        if (!PassFile || !PassFile->open(QIODevice::ReadOnly | QIODevice::Unbuffered)) {
-            giveUpOnFileError("cannot open");
+        if (!PassImage) {
+            giveUpWithoutImage("no image");
             return false;
         }
         qDebug("CPD_Wrlss: FmwUpdate [START %u bytes] ->", imageSize());
         PartsTotal = quint16(partsFor(imageSize()));
     }
     const quint32 number = PartNumber;
-    if (number == 0 || number > PartsTotal) {
-        giveUpOnFileError("no part left to send");
+    if (!PassImage || number == 0 || number > PartsTotal) {
+        giveUpWithoutImage("no part left to send");
         return false;
     }
-    // The image is the file as it was when the flash button was pressed: every
-    // part but the last is full, the last holds the remainder.
+    // Every part but the last is full, the last holds the remainder.
     const quint32 offset = (number - 1) * quint32(Cpd::PartSize);
-    const int expected = int(qMin<quint32>(quint32(Cpd::PartSize), imageSize() - offset));
-    if (!PassFile->isOpen() || !PassFile->seek(offset)) {
-        giveUpOnFileError("cannot seek");
+    const int length = int(qMin<quint32>(quint32(Cpd::PartSize), imageSize() - offset));
+    if (qint64(offset) + length > PassImage->bytes.size()) {
+        giveUpWithoutImage("image shorter than its size");
         return false;
     }
-    const qint64 got = PassFile->read(reinterpret_cast<char *>(PartBuffer), expected);
-    if (got != expected) {
-        giveUpOnFileError("short read");
-        return false;
-    }
-    PartLength = expected;
-    if (UpdateStage == StageLast)
-        closeFile();
+    std::memcpy(PartBuffer, PassImage->bytes.constData() + offset, size_t(length));
+    PartLength = length;
     return true;
+}
+
+ImageProblem sizeProblem(qint64 size)
+{
+    switch (checkImageSize(size)) {
+    case ImageSize::Empty:
+        return ImageProblem::Empty;
+    case ImageSize::TooSmall:
+        return ImageProblem::TooSmall;
+    case ImageSize::TooLarge:
+        return ImageProblem::TooLarge;
+    case ImageSize::Fits:
+        break;
+    }
+    return ImageProblem::None;
+}
+
+// Opens the file for reading only if it is a regular file. On Unix the open
+// itself never waits: a FIFO would otherwise block it until some writer came.
+bool openRegularFile(QFile &file, const QString &path)
+{
+#ifdef Q_OS_UNIX
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    struct stat info
+    {
+    };
+    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)
+        || !file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+        ::close(fd);
+        return false;
+    }
+    return true;
+#else
+    file.setFileName(path);
+    return QFileInfo(path).isFile() && file.open(QIODevice::ReadOnly);
+#endif
 }
 
 } // namespace
@@ -103,18 +131,52 @@ ImageSize checkImageSize(qint64 size)
     return ImageSize::Fits;
 }
 
-void beginPass(std::shared_ptr<QFile> file)
+LoadedImage loadImage(const QString &path)
 {
-    closeFile();
-    PassFile = std::move(file);
+    LoadedImage result;
+    if (path.isEmpty() || !QFileInfo::exists(path)) {
+        result.problem = ImageProblem::Missing;
+        return result;
+    }
+    QFile file;
+    if (!openRegularFile(file, path)) {
+        result.problem = ImageProblem::Unreadable;
+        return result;
+    }
+    result.problem = sizeProblem(file.size());
+    if (result.problem != ImageProblem::None)
+        return result;
+    // One byte more than the largest image: a file that grows while it is
+    // read is caught below, and never read without end.
+    const QByteArray bytes = file.read(qint64(MaxParts) * Cpd::PartSize + 1);
+    if (file.error() != QFileDevice::NoError) {
+        result.problem = ImageProblem::Unreadable;
+        return result;
+    }
+    result.problem = sizeProblem(bytes.size());
+    if (result.problem == ImageProblem::None)
+        result.image = std::make_shared<const FirmwareImage>(FirmwareImage{path, bytes});
+    return result;
+}
+
+void requestPass(std::shared_ptr<const FirmwareImage> image)
+{
+    // The worker acts on FlashRequest, so it is written last.
+    FirmwareSize = qint32(quint32(image ? image->bytes.size() : 0));
+    FirmwareFile.set(std::move(image));
+    FlashRequest = 1;
+}
+
+void beginPass(std::shared_ptr<const FirmwareImage> image)
+{
+    PassImage = std::move(image);
     PartLength = 0;
     DeviceList.resetOutcomes();
 }
 
 void endPass()
 {
-    closeFile();
-    PassFile.reset();
+    PassImage.reset();
 }
 
 void abandonPass()
@@ -127,17 +189,37 @@ void abandonPass()
     endPass();
 }
 
+bool giveUpNow()
+{
+    if (UpdateStage == StageIdle)
+        return false;
+    if (UpdateStage == StageStart && NextPart) {
+        // Chosen, but nothing written to it yet: there is nothing to give up.
+        UpdateStage = StageIdle;
+        markOutcome(FlashNone);
+        return false;
+    }
+    // A part that was acknowledged but not sent yet is taken in hand first,
+    // so the frame carries a part number with its own data.
+    if (NextPart) {
+        NextPart = 0;
+        if (!takePart())
+            return false;
+    }
+    PartRepeats = MaxRepeats;
+    return true;
+}
+
 quint16 composePart(quint8 *frame)
 {
     if (NextPart) {
         NextPart = 0;
         PartRepeats = 0;
-        readNextPart();
+        takePart();
     } else {
         PartRepeats = quint8(PartRepeats + 1);
         if (PartRepeats > MaxRepeats) {
             UpdateStage = StageIdle;
-            closeFile();
             markOutcome(FlashFailed);
         }
     }

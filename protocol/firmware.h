@@ -7,11 +7,10 @@
 
 #include "registry/registry.h"
 
+#include <QString>
 #include <QtGlobal>
 
 #include <memory>
-
-class QFile;
 
 namespace FirmwareTransfer {
 
@@ -24,10 +23,32 @@ quint32 partsFor(quint32 imageSize);
 enum class ImageSize { Fits, Empty, TooSmall, TooLarge };
 ImageSize checkImageSize(qint64 imageSize);
 
-// The update pass keeps its own reference to the file object for its whole
+// Reads the image the operator chose, all of it, once: every device of the
+// pass gets these bytes whatever happens to the file afterwards. Only a
+// regular file is read, and nothing here can wait on the file (a FIFO, a
+// device node) for its data to come.
+enum class ImageProblem { None, Missing, Unreadable, Empty, TooSmall, TooLarge };
+struct LoadedImage
+{
+    ImageProblem problem = ImageProblem::None;
+    std::shared_ptr<const FirmwareImage> image; // set when there is no problem
+};
+LoadedImage loadImage(const QString &path);
+
+// Hands the image to the worker and asks for an update pass over the ticked
+// devices; the idle worker takes it up at its next poll.
+void requestPass(std::shared_ptr<const FirmwareImage> image);
+
+// The update pass keeps its own reference to the image for its whole
 // duration, whatever the flash button does meanwhile.
-void beginPass(std::shared_ptr<QFile> file);
+void beginPass(std::shared_ptr<const FirmwareImage> image);
 void endPass();
+
+// Sets up the frame that gives the device being written up (stage 0, the
+// part in hand), exactly as after too many repeats: the next composePart()
+// writes it. For when the update must stop at once (the window closes).
+// False when no such frame is due (no device is being written).
+bool giveUpNow();
 
 // The line is gone under the pass: the device being written, if any, is
 // given up (it cannot be told so) and the pass ends. Devices not yet started
@@ -35,9 +56,9 @@ void endPass();
 void abandonPass();
 
 // Writes stage, part number and part data behind the header at frame[10] and
-// returns the body length. Reads a new part from the file when one is due,
+// returns the body length. Takes a new part from the image when one is due,
 // counts repeats otherwise, and gives the device up when a part has been
-// repeated too often or the file fails.
+// repeated too often.
 quint16 composePart(quint8 *frame);
 
 // Applies an acknowledgement (payload: stage echo, part number high, low)

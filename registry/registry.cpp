@@ -1,7 +1,5 @@
 #include "registry/registry.h"
 
-#include <QFile>
-
 #include <algorithm>
 
 // Created in this order during static initialisation and destroyed in reverse:
@@ -120,18 +118,18 @@ void SharedDeviceList::resetOutcomes()
         r.outcome = FlashNone;
 }
 
-std::shared_ptr<QFile> FirmwareFileSlot::get() const
+std::shared_ptr<const FirmwareImage> FirmwareFileSlot::get() const
 {
     std::lock_guard<std::mutex> lock(m_mutex);
-    return m_file;
+    return m_image;
 }
 
-void FirmwareFileSlot::set(std::shared_ptr<QFile> file)
+void FirmwareFileSlot::set(std::shared_ptr<const FirmwareImage> image)
 {
-    std::shared_ptr<QFile> previous;
+    std::shared_ptr<const FirmwareImage> previous;
     {
         std::lock_guard<std::mutex> lock(m_mutex);
-        previous = std::exchange(m_file, std::move(file));
+        previous = std::exchange(m_image, std::move(image));
     }
     // The previous object, if nobody else holds it, goes here, outside the lock.
 }

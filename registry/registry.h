@@ -9,8 +9,10 @@
 // turn-taking alone does not order memory. So every shared variable is an
 // atomic of its own width and the device list guards itself.
 
+#include <QByteArray>
 #include <QMetaType>
 #include <QObject>
+#include <QString>
 
 #include <array>
 #include <atomic>
@@ -19,8 +21,6 @@
 #include <mutex>
 #include <optional>
 #include <vector>
-
-class QFile;
 
 // The main status line. Values are consecutive from 0 and travel through queued
 // connections, so the type is registered as "Status" at start-up. An int
@@ -135,18 +135,27 @@ private:
 
 extern SharedDeviceList DeviceList;
 
-// The firmware file of the update pass. The flash button puts a new file
-// object here; the worker takes its own reference when a pass starts, so the
-// object stays alive for the whole pass whatever the GUI does meanwhile.
+// The firmware image of an update pass: the bytes of the chosen file as they
+// were when the flash button was pressed, read once. Every device of the
+// pass gets exactly these bytes, whatever happens to the file meanwhile.
+struct FirmwareImage
+{
+    QString path;
+    QByteArray bytes;
+};
+
+// Where the flash button leaves the image for the worker. The worker takes
+// its own reference when a pass starts, so the image stays alive for the
+// whole pass whatever the GUI does meanwhile.
 class FirmwareFileSlot
 {
 public:
-    std::shared_ptr<QFile> get() const;
-    void set(std::shared_ptr<QFile> file);
+    std::shared_ptr<const FirmwareImage> get() const;
+    void set(std::shared_ptr<const FirmwareImage> image);
 
 private:
     mutable std::mutex m_mutex;
-    std::shared_ptr<QFile> m_file;
+    std::shared_ptr<const FirmwareImage> m_image;
 };
 
 enum WorkModes : qint32 {

@@ -38,6 +38,11 @@ SerialThread::SerialThread(QObject *parent)
 SerialThread::~SerialThread()
 {
     qDebug("delete SThread");
+    stop();
+}
+
+void SerialThread::stop()
+{
     {
         std::lock_guard<std::mutex> lock(mutex);
         quit = true;
@@ -375,6 +380,28 @@ void SerialThread::handleNextReceived(QSerialPort &port, quint16 &frameLength)
     sendFrame(port, length, frameLength);
 }
 
+// Told to quit while a device is being written (the window closes, the
+// terminal tool is interrupted): the device is told that it is given up, with
+// the very frame the transfer sends after too many repeats, before the run
+// ends. No further device is started.
+void SerialThread::giveUpOnQuit(QSerialPort &port)
+{
+    if (WorkMode != ModeUpdate || !FirmwareTransfer::giveUpNow())
+        return;
+    const auto record = DeviceList.at(DeviceCursor - 1);
+    if (!record)
+        return;
+    TargetId = record->id;
+    CmdBlock = Cpd::BlockDevice;
+    CmdNumber = Cpd::NumberFirmware;
+    quint16 frameLength = 0;
+    sendFrame(port, composeFrame(FrameBuffer, Cpd::TypeRequest), frameLength);
+    if (!m_lost)
+        port.waitForBytesWritten(writeTimeout);
+    TransactionPhase = PhaseReady;
+    FirmwareTransfer::endPass();
+}
+
 // The port failed while the run was using it (the adapter was pulled). The
 // job ends at once and says so: a search or an inventory ends without a
 // result, an update gives up the device being written, and the search button
@@ -485,15 +512,19 @@ void SerialThread::run()
 
         std::unique_lock<std::mutex> lock(mutex);
         if (runPort == portName) {
-            if (quit)
-                return;
-            continue;
+            if (!quit)
+                continue;
+            lock.unlock();
+            giveUpOnQuit(port);
+            return;
         }
         runPort = portName;
         const bool quitting = quit;
         lock.unlock();
-        if (quitting)
+        if (quitting) {
+            giveUpOnQuit(port);
             return;
+        }
         m_received.clear();
         m_stream.clear();
         if (!openPort(port, runPort)) {

@@ -39,6 +39,11 @@ public:
     // A running worker switches ports at the end of its current pass.
     void startWork(const QString &portName);
 
+    // Tells the worker to end and waits until it has. A device being written
+    // is given up first, with the frame that tells it so. Final: the worker
+    // does not start again.
+    void stop();
+
     // Sleeps on the worker thread; returns early once the worker is told to quit,
     // so closing the window never waits out a long pause.
     static void workerPause(int ms);
@@ -66,6 +71,7 @@ private:
     bool openPort(QSerialPort &port, const QString &name);
     void openFailed(QSerialPort &port, bool withLogLine);
     void portLost(QSerialPort &port);
+    void giveUpOnQuit(QSerialPort &port);
     void awaitWritten(QSerialPort &port);
     void awaitResponse(QSerialPort &port, quint16 &frameLength);
     Gathered gather(QSerialPort &port);

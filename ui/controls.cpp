@@ -6,9 +6,10 @@
 #include "protocol/firmware.h"
 #include "ui/texts.h"
 
-#include <QFile>
+#include <QCloseEvent>
 #include <QFileDialog>
 #include <QMessageBox>
+#include <QPushButton>
 
 namespace {
 constexpr int StatusColumn = 3;
@@ -56,40 +57,86 @@ void MainWindow::on_FlashButton_clicked()
         return;
     }
 
-    auto file = std::make_shared<QFile>(ui->fileNameLine->text());
-    FirmwareFile.set(file);
-    if (!file->exists())
-        return;
-
-    // Refuse what the transfer could not carry to its end: a file that cannot
-    // be read, an empty one, one too short to have a first, middle and last
-    // part, one with more parts than the part number can count.
-    if (!file->open(QIODevice::ReadOnly)) {
+    // The image is read here, once: every device of the pass gets the bytes
+    // that were in the file at this press. Refused is what the transfer could
+    // not carry to its end: anything but a regular file that can be read, an
+    // empty file, one too short to have a first, middle and last part, one
+    // with more parts than the part number can count.
+    const FirmwareTransfer::LoadedImage loaded
+        = FirmwareTransfer::loadImage(ui->fileNameLine->text());
+    switch (loaded.problem) {
+    case FirmwareTransfer::ImageProblem::Missing:
+        return; // a path that names no file is ignored
+    case FirmwareTransfer::ImageProblem::Unreadable:
         refuseFirmware(Texts::fileUnreadable());
         return;
-    }
-    const qint64 size = file->size();
-    file->close();
-    switch (FirmwareTransfer::checkImageSize(size)) {
-    case FirmwareTransfer::ImageSize::Empty:
+    case FirmwareTransfer::ImageProblem::Empty:
         refuseFirmware(Texts::fileEmpty());
         return;
-    case FirmwareTransfer::ImageSize::TooSmall:
+    case FirmwareTransfer::ImageProblem::TooSmall:
         refuseFirmware(Texts::fileTooSmall());
         return;
-    case FirmwareTransfer::ImageSize::TooLarge:
+    case FirmwareTransfer::ImageProblem::TooLarge:
         refuseFirmware(Texts::fileTooLarge());
         return;
-    case FirmwareTransfer::ImageSize::Fits:
+    case FirmwareTransfer::ImageProblem::None:
         break;
     }
 
     ui->SearchButton->setEnabled(false);
+    freezeTickBoxes(true);
     ui->tableWidget->blockSignals(true);
     qDebug("frw choised");
-    FirmwareSize = qint32(quint32(size & 0xFFFFFFFF));
-    FlashRequest = 1;
+    FirmwareTransfer::requestPass(loaded.image);
     emit Notifier.UpdateMainStatus(Updating);
+}
+
+// While a pass runs the tick boxes cannot be changed, and when it ends each
+// shows exactly its device's selection: what is ticked on screen is always
+// what a press of the flash button writes.
+void MainWindow::freezeTickBoxes(bool frozen)
+{
+    QTableWidget *table = ui->tableWidget;
+    const QSignalBlocker blocker(table);
+    const std::vector<DeviceRecord> devices = DeviceList.snapshot();
+    const Qt::ItemFlags editable = Qt::ItemIsUserCheckable | Qt::ItemIsEnabled;
+    for (int row = 0; row < table->rowCount(); ++row) {
+        QTableWidgetItem *box = table->item(row, CheckColumn);
+        if (!box)
+            continue;
+        box->setFlags(frozen ? box->flags() & ~editable : box->flags() | editable);
+        if (!frozen && row < int(devices.size()))
+            box->setCheckState(devices[size_t(row)].selected == 1 ? Qt::Checked : Qt::Unchecked);
+    }
+    if (!frozen)
+        UpdateCommonButton();
+}
+
+void MainWindow::closeEvent(QCloseEvent *event)
+{
+    // A second close while the question is open (the toolkit lets it come)
+    // waits for the answer to the first.
+    if (m_askingToClose) {
+        event->ignore();
+        return;
+    }
+    if (WorkMode != ModeUpdate && FlashRequest != 1) {
+        event->accept();
+        return;
+    }
+    QMessageBox box(QMessageBox::Question, Texts::closeTitle(), Texts::closeDuringUpdate(),
+                    QMessageBox::NoButton, this);
+    QPushButton *stop = box.addButton(Texts::yes(), QMessageBox::YesRole);
+    box.setDefaultButton(box.addButton(Texts::no(), QMessageBox::NoRole));
+    m_askingToClose = true;
+    box.exec();
+    m_askingToClose = false;
+    // On yes the window goes, and with it the worker, which first gives up
+    // the device it is writing.
+    if (box.clickedButton() == stop)
+        event->accept();
+    else
+        event->ignore();
 }
 
 void MainWindow::UpdatingMainStatus(Status status)
@@ -104,6 +151,7 @@ void MainWindow::UnblockingSearchButton()
 
 void MainWindow::UnblockingTableSignals()
 {
+    freezeTickBoxes(false);
     ui->tableWidget->blockSignals(false);
 }
 

@@ -5,6 +5,7 @@
 
 #include <QMainWindow>
 
+class QCloseEvent;
 class QTableWidgetItem;
 
 namespace Ui {
@@ -35,10 +36,17 @@ private slots:
     void on_AboutButton_clicked();
     void ChangeAllCheckBox(Qt::CheckState state);
 
+protected:
+    // Closing during an update asks first; stopping it gives the device being
+    // written up with the frame that tells it so.
+    void closeEvent(QCloseEvent *event) override;
+
 private:
     void refuseFirmware(const QString &text);
     void showOutcome(int row, const DeviceRecord &record);
+    void freezeTickBoxes(bool frozen);
 
     Ui::MainWindow *ui;
     SerialThread m_serial;
+    bool m_askingToClose = false;
 };

@@ -70,4 +70,22 @@ inline QString fileTooLarge()
     return QStringLiteral("Файл прошивки слишком велик");
 }
 
+// Closing the window during an update.
+inline QString closeTitle()
+{
+    return QStringLiteral("Идет обновление");
+}
+inline QString closeDuringUpdate()
+{
+    return QStringLiteral("Прервать обновление и закрыть программу?");
+}
+inline QString yes()
+{
+    return QStringLiteral("Да");
+}
+inline QString no()
+{
+    return QStringLiteral("Нет");
+}
+
 } // namespace Texts

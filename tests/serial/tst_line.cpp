@@ -521,6 +521,10 @@ void LineTest::closingDuringTheStartPauseDoesNotWaitItOut()
     clock.start();
     rig.replaceWorker(); // destroys the worker, as closing the window does
     QVERIFY2(clock.elapsed() < 2500, qPrintable(QString::number(clock.elapsed())));
+    // The device is told before the worker ends.
+    const std::vector<std::pair<int, int>> toA{{1, 1}, {0, 1}};
+    QCOMPARE(rig.firmwareFramesTo(IdA), toA);
+    QCOMPARE(int(DeviceList.at(0)->outcome), int(FlashFailed));
 }
 
 QTEST_GUILESS_MAIN(LineTest)

@@ -1,5 +1,6 @@
 #include "support/linerig.h"
 
+#include "protocol/firmware.h"
 #include "protocol/frame.h"
 
 #include <QElapsedTimer>
@@ -75,10 +76,8 @@ void LineRig::requestFlash(const QString &path, const std::vector<int> &ticked)
         DeviceList.setSelected(i, 0);
     for (int pos : ticked)
         DeviceList.setSelected(pos, 1);
-    auto file = std::make_shared<QFile>(path);
-    FirmwareFile.set(file);
-    FirmwareSize = qint32(file->size());
-    FlashRequest = 1;
+    // As the flash button does, refusals aside: the test's images fit.
+    FirmwareTransfer::requestPass(FirmwareTransfer::loadImage(path).image);
 }
 
 bool LineRig::flash(const QString &path, const std::vector<int> &ticked, int timeoutMs)

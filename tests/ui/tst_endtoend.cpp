@@ -9,6 +9,7 @@
 #include "devsim/simulator.h"
 #include "support/fixtures.h"
 #include "support/linerig.h"
+#include "support/operator.h"
 
 #include <QLabel>
 #include <QLineEdit>
@@ -24,50 +25,6 @@ using DevSim::FaultRule;
 const Id IdA = {0x00, 0x1A, 0x2B, 0x3C, 0x4D, 0x5E, 0x00, 0x01};
 const Id IdB = {0x00, 0x1A, 0x2B, 0x3C, 0x4D, 0x5F, 0x00, 0x02};
 const Id IdC = {0x00, 0x1A, 0x2B, 0x3C, 0x4D, 0x60, 0x00, 0x03};
-
-QByteArray imageOf(DevSim::Simulator &sim, size_t device)
-{
-    const std::vector<quint8> image = sim.image(device);
-    return QByteArray(reinterpret_cast<const char *>(image.data()), int(image.size()));
-}
-
-// The window with its controls, on the simulator's line.
-struct Operator
-{
-    explicit Operator(DevSim::Simulator &sim)
-    {
-        const QString path = QString::fromStdString(sim.path());
-        setPortNameSource([path] { return QStringList{path}; });
-        window = std::make_unique<MainWindow>();
-        connectNotifier(window.get());
-        table = window->findChild<QTableWidget *>("tableWidget");
-        search = window->findChild<QPushButton *>("SearchButton");
-        flash = window->findChild<QPushButton *>("FlashButton");
-        path_ = window->findChild<QLineEdit *>("fileNameLine");
-        status = window->findChild<QLabel *>("StatusLabel");
-        // Every status text the device rows show, in the order they show them.
-        QObject::connect(&Notifier, &DevTable::UpdateDevStatus, window.get(), [this] {
-            for (int row = 0; row + 1 < table->rowCount(); ++row) {
-                const QString text = table->item(row, 3)->text();
-                if (seen[row].isEmpty() || seen[row].last() != text)
-                    seen[row] << text;
-            }
-        });
-        window->show();
-    }
-    ~Operator() { setPortNameSource(nullptr); }
-
-    QString cell(int row, int column) const { return table->item(row, column)->text(); }
-    void tick(int row) { table->item(row, 4)->setCheckState(Qt::Checked); }
-
-    std::unique_ptr<MainWindow> window;
-    QTableWidget *table = nullptr;
-    QPushButton *search = nullptr;
-    QPushButton *flash = nullptr;
-    QLineEdit *path_ = nullptr;
-    QLabel *status = nullptr;
-    QMap<int, QStringList> seen;
-};
 
 } // namespace
 

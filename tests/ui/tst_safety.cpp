@@ -1,0 +1,220 @@
+// The operator's safety, through the real window on a simulated line: the
+// tick boxes tell the truth, the image written is the one chosen, closing
+// during an update asks and tells the device.
+
+#include "app/startup.h"
+#include "registry/registry.h"
+
+#include "support/fixtures.h"
+#include "support/linerig.h"
+#include "support/modal.h"
+#include "support/operator.h"
+
+#include <QAbstractButton>
+#include <QElapsedTimer>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTableWidget>
+#include <QtTest>
+
+namespace {
+
+using Id = std::array<quint8, 8>;
+
+const Id IdA = {0x00, 0x1A, 0x2B, 0x3C, 0x4D, 0x5E, 0x00, 0x01};
+const Id IdB = {0x00, 0x1A, 0x2B, 0x3C, 0x4D, 0x5F, 0x00, 0x02};
+
+const QString Done = QStringLiteral("Обновление завершено");
+
+bool searchDone(Operator &op)
+{
+    QTest::mouseClick(op.search, Qt::LeftButton);
+    return QTest::qWaitFor([&op] { return op.status->text() == "Выберите устройство(а)"; }, 20000);
+}
+
+QList<qint32> selection()
+{
+    QList<qint32> flags;
+    for (const DeviceRecord &r : DeviceList.snapshot())
+        flags << r.selected;
+    return flags;
+}
+
+} // namespace
+
+class SafetyTest : public QObject
+{
+    Q_OBJECT
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+    void tickBoxesCannotChangeDuringAPassAndTellTheTruthAfter();
+    void imageReplacedBetweenDevicesReachesNone();
+    void closingDuringAnUpdateAsksFirst_data();
+    void closingDuringAnUpdateAsksFirst();
+
+private:
+    QTemporaryDir m_dir;
+    std::unique_ptr<ScopedLineTiming> m_timing;
+};
+
+void SafetyTest::initTestCase()
+{
+    Identity::apply(*qApp);
+}
+
+void SafetyTest::init()
+{
+    resetSharedStateForTests();
+    m_timing = std::make_unique<ScopedLineTiming>(quickTiming());
+}
+
+void SafetyTest::cleanup()
+{
+    m_timing.reset();
+}
+
+void SafetyTest::tickBoxesCannotChangeDuringAPassAndTellTheTruthAfter()
+{
+    DevSim::Simulator sim({simDevice(IdA, 10, 1, 0), simDevice(IdB, 10, 1, 0)});
+    QVERIFY(sim.openPty());
+    sim.start();
+    Operator op(sim);
+    const QByteArray image = firmwareImage(30 * 197, 31);
+    op.path_->setText(writeFile(m_dir, "fw.bin", image));
+    QVERIFY(searchDone(op));
+
+    // A click on a box ticks and unticks it while nothing runs.
+    op.clickTickBox(1);
+    QCOMPARE(op.box(1), Qt::Checked);
+    op.clickTickBox(1);
+    QCOMPARE(op.box(1), Qt::Unchecked);
+    op.clickTickBox(0);
+    QCOMPARE(selection(), (QList<qint32>{1, 0}));
+
+    QTest::mouseClick(op.flash, Qt::LeftButton);
+    QVERIFY(sim.waitFor([&sim] { return sim.firmwareFramesReceived(0) >= 3; }, 10000));
+    // During the pass no click changes a box, the select-all box included.
+    op.clickTickBox(0);
+    op.clickTickBox(1);
+    op.clickTickBox(2);
+    QCOMPARE(op.box(0), Qt::Checked);
+    QCOMPARE(op.box(1), Qt::Unchecked);
+    QCOMPARE(op.box(2), Qt::PartiallyChecked);
+    QCOMPARE(selection(), (QList<qint32>{1, 0}));
+
+    QTRY_COMPARE_WITH_TIMEOUT(op.status->text(), Done, 30000);
+    QCOMPARE(op.cell(0, 3), QString("Обновлено"));
+    QCOMPARE(imageOf(sim, 0), image);
+    QCOMPARE(sim.firmwareFramesReceived(1), 0);
+    QCOMPARE(op.box(0), Qt::Checked);
+    QCOMPARE(op.box(1), Qt::Unchecked);
+
+    // Free again afterwards; and a second press writes what the boxes show.
+    op.clickTickBox(0);
+    op.clickTickBox(1);
+    QCOMPARE(selection(), (QList<qint32>{0, 1}));
+    const int framesToA = sim.firmwareFramesReceived(0);
+    QTest::mouseClick(op.flash, Qt::LeftButton);
+    QTRY_COMPARE_WITH_TIMEOUT(op.status->text(), QString("Идет обновление"), 1000);
+    QTRY_COMPARE_WITH_TIMEOUT(op.status->text(), Done, 30000);
+    QCOMPARE(sim.firmwareFramesReceived(0), framesToA);
+    QCOMPARE(imageOf(sim, 1), image);
+}
+
+void SafetyTest::imageReplacedBetweenDevicesReachesNone()
+{
+    DevSim::Simulator sim({simDevice(IdA, 10, 1, 0), simDevice(IdB, 10, 1, 0)});
+    QVERIFY(sim.openPty());
+    sim.start();
+    Operator op(sim);
+    const QByteArray chosen = firmwareImage(30 * 197 + 11, 41);
+    const QString path = writeFile(m_dir, "fw.bin", chosen);
+    op.path_->setText(path);
+    QVERIFY(searchDone(op));
+    op.table->item(2, 4)->setCheckState(Qt::Checked); // select all
+    QTest::mouseClick(op.flash, Qt::LeftButton);
+
+    // The first device has its image; the file is replaced before the second.
+    QVERIFY(sim.waitFor([&sim] { return sim.imageState(0) == DevSim::ImageState::Complete; },
+                        20000));
+    const QString replacement = writeFile(m_dir, "new.bin", firmwareImage(60 * 1024, 42));
+    QVERIFY(QFile::remove(path));
+    QVERIFY(QFile::rename(replacement, path));
+
+    QTRY_COMPARE_WITH_TIMEOUT(op.status->text(), Done, 30000);
+    QCOMPARE(imageOf(sim, 0), chosen);
+    QCOMPARE(imageOf(sim, 1), chosen);
+    QCOMPARE(op.cell(0, 3), QString("Обновлено"));
+    QCOMPARE(op.cell(1, 3), QString("Обновлено"));
+}
+
+void SafetyTest::closingDuringAnUpdateAsksFirst_data()
+{
+    QTest::addColumn<bool>("stop");
+    QTest::newRow("yes: the update stops") << true;
+    QTest::newRow("no: the update goes on") << false;
+}
+
+void SafetyTest::closingDuringAnUpdateAsksFirst()
+{
+    QFETCH(bool, stop);
+    DevSim::Options paced;
+    paced.baud = 57600;
+    DevSim::Simulator sim({simDevice(IdA, 10, 1, 0)}, paced);
+    QVERIFY(sim.openPty());
+    sim.start();
+    Operator op(sim);
+    const QByteArray image = firmwareImage(60 * 197, 51);
+    op.path_->setText(writeFile(m_dir, "fw.bin", image));
+    QVERIFY(searchDone(op));
+    op.tick(0);
+    QTest::mouseClick(op.flash, Qt::LeftButton);
+    QVERIFY(sim.waitFor([&sim] { return sim.firmwareFramesReceived(0) >= 10; }, 10000));
+
+    const QString answer = stop ? QStringLiteral("Да") : QStringLiteral("Нет");
+    ModalWatcher watcher([&answer](QWidget *modal) {
+        auto *box = qobject_cast<QMessageBox *>(modal);
+        QVERIFY(box);
+        for (QAbstractButton *button : box->buttons()) {
+            if (button->text() == answer)
+                button->click();
+        }
+    });
+    op.window->close();
+    QCOMPARE(watcher.seen(), 1);
+    QCOMPARE(watcher.lastTitle(), QString("Идет обновление"));
+    QCOMPARE(watcher.lastText(), QString("Прервать обновление и закрыть программу?"));
+
+    if (!stop) {
+        QVERIFY(op.window->isVisible());
+        QTRY_COMPARE_WITH_TIMEOUT(op.status->text(), Done, 30000);
+        QCOMPARE(imageOf(sim, 0), image);
+        QCOMPARE(op.cell(0, 3), QString("Обновлено"));
+        return;
+    }
+    QVERIFY(!op.window->isVisible());
+    QElapsedTimer clock;
+    clock.start();
+    op.window.reset(); // what the application does once its window has closed
+    QVERIFY2(clock.elapsed() < 2500, qPrintable(QString::number(clock.elapsed())));
+    QCOMPARE(sim.imageState(0), DevSim::ImageState::Aborted);
+    const auto frames = [&sim] {
+        std::vector<DevSim::HostFrame> out;
+        for (const DevSim::HostFrame &f : sim.hostFrames()) {
+            if (f.valid && f.bytes.size() > 13 && f.bytes[9] == 50)
+                out.push_back(f);
+        }
+        return out;
+    }();
+    // The last frame on the wire is the one that gives the device up: stage 0.
+    QVERIFY(frames.size() >= 11);
+    QCOMPARE(int(frames.back().bytes[10]), 0);
+    QVERIFY(frames.back().bytes.size() == 13 + 197 + 1);
+}
+
+QTEST_MAIN(SafetyTest)
+#include "tst_safety.moc"
