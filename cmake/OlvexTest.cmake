@@ -7,7 +7,7 @@ function(olvex_add_test)
         set(T_TIMEOUT 300)
     endif()
     add_executable(${T_NAME} ${T_SOURCES})
-    target_link_libraries(${T_NAME} PRIVATE olvex olvex_testsupport Qt5::Test ${T_LIBS})
+    target_link_libraries(${T_NAME} PRIVATE olvex olvex_testsupport Qt::Test ${T_LIBS})
     target_include_directories(${T_NAME} PRIVATE ${PROJECT_SOURCE_DIR}/tests)
     add_test(NAME ${T_NAME} COMMAND ${T_NAME})
     set(_env

@@ -4,7 +4,8 @@
 set -euo pipefail
 
 packages=(g++ cmake ninja-build pkg-config qtbase5-dev libqt5serialport5-dev
-          xvfb xauth fonts-dejavu-core)
+          xvfb xauth fonts-dejavu-core
+          qt6-base-dev qt6-serialport-dev)
 
 missing=()
 for p in "${packages[@]}"; do

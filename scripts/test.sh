@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds Olvex Updater and runs every test through ctest: the normal build,
-# then the same suite under AddressSanitizer+UndefinedBehaviorSanitizer and
-# under ThreadSanitizer. Installs what is missing first (Debian, apt-get).
+# then the same suite under AddressSanitizer+UndefinedBehaviorSanitizer, under
+# ThreadSanitizer and built on Qt 6. Installs what is missing first (Debian,
+# apt-get).
 #
 #   scripts/test.sh              everything
 #   scripts/test.sh --quick      the normal build only
@@ -18,16 +19,19 @@ fi
 scripts/setup.sh
 . scripts/lib.sh
 
-run_suite() { # build-dir, sanitizer
-    local dir=$1 sanitizer=$2
-    echo "== ${dir}${sanitizer:+ (sanitizer: $sanitizer)}"
-    cmake -S . -B "$dir" $(generator "$dir") -DCMAKE_BUILD_TYPE=RelWithDebInfo -DSANITIZER="$sanitizer" >/dev/null
-    cmake --build "$dir"
+run_suite() { # build-dir, sanitizer, Qt major version, ctest arguments...
+    local dir=$1 sanitizer=$2 qt=$3
+    shift 3
+    echo "== ${dir}${sanitizer:+ (sanitizer: $sanitizer)} (Qt $qt)"
+    cmake -S . -B "$dir" $(generator "$dir") -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+        -DSANITIZER="$sanitizer" -DOLVEX_QT_MAJOR="$qt" >/dev/null
+    cmake --build "$dir" -j2
     ctest --test-dir "$dir" --output-on-failure -j2 "$@"
 }
 
-run_suite build "" "$@"
+run_suite build "" 5 "$@"
 if [ $quick -eq 0 ]; then
-    run_suite build-asan "address;undefined" "$@"
-    run_suite build-tsan "thread" "$@"
+    run_suite build-asan "address;undefined" 5 "$@"
+    run_suite build-tsan "thread" 5 "$@"
+    run_suite build-qt6 "" 6 "$@"
 fi
