@@ -21,3 +21,16 @@ function(olvex_add_test)
         TIMEOUT ${T_TIMEOUT}
         LABELS "${T_LABELS}")
 endfunction()
+
+# olvex_add_missing_tool_test(NAME <name> TOOL <program> PACKAGE <package>)
+# Stands in for a test whose tool is not installed. It fails, naming the
+# package to install, so that a machine without the tool does not pass by
+# leaving the check out.
+function(olvex_add_missing_tool_test)
+    cmake_parse_arguments(T "" "NAME;TOOL;PACKAGE" "" ${ARGN})
+    message(WARNING "${T_TOOL} not found: ${T_NAME} will fail until ${T_PACKAGE} is installed "
+                    "(scripts/setup.sh installs it)")
+    add_test(NAME ${T_NAME}
+             COMMAND ${CMAKE_COMMAND} -E echo "${T_TOOL} not found: install ${T_PACKAGE}")
+    set_tests_properties(${T_NAME} PROPERTIES FAIL_REGULAR_EXPRESSION "not found")
+endfunction()
