@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Builds Olvex Updater and runs every test through ctest: the normal build,
 # then the same suite under AddressSanitizer+UndefinedBehaviorSanitizer, under
-# ThreadSanitizer and built on Qt 6. Installs what is missing first (Debian,
-# apt-get).
+# ThreadSanitizer and built on Qt 6; then builds the Debian package and checks
+# it, installing and removing it on this machine (scripts/check-package.sh).
+# Installs what is missing first (Debian, apt-get).
 #
 #   scripts/test.sh              everything
 #   scripts/test.sh --quick      the normal build only
@@ -34,4 +35,6 @@ if [ $quick -eq 0 ]; then
     run_suite build-asan "address;undefined" 5 "$@"
     run_suite build-tsan "thread" 5 "$@"
     run_suite build-qt6 "" 6 "$@"
+    echo "== Debian package"
+    scripts/check-package.sh
 fi
