@@ -7,7 +7,7 @@ function(olvex_add_test)
         set(T_TIMEOUT 300)
     endif()
     add_executable(${T_NAME} ${T_SOURCES})
-    target_link_libraries(${T_NAME} PRIVATE olvex olvex_testsupport Qt5::Test ${T_LIBS})
+    target_link_libraries(${T_NAME} PRIVATE olvex olvex_testsupport Qt::Test ${T_LIBS})
     target_include_directories(${T_NAME} PRIVATE ${PROJECT_SOURCE_DIR}/tests)
     add_test(NAME ${T_NAME} COMMAND ${T_NAME})
     set(_env
@@ -20,4 +20,17 @@ function(olvex_add_test)
         ENVIRONMENT "${_env}"
         TIMEOUT ${T_TIMEOUT}
         LABELS "${T_LABELS}")
+endfunction()
+
+# olvex_add_missing_tool_test(NAME <name> TOOL <program> PACKAGE <package>)
+# Stands in for a test whose tool is not installed. It fails, naming the
+# package to install, so that a machine without the tool does not pass by
+# leaving the check out.
+function(olvex_add_missing_tool_test)
+    cmake_parse_arguments(T "" "NAME;TOOL;PACKAGE" "" ${ARGN})
+    message(WARNING "${T_TOOL} not found: ${T_NAME} will fail until ${T_PACKAGE} is installed "
+                    "(scripts/setup.sh installs it)")
+    add_test(NAME ${T_NAME}
+             COMMAND ${CMAKE_COMMAND} -E echo "${T_TOOL} not found: install ${T_PACKAGE}")
+    set_tests_properties(${T_NAME} PROPERTIES FAIL_REGULAR_EXPRESSION "not found")
 endfunction()

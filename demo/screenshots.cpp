@@ -96,7 +96,7 @@ int main(int argc, char *argv[])
         window.findChild<QPushButton *>("FlashButton")->click();
         auto progressAt = [table](int row, int percent) {
             const QString text = table->item(row, 3)->text();
-            return text.startsWith("Обновление:") && text.midRef(11).chopped(1).toInt() >= percent;
+            return text.startsWith("Обновление:") && text.mid(11).chopped(1).toInt() >= percent;
         };
         if (!waitUntil([&] { return progressAt(0, 60); }, 60000))
             return 1;

@@ -4,7 +4,11 @@
 set -euo pipefail
 
 packages=(g++ cmake ninja-build pkg-config qtbase5-dev libqt5serialport5-dev
-          xvfb xauth fonts-dejavu-core clang libclang-rt-14-dev)
+          xvfb xauth fonts-dejavu-core
+          qt6-base-dev qt6-serialport-dev
+          binutils-mingw-w64-x86-64
+          desktop-file-utils appstream dpkg-dev file lintian
+          clang libclang-rt-14-dev)
 
 missing=()
 for p in "${packages[@]}"; do

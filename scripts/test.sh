@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Builds Olvex Updater and runs every test through ctest: the normal build,
-# then the same suite under AddressSanitizer+UndefinedBehaviorSanitizer and
-# under ThreadSanitizer, then fuzzes the answer handling for a minute.
+# then the same suite under AddressSanitizer+UndefinedBehaviorSanitizer, under
+# ThreadSanitizer and built on Qt 6; fuzzes the answer handling for a minute;
+# then builds the Debian package and checks it, installing and removing it on
+# this machine (scripts/check-package.sh).
 # Installs what is missing first (Debian, apt-get).
 #
 #   scripts/test.sh              everything
@@ -19,11 +21,13 @@ fi
 scripts/setup.sh
 . scripts/lib.sh
 
-run_suite() { # build-dir, sanitizer
-    local dir=$1 sanitizer=$2
-    echo "== ${dir}${sanitizer:+ (sanitizer: $sanitizer)}"
-    cmake -S . -B "$dir" $(generator "$dir") -DCMAKE_BUILD_TYPE=RelWithDebInfo -DSANITIZER="$sanitizer" >/dev/null
-    cmake --build "$dir"
+run_suite() { # build-dir, sanitizer, Qt major version, ctest arguments...
+    local dir=$1 sanitizer=$2 qt=$3
+    shift 3
+    echo "== ${dir}${sanitizer:+ (sanitizer: $sanitizer)} (Qt $qt)"
+    cmake -S . -B "$dir" $(generator "$dir") -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+        -DSANITIZER="$sanitizer" -DOLVEX_QT_MAJOR="$qt" >/dev/null
+    cmake --build "$dir" -j2
     ctest --test-dir "$dir" --output-on-failure -j2 "$@"
 }
 
@@ -45,9 +49,12 @@ run_fuzz() {
     grep -E '^Done [0-9]+ runs' "$dir/fuzz.log" || true
 }
 
-run_suite build "" "$@"
+run_suite build "" 5 "$@"
 if [ $quick -eq 0 ]; then
-    run_suite build-asan "address;undefined" "$@"
-    run_suite build-tsan "thread" "$@"
+    run_suite build-asan "address;undefined" 5 "$@"
+    run_suite build-tsan "thread" 5 "$@"
+    run_suite build-qt6 "" 6 "$@"
     run_fuzz
+    echo "== Debian package"
+    scripts/check-package.sh
 fi

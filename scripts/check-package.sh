@@ -1,0 +1,93 @@
+#!/usr/bin/env bash
+# Checks the Debian package that scripts/package.sh builds:
+#   - lintian finds no error;
+#   - it holds exactly what `cmake --install` puts in place;
+#   - installed with apt-get on this machine, every shared library of its
+#     programs resolves, both programs start, and the menu entry finds its
+#     program and its icon at every size;
+# then removes it again (unless it was installed before the check).
+# Needs root or sudo for the install. Called by scripts/test.sh.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+fail() {
+    echo "check-package: $*" >&2
+    exit 1
+}
+
+work=$(mktemp -d)
+cleanup_work() { rm -rf "$work"; }
+trap cleanup_work EXIT
+
+deb=$(scripts/package.sh | tail -n 1)
+[ -f "$deb" ] || fail "scripts/package.sh left no package"
+echo "== $deb ($(stat -c %s "$deb") bytes)"
+
+echo "-- lintian"
+lintian_status=0
+lintian --fail-on error "$deb" >"$work/lintian.log" 2>&1 || lintian_status=$?
+grep -v '^running with root privileges' "$work/lintian.log" || true
+[ $lintian_status -eq 0 ] || fail "lintian reports errors"
+
+echo "-- contents against cmake --install"
+DESTDIR="$work/root" cmake --install build-release --prefix /usr >/dev/null
+(cd "$work/root" && find . -mindepth 1 | sed 's|^\./||' | sort) >"$work/installed"
+dpkg-deb --fsys-tarfile "$deb" | tar -t | sed 's|^\./||; s|/$||' | grep -v '^$' | sort >"$work/packaged"
+if ! diff -u "$work/installed" "$work/packaged"; then
+    fail "the package differs from what cmake --install puts in place (- installed, + packaged)"
+fi
+echo "$(wc -l <"$work/packaged") entries, the same"
+
+sudo=""
+if [ "$(id -u)" -ne 0 ]; then
+    command -v sudo >/dev/null 2>&1 || fail "installing the package needs root or sudo"
+    sudo=sudo
+fi
+apt=($sudo env DEBIAN_FRONTEND=noninteractive apt-get -o DPkg::Lock::Timeout=300 -y -qq)
+package=$(dpkg-deb -f "$deb" Package)
+was_installed=0
+dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" && was_installed=1
+
+echo "-- apt-get install $deb"
+remove_package() {
+    if [ $was_installed -eq 0 ]; then
+        echo "-- apt-get purge $package"
+        "${apt[@]}" purge "$package" >"$work/apt.log" 2>&1 || { cat "$work/apt.log"; echo "check-package: apt-get purge $package failed" >&2; }
+    else
+        echo "-- $package was installed before the check; left installed"
+    fi
+    cleanup_work
+}
+trap remove_package EXIT
+"${apt[@]}" install "$(realpath "$deb")" >"$work/apt.log" 2>&1 || { cat "$work/apt.log"; fail "apt-get install failed"; }
+
+programs=$(dpkg -L "$package" | grep '^/usr/bin/')
+for program in $programs; do
+    missing=$(ldd "$program" | grep 'not found' || true)
+    [ -z "$missing" ] || fail "$program: libraries not found: $missing"
+done
+echo "shared libraries resolve: $(echo $programs)"
+
+# Still running after a few seconds means started.
+status=0
+QT_QPA_PLATFORM=offscreen timeout 5 /usr/bin/olvex-updater >"$work/updater.log" 2>&1 || status=$?
+[ $status -eq 124 ] || { cat "$work/updater.log"; fail "olvex-updater stopped with status $status instead of running"; }
+status=0
+timeout 3 /usr/bin/olvex-devsim >"$work/devsim.log" 2>&1 || status=$?
+[ $status -eq 124 ] || { cat "$work/devsim.log"; fail "olvex-devsim stopped with status $status instead of running"; }
+grep -q '/dev/pts/' "$work/devsim.log" || { cat "$work/devsim.log"; fail "olvex-devsim printed no line"; }
+echo "olvex-updater and olvex-devsim start"
+
+desktop=$(dpkg -L "$package" | grep '^/usr/share/applications/.*\.desktop$')
+exec_name=$(sed -n 's/^Exec=\([^ ]*\).*/\1/p' "$desktop")
+icon_name=$(sed -n 's/^Icon=//p' "$desktop")
+[ -x "/usr/bin/$exec_name" ] || fail "$desktop starts $exec_name, which is not installed"
+for size in 16 32 48 64 128; do
+    icon=/usr/share/icons/hicolor/${size}x${size}/apps/$icon_name.png
+    [ -f "$icon" ] || fail "$desktop names icon $icon_name, missing at $icon"
+    file "$icon" | grep -q "PNG image data, $size x $size," || fail "$icon is not $size x $size: $(file -b "$icon")"
+done
+metainfo=$(dpkg -L "$package" | grep '^/usr/share/metainfo/')
+grep -q "<launchable type=\"desktop-id\">$(basename "$desktop")</launchable>" "$metainfo" \
+    || fail "$metainfo does not launch $(basename "$desktop")"
+echo "menu entry: $exec_name, icon $icon_name at 16 to 128"
