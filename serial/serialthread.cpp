@@ -123,15 +123,17 @@ namespace {
 bool portGone(const QSerialPort &port)
 {
     switch (port.error()) {
-    case QSerialPort::NoError:
-    case QSerialPort::TimeoutError:
-    case QSerialPort::ParityError:
-    case QSerialPort::FramingError:
-    case QSerialPort::BreakConditionError:
-    case QSerialPort::UnsupportedOperationError:
-        return false;
-    default:
+    case QSerialPort::DeviceNotFoundError:
+    case QSerialPort::PermissionError:
+    case QSerialPort::OpenError:
+    case QSerialPort::WriteError:
+    case QSerialPort::ReadError:
+    case QSerialPort::ResourceError:
+    case QSerialPort::NotOpenError:
+    case QSerialPort::UnknownError:
         return true;
+    default:
+        return false;
     }
 }
 
