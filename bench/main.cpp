@@ -2,11 +2,13 @@
 // long the GUI thread is ever kept from its events.
 //
 //   olvex-bench update   64 KiB to one device at 9600 baud, against the floor
-//   olvex-bench search   searches of 1, 8 and 32 devices at 9600 baud
+//   olvex-bench search   searches of 1, 8, 32 and 256 devices at 9600 baud
+//   olvex-bench crowd    a search of 1000 devices at 9600 baud
+//   olvex-bench collide  a search of 64 devices whose answers collide
 //   olvex-bench table    filling the device table with 1000 devices
 //   olvex-bench stall    the GUI thread's longest stall during a search of 32
 //                        devices and during an update
-//   olvex-bench all      everything above (about four minutes)
+//   olvex-bench all      everything above (about seven minutes)
 //
 // Times come from one steady clock: the simulator stamps each host frame as it
 // arrives on the pseudo-terminal, the worker's notifications are stamped as

@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # Builds and runs the benchmark: the worker's time against the line's floor
 # for an update and for searches, the table fill, and the GUI thread's longest
-# stall. About four minutes. The product's debug log goes to build/bench.log.
+# stall. About seven minutes. The product's debug log goes to build/bench.log.
 #
-#   scripts/bench.sh [update|search|table|stall|all]
+#   scripts/bench.sh [update|search|crowd|collide|table|stall|all]
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh
