@@ -17,6 +17,7 @@
 #include "protocol/firmware.h"
 #include "protocol/frame.h"
 #include "registry/registry.h"
+#include "serial/jobs.h"
 #include "serial/serialthread.h"
 #include "ui/mainwindow.h"
 #include "ui/portlist.h"
@@ -116,10 +117,7 @@ std::vector<DevSim::DeviceConfig> devices(int count)
 
 void startSearch(SerialThread &worker, const DevSim::Simulator &sim)
 {
-    worker.startWork(QString::fromStdString(sim.path()));
-    DeviceList.clear();
-    SearchRequest = 1;
-    WorkMode = ModeSearch;
+    LineJobs::startSearch(worker, QString::fromStdString(sim.path()));
 }
 
 QString writeImage(const QTemporaryDir &dir, int size)

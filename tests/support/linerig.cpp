@@ -2,6 +2,7 @@
 
 #include "protocol/firmware.h"
 #include "protocol/frame.h"
+#include "serial/jobs.h"
 
 #include <QElapsedTimer>
 #include <QFile>
@@ -38,10 +39,7 @@ QString LineRig::port() const
 
 void LineRig::startSearch(const QString &portName)
 {
-    m_worker->startWork(portName);
-    DeviceList.clear();
-    SearchRequest = 1;
-    WorkMode = ModeSearch;
+    LineJobs::startSearch(*m_worker, portName);
 }
 
 bool LineRig::waitForSignal(const QString &name, int timeoutMs)
