@@ -98,16 +98,19 @@ struct Job
     // The search, with the exit status of a search that found nothing to do.
     int search(LineSession &session)
     {
+        // On a terminal one live line counts the devices as they answer.
         const bool live = !options.quiet && console.errIsTerminal;
         QMetaObject::Connection counter;
         if (live) {
+            console.err.write(QStringLiteral("searching %1").arg(options.port));
             counter = QObject::connect(&session, &LineSession::changed, &session, [this] {
                 console.err.write(QStringLiteral("\r\033[Ksearching %1: %2 found")
                                       .arg(options.port)
                                       .arg(DeviceList.size()));
             });
+        } else {
+            say(QStringLiteral("searching %1").arg(options.port));
         }
-        say(QStringLiteral("searching %1").arg(options.port));
         const LineSession::End end = session.search();
         if (live) {
             QObject::disconnect(counter);
