@@ -114,7 +114,7 @@ struct Job
         const LineSession::End end = session.search();
         if (live) {
             QObject::disconnect(counter);
-            console.err.write(QStringLiteral("\r\033[K"));
+            console.err.write(QStringLiteral("\n"));
         }
         switch (end) {
         case LineSession::End::Done:
