@@ -20,7 +20,9 @@ enum Exit : int {
     ExitSignalBase = 128 // interrupted: 128 + the signal, 130 for Ctrl-C
 };
 
-// Needs a QCoreApplication. arguments[0] is the program.
+// Needs a QCoreApplication, and SIGINT and SIGTERM blocked in every thread
+// (blockInterruptSignals() in cli/interrupts.h, first thing). arguments[0] is
+// the program.
 int run(const QStringList &arguments, Console &console);
 
 } // namespace Cli

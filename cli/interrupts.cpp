@@ -2,74 +2,85 @@
 
 #include <QSocketNotifier>
 
-#include <atomic>
-#include <cerrno>
+#include <csignal>
 #include <fcntl.h>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <sys/signalfd.h>
 #include <unistd.h>
 
 namespace Cli {
 
 namespace {
 
-std::atomic<int> Received{0};
-int PipeRead = -1;
-int PipeWrite = -1;
-static_assert(std::atomic<int>::is_always_lock_free, "used in a signal handler");
-
-extern "C" void onSignal(int signalNumber)
+sigset_t interruptSignals()
 {
-    if (Received.fetch_add(1) > 0)
-        _exit(128 + signalNumber);
-    const int saved = errno;
-    const unsigned char byte = static_cast<unsigned char>(signalNumber);
-    // A full pipe means a signal is already waiting to be read; nothing is lost.
-    if (::write(PipeWrite, &byte, 1) < 0) {
-    }
-    errno = saved;
+    sigset_t set;
+    sigemptyset(&set);
+    sigaddset(&set, SIGINT);
+    sigaddset(&set, SIGTERM);
+    return set;
 }
 
 } // namespace
 
+void blockInterruptSignals()
+{
+    const sigset_t set = interruptSignals();
+    pthread_sigmask(SIG_BLOCK, &set, nullptr);
+}
+
 Interrupts::Interrupts(QObject *parent)
     : QObject(parent)
 {
-    int fds[2];
-    if (PipeRead >= 0 || ::pipe2(fds, O_CLOEXEC | O_NONBLOCK) != 0)
-        return;
-    PipeRead = fds[0];
-    PipeWrite = fds[1];
-    Received = 0;
-    m_notifier = new QSocketNotifier(PipeRead, QSocketNotifier::Read, this);
+    const sigset_t set = interruptSignals();
+    m_signals = ::signalfd(-1, &set, SFD_CLOEXEC);
+    m_wake = ::eventfd(0, EFD_CLOEXEC);
+    if (m_signals < 0 || m_wake < 0 || ::pipe2(m_pipe, O_CLOEXEC | O_NONBLOCK) != 0)
+        qFatal("olvex-cli: cannot watch for interrupts");
+    m_notifier = new QSocketNotifier(m_pipe[0], QSocketNotifier::Read, this);
     connect(m_notifier, &QSocketNotifier::activated, this, &Interrupts::readPipe);
-
-    struct sigaction action
-    {
-    };
-    action.sa_handler = onSignal;
-    sigemptyset(&action.sa_mask);
-    action.sa_flags = SA_RESTART;
-    sigaction(SIGINT, &action, &m_previousInt);
-    sigaction(SIGTERM, &action, &m_previousTerm);
+    m_watcher = std::thread([this] { watch(); });
 }
 
 Interrupts::~Interrupts()
 {
-    if (!m_notifier)
-        return;
-    sigaction(SIGINT, &m_previousInt, nullptr);
-    sigaction(SIGTERM, &m_previousTerm, nullptr);
+    const quint64 one = 1;
+    if (::write(m_wake, &one, sizeof one) != sizeof one)
+        qFatal("olvex-cli: cannot end the interrupt watch");
+    m_watcher.join();
     delete m_notifier;
-    ::close(PipeRead);
-    ::close(PipeWrite);
-    PipeRead = -1;
-    PipeWrite = -1;
+    for (int fd : {m_signals, m_wake, m_pipe[0], m_pipe[1]})
+        ::close(fd);
+}
+
+void Interrupts::watch()
+{
+    int received = 0;
+    pollfd fds[2] = {{m_signals, POLLIN, 0}, {m_wake, POLLIN, 0}};
+    for (;;) {
+        if (::poll(fds, 2, -1) < 0)
+            continue; // interrupted by some other signal
+        if (fds[1].revents != 0)
+            return;
+        signalfd_siginfo info{};
+        if (::read(m_signals, &info, sizeof info) != sizeof info)
+            continue;
+        const int signalNumber = int(info.ssi_signo);
+        if (++received > 1)
+            _exit(128 + signalNumber);
+        const unsigned char byte = static_cast<unsigned char>(signalNumber);
+        // The pipe holds one byte long before it could fill.
+        if (::write(m_pipe[1], &byte, 1) != 1)
+            _exit(128 + signalNumber);
+    }
 }
 
 void Interrupts::readPipe()
 {
     unsigned char byte = 0;
     int signalNumber = 0;
-    while (::read(PipeRead, &byte, 1) == 1)
+    while (::read(m_pipe[0], &byte, 1) == 1)
         signalNumber = byte;
     if (signalNumber != 0)
         emit interrupted(signalNumber);

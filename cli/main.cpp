@@ -3,6 +3,7 @@
 
 #include "app/identity.h"
 #include "cli/cli.h"
+#include "cli/interrupts.h"
 
 #include <QCoreApplication>
 #include <QTextStream>
@@ -12,6 +13,9 @@
 
 int main(int argc, char *argv[])
 {
+    // Before any thread exists, so that every thread leaves Ctrl-C to the
+    // tool's own watch.
+    Cli::blockInterruptSignals();
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("olvex-cli"));
     QCoreApplication::setOrganizationName(Identity::organizationName());

@@ -3,6 +3,7 @@
 // devices, what it refuses, and how it ends.
 
 #include "cli/cli.h"
+#include "cli/interrupts.h"
 #include "registry/registry.h"
 #include "serial/serialthread.h"
 
@@ -401,5 +402,14 @@ void CliTest::interruptDuringAScanEndsWithinASecond()
     QVERIFY2(afterCtrlC < 500, qPrintable(QString::number(afterCtrlC)));
 }
 
-QTEST_GUILESS_MAIN(CliTest)
+int main(int argc, char *argv[])
+{
+    // As olvex-cli's main() does, before any thread exists (the test
+    // library's watchdog included), so that Ctrl-C is the tool's to take.
+    Cli::blockInterruptSignals();
+    QCoreApplication app(argc, argv);
+    CliTest test;
+    QTEST_SET_MAIN_SOURCE_PATH
+    return QTest::qExec(&test, argc, argv);
+}
 #include "tst_cli.moc"
