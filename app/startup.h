@@ -1,5 +1,7 @@
 #pragma once
 
+#include "app/identity.h"
+
 #include <QIcon>
 #include <QString>
 
@@ -7,22 +9,6 @@ class QApplication;
 class MainWindow;
 
 namespace Identity {
-inline QString applicationName()
-{
-    return QStringLiteral("Olvex Updater");
-}
-inline QString organizationName()
-{
-    return QStringLiteral("Ruvo");
-}
-inline QString organizationDomain()
-{
-    return QStringLiteral("https://shop.ruvo.example");
-}
-inline QString applicationVersion()
-{
-    return QStringLiteral("v1.0.0");
-}
 inline QString iconPath()
 {
     return QStringLiteral(":/icons/ruvo_olvex.png");

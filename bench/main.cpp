@@ -9,16 +9,21 @@
 //   olvex-bench stall    the GUI thread's longest stall during a search of 32
 //                        devices and during an update
 //   olvex-bench all      everything above (about seven minutes)
+//   olvex-bench cli      olvex-cli: 64 KiB to one device at 9600 baud against the
+//                        same floor, then two lines at once (about three minutes)
 //
 // Times come from one steady clock: the simulator stamps each host frame as it
 // arrives on the pseudo-terminal, the worker's notifications are stamped as
 // they are emitted.
 
 #include "app/startup.h"
+#include "bench/clibench.h"
+#include "bench/floor.h"
 #include "devsim/simulator.h"
 #include "protocol/firmware.h"
 #include "protocol/frame.h"
 #include "registry/registry.h"
+#include "serial/jobs.h"
 #include "serial/serialthread.h"
 #include "ui/mainwindow.h"
 #include "ui/portlist.h"
@@ -42,12 +47,8 @@
 namespace {
 
 using Clock = std::chrono::steady_clock;
-constexpr int Baud = 9600;
-
-double wireMs(size_t bytes, int baud = Baud)
-{
-    return double(bytes) * 10.0 * 1000.0 / baud;
-}
+using Bench::Baud;
+using Bench::wireMs;
 
 double msBetween(Clock::time_point a, Clock::time_point b)
 {
@@ -118,10 +119,7 @@ std::vector<DevSim::DeviceConfig> devices(int count)
 
 void startSearch(SerialThread &worker, const DevSim::Simulator &sim)
 {
-    worker.startWork(QString::fromStdString(sim.path()));
-    DeviceList.clear();
-    SearchRequest = 1;
-    WorkMode = ModeSearch;
+    LineJobs::startSearch(worker, QString::fromStdString(sim.path()));
 }
 
 QString writeImage(const QTemporaryDir &dir, int size)
@@ -168,19 +166,10 @@ int benchUpdate()
             return 1;
         }
     }
-    const auto frames = sim.hostFrames();
-    std::vector<DevSim::HostFrame> firmware;
-    for (const auto &f : frames) {
-        if (f.valid && f.bytes.size() >= 14 && Cpd::unpackCommand(f.bytes.data()).number == 50)
-            firmware.push_back(f);
-    }
-    const size_t ackBytes = 14;
-    double wire = 0;
-    for (const auto &f : firmware)
-        wire += wireMs(f.bytes.size()) + wireMs(ackBytes);
-    const double firstExchange = wireMs(firmware.front().bytes.size()) + wireMs(ackBytes);
-    const double floor = 10000.0 + wire;
-    const double tightFloor = std::max(10000.0, firstExchange) + wire - firstExchange;
+    const std::vector<DevSim::HostFrame> firmware = Bench::firmwareFrames(sim);
+    const Bench::UpdateFloor floors = Bench::updateFloor(firmware);
+    const double floor = floors.floorMs;
+    const double tightFloor = floors.tightFloorMs;
     // The first frame is stamped when its last byte arrived; it left the host
     // one wire time earlier on a real line, which the pseudo-terminal skips.
     const double measured = msBetween(firmware.front().at, statuses.at(UpdateFinished));
@@ -434,6 +423,8 @@ int main(int argc, char *argv[])
         std::printf("== search with collisions, line paced at %d baud\n", Baud);
         failures += benchSearch(64, 64);
     }
+    if (what == "cli")
+        failures += Bench::benchCli();
     if (what == "table" || what == "all")
         failures += benchTable(app);
     if (what == "stall" || what == "all")

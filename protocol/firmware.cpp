@@ -36,6 +36,11 @@ void markOutcome(FlashOutcome outcome)
     DeviceList.setOutcome(DeviceCursor - 1, outcome);
 }
 
+void markAcked(quint16 number)
+{
+    DeviceList.setPartsAcked(DeviceCursor - 1, number);
+}
+
 // No image to send (the pass was started without one, or the part asked for
 // lies beyond it). The device is given up at once; the frame that tells it so
 // carries no data, never stale bytes of an earlier part.
@@ -57,6 +62,7 @@ bool takePart()
         }
         qDebug("CPD_Wrlss: FmwUpdate [START %u bytes] ->", imageSize());
         PartsTotal = quint16(partsFor(imageSize()));
+        DeviceList.setPartsTotal(DeviceCursor - 1, PartsTotal);
     }
     const quint32 number = PartNumber;
     if (!PassImage || number == 0 || number > PartsTotal) {
@@ -159,6 +165,24 @@ LoadedImage loadImage(const QString &path)
     return result;
 }
 
+std::optional<TypeConflict> findTypeConflict(const std::vector<DeviceRecord> &devices)
+{
+    qint32 reference = TypeUnknown;
+    int first = -1;
+    for (int pos = 0; pos < int(devices.size()); ++pos) {
+        const DeviceRecord &record = devices[size_t(pos)];
+        if (record.selected != 1 || record.devType == reference)
+            continue;
+        if (reference == TypeUnknown) {
+            reference = record.devType;
+            first = pos;
+            continue;
+        }
+        return TypeConflict{first, pos};
+    }
+    return std::nullopt;
+}
+
 void requestPass(std::shared_ptr<const FirmwareImage> image)
 {
     // The worker acts on FlashRequest, so it is written last.
@@ -221,6 +245,8 @@ quint16 composePart(quint8 *frame)
         if (PartRepeats > MaxRepeats) {
             UpdateStage = StageIdle;
             markOutcome(FlashFailed);
+        } else {
+            DeviceList.countRepeat(DeviceCursor - 1);
         }
     }
 
@@ -242,6 +268,7 @@ void acknowledge(quint8 stageEcho, quint16 number)
     switch (UpdateStage.load()) {
     case StageStart:
         if (stageEcho == StageStart && number == 1) {
+            markAcked(number);
             UpdateStage = StageBody;
             PartNumber = quint16(PartNumber + 1);
             NextPart = 1;
@@ -249,6 +276,7 @@ void acknowledge(quint8 stageEcho, quint16 number)
         break;
     case StageBody:
         if (stageEcho == StageBody && number == PartNumber) {
+            markAcked(number);
             NextPart = 1;
             PartNumber = quint16(PartNumber + 1);
             if (PartNumber == PartsTotal)
@@ -257,6 +285,7 @@ void acknowledge(quint8 stageEcho, quint16 number)
         break;
     case StageLast:
         if (stageEcho == StageLast && number == PartNumber) {
+            markAcked(number);
             UpdateStage = StageIdle;
             markOutcome(FlashDone);
             // The last frame has already been drawn as in flight; let the table

@@ -11,6 +11,8 @@
 #include <QtGlobal>
 
 #include <memory>
+#include <optional>
+#include <vector>
 
 namespace FirmwareTransfer {
 
@@ -34,6 +36,16 @@ struct LoadedImage
     std::shared_ptr<const FirmwareImage> image; // set when there is no problem
 };
 LoadedImage loadImage(const QString &path);
+
+// All devices of a pass must be of one type. The first ticked device of a
+// known type sets it; ticked devices of unknown type before that one pass,
+// any other type after it, unknown included, conflicts. Positions in the list.
+struct TypeConflict
+{
+    int first = -1; // the device that set the type
+    int other = -1; // the first ticked device of another type
+};
+std::optional<TypeConflict> findTypeConflict(const std::vector<DeviceRecord> &devices);
 
 // Hands the image to the worker and asks for an update pass over the ticked
 // devices; the idle worker takes it up at its next poll.

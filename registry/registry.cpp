@@ -1,6 +1,7 @@
 #include "registry/registry.h"
 
 #include <algorithm>
+#include <chrono>
 
 // Created in this order during static initialisation and destroyed in reverse:
 // the notifier goes first, then the list's storage.
@@ -106,16 +107,59 @@ bool SharedDeviceList::setVersion(int pos, quint8 major, quint8 minor)
     });
 }
 
+namespace {
+void clearFigures(DeviceRecord &r)
+{
+    r.partsAcked = 0;
+    r.partsTotal = 0;
+    r.repeats = 0;
+    r.startedMs = 0;
+    r.endedMs = 0;
+}
+} // namespace
+
+qint64 transferClockMs()
+{
+    using namespace std::chrono;
+    return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
+}
+
 bool SharedDeviceList::setOutcome(int pos, FlashOutcome outcome)
 {
-    return change(pos, [outcome](DeviceRecord &r) { r.outcome = outcome; });
+    const qint64 now = transferClockMs();
+    return change(pos, [outcome, now](DeviceRecord &r) {
+        r.outcome = outcome;
+        if (outcome == FlashRunning || outcome == FlashNone)
+            clearFigures(r);
+        if (outcome == FlashRunning)
+            r.startedMs = now;
+        else if (outcome == FlashDone || outcome == FlashFailed)
+            r.endedMs = now;
+    });
 }
 
 void SharedDeviceList::resetOutcomes()
 {
     std::lock_guard<std::mutex> lock(m_mutex);
-    for (DeviceRecord &r : m_records)
+    for (DeviceRecord &r : m_records) {
         r.outcome = FlashNone;
+        clearFigures(r);
+    }
+}
+
+bool SharedDeviceList::setPartsTotal(int pos, quint16 total)
+{
+    return change(pos, [total](DeviceRecord &r) { r.partsTotal = total; });
+}
+
+bool SharedDeviceList::setPartsAcked(int pos, quint16 acked)
+{
+    return change(pos, [acked](DeviceRecord &r) { r.partsAcked = acked; });
+}
+
+bool SharedDeviceList::countRepeat(int pos)
+{
+    return change(pos, [](DeviceRecord &r) { ++r.repeats; });
 }
 
 std::shared_ptr<const FirmwareImage> FirmwareFileSlot::get() const

@@ -81,6 +81,12 @@ struct DeviceRecord
     quint8 verMinor = 0;
     qint32 selected = 0; // 1 = ticked for the update; readers test for 1 exactly
     quint8 outcome = FlashNone;
+    // How the last pass went for this device, kept by the transfer as it goes.
+    quint16 partsAcked = 0; // parts the device has acknowledged
+    quint16 partsTotal = 0; // parts of the image, once the device was started
+    quint32 repeats = 0;    // parts sent again for want of an acknowledgement
+    qint64 startedMs = 0;   // transferClockMs() when it was started; 0: not started
+    qint64 endedMs = 0;     // transferClockMs() when its outcome settled; 0: not yet
 };
 static_assert(std::is_trivially_copyable_v<DeviceRecord>);
 
@@ -122,8 +128,14 @@ public:
 
     bool setSelected(int pos, qint32 selected);
     bool setVersion(int pos, quint8 major, quint8 minor);
+    // Starting a device (FlashRunning) clears its figures and stamps the
+    // start, settling it (FlashDone, FlashFailed) stamps the end, FlashNone
+    // clears them.
     bool setOutcome(int pos, FlashOutcome outcome);
     void resetOutcomes();
+    bool setPartsTotal(int pos, quint16 total);
+    bool setPartsAcked(int pos, quint16 acked);
+    bool countRepeat(int pos);
 
 private:
     template<typename Change>
@@ -134,6 +146,9 @@ private:
 };
 
 extern SharedDeviceList DeviceList;
+
+// Milliseconds of a steady clock, the one the transfer figures are stamped with.
+qint64 transferClockMs();
 
 // The firmware image of an update pass: the bytes of the chosen file as they
 // were when the flash button was pressed, read once. Every device of the

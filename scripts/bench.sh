@@ -3,7 +3,7 @@
 # for an update and for searches, the table fill, and the GUI thread's longest
 # stall. About seven minutes. The product's debug log goes to build/bench.log.
 #
-#   scripts/bench.sh [update|search|crowd|collide|table|stall|all]
+#   scripts/bench.sh [update|search|crowd|collide|table|stall|all|cli]
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh

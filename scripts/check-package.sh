@@ -3,7 +3,8 @@
 #   - lintian finds no error;
 #   - it holds exactly what `cmake --install` puts in place;
 #   - installed with apt-get on this machine, every shared library of its
-#     programs resolves, both programs start, and the menu entry finds its
+#     programs resolves, the programs start, olvex-cli needs no GUI library
+#     and scans the installed simulator's line, and the menu entry finds its
 #     program and its icon at every size;
 # then removes it again (unless it was installed before the check).
 # Needs root or sudo for the install. Called by scripts/test.sh.
@@ -77,6 +78,22 @@ timeout 3 /usr/bin/olvex-devsim >"$work/devsim.log" 2>&1 || status=$?
 [ $status -eq 124 ] || { cat "$work/devsim.log"; fail "olvex-devsim stopped with status $status instead of running"; }
 grep -q '/dev/pts/' "$work/devsim.log" || { cat "$work/devsim.log"; fail "olvex-devsim printed no line"; }
 echo "olvex-updater and olvex-devsim start"
+
+# The terminal tool: no GUI library, and a scan of the simulator's line.
+gui=$(ldd /usr/bin/olvex-cli | grep -E 'libQt[56](Gui|Widgets)' || true)
+[ -z "$gui" ] || fail "/usr/bin/olvex-cli needs GUI libraries: $gui"
+version=$(/usr/bin/olvex-cli --version) || fail "olvex-cli --version failed"
+[[ $version == "olvex-cli v"* ]] || fail "olvex-cli --version printed '$version'"
+/usr/bin/olvex-devsim --link "$work/line" >"$work/devsim.log" 2>&1 &
+devsim=$!
+for _ in $(seq 50); do [ -e "$work/line" ] && break; sleep 0.1; done
+status=0
+timeout 30 /usr/bin/olvex-cli scan "$work/line" --quiet >"$work/scan.log" 2>&1 || status=$?
+kill -INT $devsim
+wait $devsim || true
+[ $status -eq 0 ] && grep -qx '3 devices' "$work/scan.log" \
+    || { cat "$work/scan.log"; fail "olvex-cli scan of olvex-devsim's line: status $status"; }
+echo "olvex-cli runs without GUI libraries and finds the simulator's 3 devices"
 
 desktop=$(dpkg -L "$package" | grep '^/usr/share/applications/.*\.desktop$')
 exec_name=$(sed -n 's/^Exec=\([^ ]*\).*/\1/p' "$desktop")

@@ -24,6 +24,10 @@ static_assert(sizeof(FrameBuffer) == Cpd::BufferSize);
 namespace {
 thread_local SerialThread *CurrentWorker = nullptr;
 
+// How often a wait on the port looks whether the worker has been told to quit
+// or the port has gone.
+constexpr int WatchStep = 100;
+
 char *bufferChars()
 {
     return reinterpret_cast<char *>(FrameBuffer);
@@ -183,7 +187,6 @@ void SerialThread::awaitWritten(QSerialPort &port)
 // arrives during the pause stays in the port's buffer.
 void SerialThread::pauseWatchingPort(QSerialPort &port, int ms)
 {
-    constexpr int Step = 100;
     QElapsedTimer clock;
     clock.start();
     for (;;) {
@@ -191,7 +194,7 @@ void SerialThread::pauseWatchingPort(QSerialPort &port, int ms)
         if (left <= 0 || quitRequested())
             return;
         // Returns at once when new bytes arrive, and they join the buffer.
-        if (!port.waitForReadyRead(int(qMin<qint64>(left, Step))) && portGone(port)) {
+        if (!port.waitForReadyRead(int(qMin<qint64>(left, WatchStep))) && portGone(port)) {
             m_lost = true;
             return;
         }
@@ -285,6 +288,11 @@ SerialThread::Gathered SerialThread::gather(QSerialPort &port)
 {
     const LineTiming &timing = lineTiming();
     const bool search = WorkMode == ModeSearch;
+    // Told to quit, the worker leaves a search or an inventory at once, as
+    // nothing goes on the line after them. During an update the window runs
+    // out first, so the frame that gives the device up never talks over the
+    // device's answer.
+    const bool watchQuit = WorkMode != ModeUpdate;
     const quint64 skippedBefore = m_stream.skippedBytes();
     m_heard.clear();
     Gathered result;
@@ -303,10 +311,18 @@ SerialThread::Gathered SerialThread::gather(QSerialPort &port)
                 wait = qMin<qint64>(wait, timing.gatherLimit - total.elapsed());
             if (wait <= 0)
                 break;
-            if (!port.waitForReadyRead(int(wait))) {
+            const qint64 step = watchQuit ? qMin<qint64>(wait, WatchStep) : wait;
+            if (!port.waitForReadyRead(int(step))) {
                 if (portGone(port))
                     m_lost = true;
-                if (m_lost || !search || result.bytes > 0 || window.elapsed() >= timing.answerWait)
+                if (m_lost)
+                    break;
+                if (step < wait) {
+                    if (quitRequested())
+                        break;
+                    continue;
+                }
+                if (!search || result.bytes > 0 || window.elapsed() >= timing.answerWait)
                     break;
                 continue;
             }
@@ -346,7 +362,7 @@ void SerialThread::awaitResponse(QSerialPort &port, quint16 &frameLength)
         return;
 
     const Gathered got = gather(port);
-    if (m_lost)
+    if (m_lost || (WorkMode != ModeUpdate && quitRequested()))
         return;
     if (got.bytes == 0) {
         qDebug("don't found new data to read");

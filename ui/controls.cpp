@@ -4,6 +4,7 @@
 #include "ui_mainwindow.h"
 
 #include "protocol/firmware.h"
+#include "serial/jobs.h"
 #include "ui/texts.h"
 
 #include <QCloseEvent>
@@ -20,11 +21,8 @@ void MainWindow::on_SearchButton_clicked()
 {
     ui->SearchButton->setEnabled(false);
     emit Notifier.UpdateMainStatus(Searching);
-    m_serial.startWork(ui->SerialBox->currentText());
     ui->tableWidget->setRowCount(0);
-    DeviceList.clear();
-    SearchRequest = 1;
-    WorkMode = ModeSearch;
+    LineJobs::startSearch(m_serial, ui->SerialBox->currentText());
     emit Notifier.CheckReadyToUpdate();
 }
 
@@ -45,14 +43,7 @@ void MainWindow::on_FlashButton_clicked()
     if (FlashRequest == 1 || WorkMode == ModeUpdate)
         return;
 
-    qint32 reference = TypeUnknown;
-    for (const DeviceRecord &record : DeviceList.snapshot()) {
-        if (record.selected != 1 || record.devType == reference)
-            continue;
-        if (reference == TypeUnknown) {
-            reference = record.devType;
-            continue;
-        }
+    if (FirmwareTransfer::findTypeConflict(DeviceList.snapshot())) {
         QMessageBox::critical(nullptr, Texts::errorTitle(), Texts::mixedTypes());
         return;
     }

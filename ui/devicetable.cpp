@@ -3,6 +3,7 @@
 #include "ui/mainwindow.h"
 #include "ui_mainwindow.h"
 
+#include "registry/devicetext.h"
 #include "ui/texts.h"
 
 #include <QTableWidgetItem>
@@ -16,8 +17,6 @@ enum Column {
     StatusColumn = 3,
     CheckColumn = 4
 };
-
-constexpr quint8 BootLoaderBit = 0x80;
 
 QTableWidgetItem *checkItem(Qt::CheckState state)
 {
@@ -60,33 +59,21 @@ QString mainStatus(int status)
 
 QString typeName(qint32 devType)
 {
-    switch (devType) {
-    case TypeProbe:
-        return QStringLiteral("VT-PROBE");
-    case TypeTally8:
-        return QStringLiteral("VT-TALLY-8");
-    case TypeTally16:
-        return QStringLiteral("VT-TALLY-16");
-    case TypeRelay:
-        return QStringLiteral("VT-RELAY");
-    default:
-        return QStringLiteral("Неизвестно");
-    }
+    const QString model = DeviceText::model(devType);
+    return model.isEmpty() ? QStringLiteral("Неизвестно") : model;
 }
 
 QString versionText(quint8 major, quint8 minor)
 {
-    if (major & BootLoaderBit)
-        return QStringLiteral("%1.%2(Загрузчик)").arg(major & ~BootLoaderBit).arg(minor);
-    if (major == 0 && minor == 0)
-        return QStringLiteral("Неизвестно");
-    return QStringLiteral("%1.%2").arg(major).arg(minor);
+    const QString version = DeviceText::version(major, minor);
+    if (DeviceText::runsBootLoader(major))
+        return version + QStringLiteral("(Загрузчик)");
+    return version.isEmpty() ? QStringLiteral("Неизвестно") : version;
 }
 
 QString addressText(const DeviceId &id)
 {
-    return QString::asprintf(
-        "%02x:%02x:%02x:%02x:%02x:%02x", id[0], id[1], id[2], id[3], id[4], id[5]);
+    return DeviceText::address(id);
 }
 
 QString foundDevices(int count)

@@ -2,6 +2,7 @@
 
 #include "protocol/firmware.h"
 #include "protocol/frame.h"
+#include "serial/jobs.h"
 
 #include <QElapsedTimer>
 #include <QFile>
@@ -38,10 +39,7 @@ QString LineRig::port() const
 
 void LineRig::startSearch(const QString &portName)
 {
-    m_worker->startWork(portName);
-    DeviceList.clear();
-    SearchRequest = 1;
-    WorkMode = ModeSearch;
+    LineJobs::startSearch(*m_worker, portName);
 }
 
 bool LineRig::waitForSignal(const QString &name, int timeoutMs)
@@ -89,8 +87,14 @@ bool LineRig::flash(const QString &path, const std::vector<int> &ticked, int tim
 
 std::vector<std::pair<int, int>> LineRig::firmwareFramesTo(const std::array<quint8, 8> &id) const
 {
+    return ::firmwareFramesTo(*m_sim, id);
+}
+
+std::vector<std::pair<int, int>> firmwareFramesTo(const DevSim::Simulator &sim,
+                                                  const std::array<quint8, 8> &id)
+{
     std::vector<std::pair<int, int>> out;
-    for (const DevSim::HostFrame &f : m_sim->hostFrames()) {
+    for (const DevSim::HostFrame &f : sim.hostFrames()) {
         if (!f.valid || f.bytes.size() < 14 || !std::equal(id.begin(), id.end(), f.bytes.begin()))
             continue;
         const Cpd::CommandWord w = Cpd::unpackCommand(f.bytes.data());

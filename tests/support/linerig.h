@@ -49,6 +49,10 @@ private:
     SignalRecorder m_signals;
 };
 
+// Firmware frames the host sent to one device on a simulated line: (stage, part) in order.
+std::vector<std::pair<int, int>> firmwareFramesTo(const DevSim::Simulator &sim,
+                                                  const std::array<quint8, 8> &id);
+
 DevSim::DeviceConfig simDevice(const std::array<quint8, 8> &id,
                                int kind,
                                quint8 major,

@@ -1,0 +1,33 @@
+#pragma once
+
+// What a 9600-baud line allows for an update, the same for every front end:
+// the 10-second start pause plus the wire time of every firmware frame and
+// its acknowledgement, 10 bits a byte.
+
+#include "devsim/simulator.h"
+
+#include <algorithm>
+#include <vector>
+
+namespace Bench {
+
+constexpr int Baud = 9600;
+constexpr double StartPauseMs = 10000.0;
+constexpr size_t AckBytes = 14;
+
+inline double wireMs(size_t bytes, int baud = Baud)
+{
+    return double(bytes) * 10.0 * 1000.0 / baud;
+}
+
+// The firmware frames the host sent, as the simulator stamped them.
+std::vector<DevSim::HostFrame> firmwareFrames(const DevSim::Simulator &sim);
+
+struct UpdateFloor
+{
+    double floorMs = 0;      // 10 s + wire time of every frame and answer
+    double tightFloorMs = 0; // the first answer taken as inside the 10 s pause
+};
+UpdateFloor updateFloor(const std::vector<DevSim::HostFrame> &firmware);
+
+} // namespace Bench

@@ -1,0 +1,333 @@
+#include "cli/commands.h"
+
+#include "cli/cli.h"
+#include "cli/diagnostics.h"
+#include "cli/interrupts.h"
+#include "cli/progress.h"
+#include "cli/report.h"
+#include "cli/session.h"
+#include "protocol/firmware.h"
+#include "registry/devicetext.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QSerialPortInfo>
+
+#include <memory>
+
+namespace Cli {
+
+namespace {
+
+const QString Program = QStringLiteral("olvex-cli: ");
+
+QString imageRefusal(FirmwareTransfer::ImageProblem problem)
+{
+    using FirmwareTransfer::ImageProblem;
+    switch (problem) {
+    case ImageProblem::Missing:
+        return QStringLiteral("no such image file");
+    case ImageProblem::Unreadable:
+        return QStringLiteral("image refused, it cannot be read (not a readable regular file)");
+    case ImageProblem::Empty:
+        return QStringLiteral("image refused, the file is empty");
+    case ImageProblem::TooSmall:
+        return QStringLiteral("image refused, too small (394 bytes or less)");
+    case ImageProblem::TooLarge:
+        return QStringLiteral("image refused, too large (more than 65535 parts)");
+    case ImageProblem::None:
+        break;
+    }
+    return QString();
+}
+
+QString names(const std::vector<DeviceRecord> &devices, const std::vector<int> &positions)
+{
+    QStringList texts;
+    for (int pos : positions)
+        texts << deviceName(devices[size_t(pos)], devices);
+    return texts.join(QStringLiteral(", "));
+}
+
+// Everything a job needs on the line, in the order it must go: the log
+// outlives the worker, whose last lines it takes.
+struct Job
+{
+    Job(const Options &given, Console &to)
+        : options(given)
+        , console(to)
+        , log(to.err, given.verbose)
+    {}
+
+    // People's texts, unless --quiet.
+    void say(const QString &text)
+    {
+        if (!options.quiet)
+            console.err.write(text + QLatin1Char('\n'));
+    }
+    int fail(int code, const QString &text)
+    {
+        console.err.write(Program + text + QLatin1Char('\n'));
+        error = text;
+        return code;
+    }
+    // The JSON document, when asked for.
+    int result(int code, QJsonObject document)
+    {
+        if (!options.json)
+            return code;
+        document.insert(QStringLiteral("exitCode"), code);
+        if (!error.isEmpty())
+            document.insert(QStringLiteral("error"), error);
+        console.out.write(QString::fromUtf8(QJsonDocument(document).toJson()));
+        return code;
+    }
+    QJsonObject document(const QString &command) const
+    {
+        return {{QStringLiteral("command"), command}, {QStringLiteral("port"), options.port}};
+    }
+    bool openLog()
+    {
+        if (options.logFile.isEmpty() || log.openFile(options.logFile))
+            return true;
+        fail(ExitUsage, QStringLiteral("cannot write the log file %1").arg(options.logFile));
+        return false;
+    }
+
+    // The search, with the exit status of a search that found nothing to do.
+    int search(LineSession &session)
+    {
+        // On a terminal one live line counts the devices as they answer.
+        const bool live = !options.quiet && console.errIsTerminal;
+        QMetaObject::Connection counter;
+        if (live) {
+            console.err.write(QStringLiteral("searching %1").arg(options.port));
+            counter = QObject::connect(&session, &LineSession::changed, &session, [this] {
+                console.err.write(QStringLiteral("\r\033[Ksearching %1: %2 found")
+                                      .arg(options.port)
+                                      .arg(DeviceList.size()));
+            });
+        } else {
+            say(QStringLiteral("searching %1").arg(options.port));
+        }
+        const LineSession::End end = session.search();
+        if (live) {
+            QObject::disconnect(counter);
+            console.err.write(QStringLiteral("\n"));
+        }
+        switch (end) {
+        case LineSession::End::Done:
+            return ExitOk;
+        case LineSession::End::NoDevices:
+            return fail(ExitNotFound, QStringLiteral("no devices found on %1").arg(options.port));
+        case LineSession::End::PortFailed:
+            return fail(ExitPort, session.portError());
+        case LineSession::End::NoPort:
+            return fail(ExitUsage, QStringLiteral("no port named"));
+        case LineSession::End::Interrupted:
+            break;
+        }
+        session.stop();
+        return fail(ExitSignalBase + session.signalNumber(), QStringLiteral("interrupted"));
+    }
+
+    const Options &options;
+    Console &console;
+    DiagnosticLog log;
+    QString error;
+};
+
+// Which devices the operator named, as list positions. A name that finds no
+// device, or more than one, is an error, before anything is written.
+int resolve(Job &job, const std::vector<DeviceRecord> &devices, std::vector<int> &chosen)
+{
+    if (job.options.all) {
+        for (int pos = 0; pos < int(devices.size()); ++pos)
+            chosen.push_back(pos);
+        return ExitOk;
+    }
+    QStringList unknown;
+    for (const Address &address : job.options.devices) {
+        std::vector<int> matches;
+        for (int pos = 0; pos < int(devices.size()); ++pos) {
+            if (address.matches(devices[size_t(pos)].id))
+                matches.push_back(pos);
+        }
+        if (matches.empty())
+            unknown << address.text;
+        if (matches.size() > 1) {
+            return job.fail(ExitUsage,
+                            QStringLiteral("%1 names %2 devices (%3); give all eight bytes")
+                                .arg(address.text)
+                                .arg(matches.size())
+                                .arg(names(devices, matches)));
+        }
+        if (matches.size() == 1
+            && std::find(chosen.begin(), chosen.end(), matches.front()) == chosen.end())
+            chosen.push_back(matches.front());
+    }
+    if (!unknown.isEmpty()) {
+        return job.fail(ExitNotFound,
+                        QStringLiteral("not found on %1: %2")
+                            .arg(job.options.port, unknown.join(QStringLiteral(", "))));
+    }
+    return ExitOk;
+}
+
+QJsonArray devicesJson(const std::vector<DeviceRecord> &devices, int partsTotal = 0)
+{
+    QJsonArray array;
+    for (const DeviceRecord &record : devices)
+        array.append(deviceJson(record, partsTotal));
+    return array;
+}
+
+} // namespace
+
+int listPorts(const Options &options, Console &console)
+{
+    const QList<QSerialPortInfo> ports = QSerialPortInfo::availablePorts();
+    QJsonArray array;
+    for (const QSerialPortInfo &info : ports) {
+        const QString ids = info.hasVendorIdentifier() && info.hasProductIdentifier()
+                                ? QString::asprintf(
+                                    "%04x:%04x", info.vendorIdentifier(), info.productIdentifier())
+                                : QString();
+        const auto orDash = [](const QString &text) {
+            return text.isEmpty() ? QStringLiteral("-") : text;
+        };
+        if (options.json) {
+            array.append(QJsonObject{{QStringLiteral("port"), info.portName()},
+                                     {QStringLiteral("location"), info.systemLocation()},
+                                     {QStringLiteral("description"), info.description()},
+                                     {QStringLiteral("manufacturer"), info.manufacturer()},
+                                     {QStringLiteral("serialNumber"), info.serialNumber()},
+                                     {QStringLiteral("usb"), ids}});
+            continue;
+        }
+        console.out.write(
+            QStringLiteral("%1  %2  description: %3  maker: %4  serial: %5  usb: %6\n")
+                .arg(info.portName(),
+                     info.systemLocation(),
+                     orDash(info.description()),
+                     orDash(info.manufacturer()),
+                     orDash(info.serialNumber()),
+                     orDash(ids)));
+    }
+    if (options.json)
+        console.out.write(QString::fromUtf8(QJsonDocument(array).toJson()));
+    else if (ports.isEmpty() && !options.quiet)
+        console.err.write(QStringLiteral("no serial ports\n"));
+    return ExitOk;
+}
+
+int scan(const Options &options, Console &console)
+{
+    Job job(options, console);
+    if (!job.openLog())
+        return ExitUsage;
+    Interrupts interrupts;
+    LineSession session(options.port, interrupts);
+    QJsonObject document = job.document(QStringLiteral("scan"));
+    const int searched = job.search(session);
+    session.stop();
+    const std::vector<DeviceRecord> devices = DeviceList.snapshot();
+    document.insert(QStringLiteral("devices"), devicesJson(devices));
+    if (searched == ExitOk && !options.json)
+        console.out.write(scanTable(devices));
+    return job.result(searched, document);
+}
+
+int flash(const Options &options, Console &console)
+{
+    Job job(options, console);
+    QJsonObject document = job.document(QStringLiteral("flash"));
+    document.insert(QStringLiteral("image"), options.image);
+    document.insert(QStringLiteral("devices"), QJsonArray());
+
+    // A refused image does not even search.
+    const FirmwareTransfer::LoadedImage loaded = FirmwareTransfer::loadImage(options.image);
+    if (loaded.problem != FirmwareTransfer::ImageProblem::None) {
+        job.fail(ExitUsage, imageRefusal(loaded.problem) + QStringLiteral(": ") + options.image);
+        return job.result(ExitUsage, document);
+    }
+    if (!job.openLog())
+        return ExitUsage;
+    const int partsTotal = int(FirmwareTransfer::partsFor(quint32(loaded.image->bytes.size())));
+    document.insert(QStringLiteral("imageBytes"), int(loaded.image->bytes.size()));
+
+    Interrupts interrupts;
+    LineSession session(options.port, interrupts);
+    const int searched = job.search(session);
+    if (searched != ExitOk) {
+        session.stop();
+        document.insert(QStringLiteral("devices"), devicesJson(DeviceList.snapshot()));
+        return job.result(searched, document);
+    }
+
+    std::vector<DeviceRecord> devices = DeviceList.snapshot();
+    std::vector<int> chosen;
+    int status = resolve(job, devices, chosen);
+    for (int pos = 0; pos < int(devices.size()); ++pos) {
+        const bool ticked = std::find(chosen.begin(), chosen.end(), pos) != chosen.end();
+        DeviceList.setSelected(pos, ticked ? 1 : 0);
+    }
+    devices = DeviceList.snapshot();
+    if (status == ExitOk) {
+        if (const auto conflict = FirmwareTransfer::findTypeConflict(devices)) {
+            const auto typed = [&devices](int pos) {
+                const DeviceRecord &record = devices[size_t(pos)];
+                const QString model = DeviceText::model(record.devType);
+                return deviceName(record, devices)
+                       + (model.isEmpty() ? QStringLiteral(" of unknown type")
+                                          : QStringLiteral(" is ") + model);
+            };
+            status = job.fail(ExitUsage,
+                              QStringLiteral("devices of different types: %1, %2")
+                                  .arg(typed(conflict->first), typed(conflict->other)));
+        }
+    }
+    if (status != ExitOk) {
+        session.stop();
+        document.insert(QStringLiteral("devices"), devicesJson(devices));
+        return job.result(status, document);
+    }
+
+    job.say(QStringLiteral("%1 found; updating %2 with %3 (%4 parts)")
+                .arg(deviceCount(int(devices.size())))
+                .arg(chosen.size())
+                .arg(options.image)
+                .arg(partsTotal));
+    Progress progress(console, partsTotal);
+    if (!options.quiet) {
+        QObject::connect(&session, &LineSession::changed, &progress, &Progress::refresh);
+        progress.start();
+    }
+    const LineSession::End end = session.update(loaded.image);
+    status = ExitOk;
+    if (end == LineSession::End::Interrupted) {
+        status = job.fail(ExitSignalBase + session.signalNumber(),
+                          QStringLiteral("interrupted, giving up the device being written"));
+    } else if (end == LineSession::End::PortFailed) {
+        status = job.fail(ExitPort, session.portError());
+    }
+    // Interrupted, this gives up the device being written and starts no
+    // other; otherwise the worker is idle and ends at once.
+    session.stop();
+    if (!options.quiet)
+        progress.finish();
+
+    devices = DeviceList.snapshot();
+    for (const DeviceRecord &r : devices) {
+        if (status == ExitOk && r.selected == 1 && r.outcome != FlashDone)
+            status = ExitFailed;
+    }
+    document.insert(QStringLiteral("devices"), devicesJson(devices, partsTotal));
+    document.insert(QStringLiteral("interrupted"), end == LineSession::End::Interrupted);
+    if (!options.json)
+        console.out.write(flashTable(devices, partsTotal));
+    return job.result(status, document);
+}
+
+} // namespace Cli

@@ -1,0 +1,31 @@
+// olvex-cli: search the line and update devices from a terminal. No display
+// and no widget library needed.
+
+#include "app/identity.h"
+#include "cli/cli.h"
+#include "cli/interrupts.h"
+
+#include <QCoreApplication>
+#include <QTextStream>
+
+#include <cstdio>
+#include <unistd.h>
+
+int main(int argc, char *argv[])
+{
+    // Before any thread exists, so that every thread leaves Ctrl-C to the
+    // tool's own watch.
+    Cli::blockInterruptSignals();
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("olvex-cli"));
+    QCoreApplication::setOrganizationName(Identity::organizationName());
+    QCoreApplication::setOrganizationDomain(Identity::organizationDomain());
+    QCoreApplication::setApplicationVersion(Identity::applicationVersion());
+
+    QTextStream outStream(stdout);
+    QTextStream errStream(stderr);
+    Cli::TextChannel out(outStream);
+    Cli::TextChannel err(errStream);
+    Cli::Console console{out, err, ::isatty(STDERR_FILENO) == 1};
+    return Cli::run(QCoreApplication::arguments(), console);
+}

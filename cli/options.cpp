@@ -1,0 +1,193 @@
+#include "cli/options.h"
+
+#include <QCommandLineParser>
+#include <QRegularExpression>
+
+#include <algorithm>
+#include <tuple>
+
+namespace Cli {
+
+namespace {
+
+constexpr int ShortAddress = 6; // as the device table shows it
+constexpr int FullAddress = int(std::tuple_size_v<DeviceId>);
+
+const char Description[] = R"(Searches the devices on one serial line and writes firmware into them,
+with the same line handling as the Olvex Updater window.
+
+Commands:
+  ports                     list the serial ports
+  scan PORT                 search the line and list the devices with their
+                            address, type, firmware version and boot loader
+  flash PORT IMAGE --all    search, then update every device found
+  flash PORT IMAGE --device ADDRESS...
+                            search, then update the named devices (addresses
+                            as scan shows them, or all eight bytes)
+
+All devices of one update must be of one type. An empty image, one of 394
+bytes or less, one of more than 65535 parts, or one that cannot be read is
+refused before anything goes on the line.)";
+
+const char ExitCodes[] = R"(
+Exit status:
+  0    every selected device updated (scan: devices found)
+  1    some device failed
+  2    usage error, image refused, or devices of different types
+  3    the port cannot be opened, or it was lost
+  4    no devices found, or a named device not found
+  130  interrupted (Ctrl-C; a second Ctrl-C quits at once); 143 on SIGTERM
+)";
+
+Command commandNamed(const QString &name)
+{
+    if (name == QLatin1String("ports"))
+        return Command::Ports;
+    if (name == QLatin1String("scan"))
+        return Command::Scan;
+    if (name == QLatin1String("flash"))
+        return Command::Flash;
+    return Command::None;
+}
+
+// What each command takes after its name.
+int positionalsOf(Command command)
+{
+    switch (command) {
+    case Command::Ports:
+        return 0;
+    case Command::Scan:
+        return 1;
+    case Command::Flash:
+        return 2;
+    case Command::None:
+        break;
+    }
+    return 0;
+}
+
+QString checkCommand(const QStringList &positional, Options &options)
+{
+    if (positional.isEmpty())
+        return QStringLiteral("no command given");
+    options.command = commandNamed(positional.first());
+    if (options.command == Command::None)
+        return QStringLiteral("unknown command '%1'").arg(positional.first());
+    const int wanted = positionalsOf(options.command);
+    QStringList rest = positional.mid(1);
+    if (rest.size() < wanted) {
+        return options.command == Command::Scan ? QStringLiteral("scan needs a PORT")
+                                                : QStringLiteral("flash needs a PORT and an IMAGE");
+    }
+    if (wanted >= 1)
+        options.port = rest.takeFirst();
+    if (wanted >= 2)
+        options.image = rest.takeFirst();
+    // "--device A B C": the addresses after the first come as arguments of their own.
+    if (!rest.isEmpty() && options.devices.empty())
+        return QStringLiteral("unexpected argument '%1'").arg(rest.first());
+    for (const QString &text : rest) {
+        const std::optional<Address> address = parseAddress(text);
+        if (!address)
+            return QStringLiteral("'%1' is not a device address").arg(text);
+        options.devices.push_back(*address);
+    }
+    if (options.command != Command::Flash && (options.all || !options.devices.empty()))
+        return QStringLiteral("--all and --device belong to flash");
+    if (options.command == Command::Flash && options.all == !options.devices.empty())
+        return QStringLiteral("flash needs either --all or --device ADDRESS");
+    if (options.command == Command::Ports && !options.logFile.isEmpty())
+        return QStringLiteral("ports keeps no log");
+    return QString();
+}
+
+} // namespace
+
+bool Address::matches(const DeviceId &id) const
+{
+    return std::equal(bytes.begin(), bytes.end(), id.begin());
+}
+
+std::optional<Address> parseAddress(const QString &text)
+{
+    static const QRegularExpression Byte(QStringLiteral("^[0-9A-Fa-f]{2}$"));
+    const QStringList parts = text.trimmed().split(QRegularExpression(QStringLiteral("[:-]")));
+    if (parts.size() != ShortAddress && parts.size() != FullAddress)
+        return std::nullopt;
+    Address address;
+    address.text = text.trimmed().toLower();
+    for (const QString &part : parts) {
+        if (!Byte.match(part).hasMatch())
+            return std::nullopt;
+        address.bytes.push_back(quint8(part.toUInt(nullptr, 16)));
+    }
+    return address;
+}
+
+ParsedArguments parseArguments(const QStringList &arguments)
+{
+    ParsedArguments parsed;
+    Options &options = parsed.options;
+
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QString::fromUtf8(Description));
+    const QCommandLineOption help = parser.addHelpOption();
+    // -v is the log here, so the version has its long name only.
+    const QCommandLineOption version(QStringLiteral("version"),
+                                     QStringLiteral("Displays version information."));
+    const QCommandLineOption all(QStringLiteral("all"),
+                                 QStringLiteral("flash: update every device found."));
+    const QCommandLineOption device(
+        {QStringLiteral("d"), QStringLiteral("device")},
+        QStringLiteral("flash: update the device at <address>; repeat it, or list several."),
+        QStringLiteral("address"));
+    const QCommandLineOption json(
+        QStringLiteral("json"),
+        QStringLiteral("scan, flash: the result as one JSON document on standard output."));
+    const QCommandLineOption quiet({QStringLiteral("q"), QStringLiteral("quiet")},
+                                   QStringLiteral("Print only the result (and errors)."));
+    const QCommandLineOption verbose({QStringLiteral("v"), QStringLiteral("verbose")},
+                                     QStringLiteral("The diagnostic log to standard error."));
+    const QCommandLineOption log(QStringLiteral("log"),
+                                 QStringLiteral("The diagnostic log to <file>."),
+                                 QStringLiteral("file"));
+    for (const QCommandLineOption &option : {version, all, device, json, quiet, verbose, log})
+        parser.addOption(option);
+    parser.addPositionalArgument(QStringLiteral("command"), QStringLiteral("ports, scan or flash"));
+    parser.addPositionalArgument(QStringLiteral("PORT"),
+                                 QStringLiteral("The serial port, e.g. /dev/ttyUSB0."),
+                                 QStringLiteral("[PORT]"));
+    parser.addPositionalArgument(QStringLiteral("IMAGE"),
+                                 QStringLiteral("The firmware image (flash)."),
+                                 QStringLiteral("[IMAGE]"));
+
+    if (!parser.parse(arguments)) {
+        parsed.error = parser.errorText();
+        return parsed;
+    }
+    parsed.helpText = parser.helpText() + QString::fromUtf8(ExitCodes);
+    options.help = parser.isSet(help) || parser.isSet(QStringLiteral("help-all"));
+    options.version = parser.isSet(version);
+    if (options.help || options.version)
+        return parsed;
+
+    options.all = parser.isSet(all);
+    options.json = parser.isSet(json);
+    options.quiet = parser.isSet(quiet);
+    options.verbose = parser.isSet(verbose);
+    options.logFile = parser.value(log);
+    for (const QString &value : parser.values(device)) {
+        for (const QString &text : value.split(QLatin1Char(','), Qt::SkipEmptyParts)) {
+            const std::optional<Address> address = parseAddress(text);
+            if (!address) {
+                parsed.error = QStringLiteral("'%1' is not a device address").arg(text);
+                return parsed;
+            }
+            options.devices.push_back(*address);
+        }
+    }
+    parsed.error = checkCommand(parser.positionalArguments(), options);
+    return parsed;
+}
+
+} // namespace Cli

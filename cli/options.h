@@ -1,0 +1,52 @@
+#pragma once
+
+// The command line of olvex-cli, read with the toolkit's own parser.
+
+#include "registry/registry.h"
+
+#include <QString>
+#include <QStringList>
+
+#include <optional>
+#include <vector>
+
+namespace Cli {
+
+enum class Command { None, Ports, Scan, Flash };
+
+// A device address as the operator names it: the six bytes the device table
+// shows ("00:1a:2b:3c:4d:5e") or all eight.
+struct Address
+{
+    QString text;
+    std::vector<quint8> bytes; // 6 or 8
+
+    bool matches(const DeviceId &id) const;
+};
+std::optional<Address> parseAddress(const QString &text);
+
+struct Options
+{
+    Command command = Command::None;
+    QString port;
+    QString image;
+    bool all = false;
+    std::vector<Address> devices;
+    bool json = false;
+    bool quiet = false;
+    bool verbose = false;
+    QString logFile;
+    bool help = false;
+    bool version = false;
+};
+
+struct ParsedArguments
+{
+    Options options;
+    QString error; // a usage error, one line
+    QString helpText;
+};
+
+ParsedArguments parseArguments(const QStringList &arguments);
+
+} // namespace Cli

@@ -1,0 +1,171 @@
+#include "cli/report.h"
+
+#include "registry/devicetext.h"
+
+#include <QJsonValue>
+#include <QStringList>
+
+#include <algorithm>
+
+namespace Cli {
+
+namespace {
+
+constexpr int ColumnGap = 2;
+constexpr double MsPerSecond = 1000.0;
+
+QString typeText(qint32 devType)
+{
+    const QString model = DeviceText::model(devType);
+    return model.isEmpty() ? QStringLiteral("unknown") : model;
+}
+
+QString versionText(const DeviceRecord &record)
+{
+    const QString version = DeviceText::version(record.verMajor, record.verMinor);
+    return version.isEmpty() ? QStringLiteral("unknown") : version;
+}
+
+// Left-aligned columns; the last one is not padded.
+QString table(const std::vector<QStringList> &rows)
+{
+    std::vector<int> widths;
+    for (const QStringList &row : rows) {
+        widths.resize(std::max(widths.size(), size_t(row.size())), 0);
+        for (int i = 0; i < row.size(); ++i)
+            widths[size_t(i)] = std::max(widths[size_t(i)], int(row[i].size()));
+    }
+    QString text;
+    for (const QStringList &row : rows) {
+        QString line;
+        for (int i = 0; i < row.size(); ++i)
+            line += i + 1 < row.size() ? row[i].leftJustified(widths[size_t(i)] + ColumnGap)
+                                       : row[i];
+        text += line + QLatin1Char('\n');
+    }
+    return text;
+}
+
+} // namespace
+
+QString deviceName(const DeviceRecord &record, const std::vector<DeviceRecord> &all)
+{
+    const QString address = DeviceText::address(record.id);
+    const bool shared = std::any_of(all.begin(), all.end(), [&](const DeviceRecord &other) {
+        return other.id != record.id && DeviceText::address(other.id) == address;
+    });
+    return shared ? DeviceText::fullAddress(record.id) : address;
+}
+
+QString outcomeName(const DeviceRecord &record)
+{
+    switch (record.outcome) {
+    case FlashDone:
+        return QStringLiteral("updated");
+    case FlashNone:
+        return QStringLiteral("not started");
+    default:
+        // Running after the worker has ended means given up unsettled.
+        return QStringLiteral("failed");
+    }
+}
+
+double transferSeconds(const DeviceRecord &record, qint64 nowMs)
+{
+    if (record.startedMs == 0)
+        return 0.0;
+    const qint64 end = record.endedMs != 0 ? record.endedMs : nowMs;
+    return double(end - record.startedMs) / MsPerSecond;
+}
+
+QString duration(qint64 ms)
+{
+    const qint64 seconds = std::max<qint64>(0, (ms + 500) / 1000);
+    const qint64 h = seconds / 3600;
+    const qint64 m = seconds / 60 % 60;
+    const qint64 s = seconds % 60;
+    if (h > 0)
+        return QString::asprintf("%lld:%02lld:%02lld", h, m, s);
+    return QString::asprintf("%lld:%02lld", m, s);
+}
+
+QString deviceCount(int count)
+{
+    return count == 1 ? QStringLiteral("1 device") : QStringLiteral("%1 devices").arg(count);
+}
+
+QString scanTable(const std::vector<DeviceRecord> &devices)
+{
+    std::vector<QStringList> rows{{QStringLiteral("ADDRESS"),
+                                   QStringLiteral("TYPE"),
+                                   QStringLiteral("VERSION"),
+                                   QStringLiteral("BOOT")}};
+    for (const DeviceRecord &r : devices) {
+        rows.push_back({deviceName(r, devices),
+                        typeText(r.devType),
+                        versionText(r),
+                        DeviceText::runsBootLoader(r.verMajor) ? QStringLiteral("yes")
+                                                               : QStringLiteral("no")});
+    }
+    return table(rows) + deviceCount(int(devices.size())) + QLatin1Char('\n');
+}
+
+QString flashTable(const std::vector<DeviceRecord> &devices, int partsTotal)
+{
+    std::vector<QStringList> rows{{QStringLiteral("ADDRESS"),
+                                   QStringLiteral("TYPE"),
+                                   QStringLiteral("OUTCOME"),
+                                   QStringLiteral("PARTS"),
+                                   QStringLiteral("REPEATS"),
+                                   QStringLiteral("SECONDS")}};
+    int updated = 0;
+    int failed = 0;
+    int notStarted = 0;
+    for (const DeviceRecord &r : devices) {
+        if (r.selected != 1)
+            continue;
+        const QString outcome = outcomeName(r);
+        updated += r.outcome == FlashDone ? 1 : 0;
+        notStarted += r.outcome == FlashNone ? 1 : 0;
+        failed += r.outcome != FlashDone && r.outcome != FlashNone ? 1 : 0;
+        rows.push_back({deviceName(r, devices),
+                        typeText(r.devType),
+                        outcome,
+                        QStringLiteral("%1/%2").arg(r.partsAcked).arg(partsTotal),
+                        QString::number(r.repeats),
+                        QString::number(transferSeconds(r, transferClockMs()), 'f', 1)});
+    }
+    return table(rows)
+           + QStringLiteral("%1 updated, %2 failed, %3 not started\n")
+                 .arg(updated)
+                 .arg(failed)
+                 .arg(notStarted);
+}
+
+QJsonObject deviceJson(const DeviceRecord &record, int partsTotal)
+{
+    const QString version = DeviceText::version(record.verMajor, record.verMinor);
+    QJsonObject device{
+        {QStringLiteral("address"), DeviceText::address(record.id)},
+        {QStringLiteral("id"), DeviceText::fullAddress(record.id)},
+        {QStringLiteral("type"), typeText(record.devType)},
+        {QStringLiteral("typeCode"), int(record.devType)},
+        {QStringLiteral("version"), version.isEmpty() ? QJsonValue() : QJsonValue(version)},
+        {QStringLiteral("bootLoader"), DeviceText::runsBootLoader(record.verMajor)},
+    };
+    if (partsTotal <= 0)
+        return device;
+    const bool selected = record.selected == 1;
+    device.insert(QStringLiteral("selected"), selected);
+    if (!selected)
+        return device;
+    device.insert(QStringLiteral("outcome"), outcomeName(record));
+    device.insert(QStringLiteral("partsAcknowledged"), int(record.partsAcked));
+    device.insert(QStringLiteral("partsTotal"), partsTotal);
+    device.insert(QStringLiteral("repeats"), qint64(record.repeats));
+    device.insert(QStringLiteral("seconds"),
+                  qRound(transferSeconds(record, transferClockMs()) * 10) / 10.0);
+    return device;
+}
+
+} // namespace Cli

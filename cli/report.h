@@ -1,0 +1,40 @@
+#pragma once
+
+// What olvex-cli prints as its result: the device table of a scan, the report
+// of an update, and both as JSON.
+
+#include "registry/registry.h"
+
+#include <QJsonObject>
+#include <QString>
+
+#include <vector>
+
+namespace Cli {
+
+// A device's address as olvex-cli shows it and takes it: the six bytes the
+// window shows, or all eight where another device on the line shares those six.
+QString deviceName(const DeviceRecord &record, const std::vector<DeviceRecord> &all);
+
+// "updated", "failed" or "not started".
+QString outcomeName(const DeviceRecord &record);
+// Seconds the device's transfer took, so far if it still runs.
+double transferSeconds(const DeviceRecord &record, qint64 nowMs);
+// "0:07", "12:40", "1:02:03".
+QString duration(qint64 ms);
+
+// One line per device, aligned, with a header: address, type, version, boot loader.
+QString scanTable(const std::vector<DeviceRecord> &devices);
+// "1 device", "3 devices".
+QString deviceCount(int count);
+
+// The selected devices with their outcome, parts acknowledged of total,
+// repeats and seconds; then the counts of each outcome.
+QString flashTable(const std::vector<DeviceRecord> &devices, int partsTotal);
+
+// address, id, type, typeCode, version, bootLoader; with outcome fields
+// (selected, outcome, partsAcknowledged, partsTotal, repeats, seconds) when
+// partsTotal > 0.
+QJsonObject deviceJson(const DeviceRecord &record, int partsTotal = 0);
+
+} // namespace Cli

@@ -1,0 +1,415 @@
+// olvex-cli run in-process (so the waits can be shortened) against simulated
+// devices on a real pseudo-terminal: what it prints, what it writes into the
+// devices, what it refuses, and how it ends.
+
+#include "cli/cli.h"
+#include "cli/interrupts.h"
+#include "registry/registry.h"
+#include "serial/serialthread.h"
+
+#include "support/fixtures.h"
+#include "support/linerig.h"
+#include "support/operator.h"
+
+#include <QElapsedTimer>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QtTest>
+
+#include <csignal>
+#include <thread>
+#include <unistd.h>
+
+namespace {
+
+using DevSim::FaultRule;
+using Id = std::array<quint8, 8>;
+
+const Id IdA = {0x00, 0x1A, 0x2B, 0x3C, 0x4D, 0x5E, 0x6F, 0x70};
+const Id IdB = {0x01, 0x02, 0x03, 0x04, 0x05, 0x06, 0x07, 0x08};
+const Id IdB2 = {0x01, 0x02, 0x03, 0x04, 0x05, 0x06, 0xAA, 0xBB}; // B's six bytes
+const Id IdC = {0xC0, 0xC1, 0xC2, 0xC3, 0xC4, 0xC5, 0xC6, 0xC7};
+const Id IdP = {0x10, 0x20, 0x30, 0x40, 0x50, 0x60, 0x70, 0x80};
+
+struct Run
+{
+    int code = -1;
+    QString out;
+    QString err;
+    qint64 ms = 0;
+
+    QJsonObject json() const { return QJsonDocument::fromJson(out.toUtf8()).object(); }
+    QJsonObject device(int i) const
+    {
+        return json()[QStringLiteral("devices")].toArray()[i].toObject();
+    }
+};
+
+Run runCli(const QStringList &arguments, bool terminal = false)
+{
+    Run run;
+    QTextStream out(&run.out);
+    QTextStream err(&run.err);
+    Cli::TextChannel outChannel(out);
+    Cli::TextChannel errChannel(err);
+    Cli::Console console{outChannel, errChannel, terminal};
+    QElapsedTimer clock;
+    clock.start();
+    run.code = Cli::run(QStringList{QStringLiteral("olvex-cli")} + arguments, console);
+    run.ms = clock.elapsed();
+    return run;
+}
+
+std::unique_ptr<DevSim::Simulator> line(std::vector<DevSim::DeviceConfig> devices, int baud = 0)
+{
+    DevSim::Options options;
+    options.baud = baud;
+    auto sim = std::make_unique<DevSim::Simulator>(std::move(devices), options);
+    if (!sim->openPty())
+        qFatal("cannot open a pseudo-terminal");
+    sim->start();
+    return sim;
+}
+
+QString port(const DevSim::Simulator &sim)
+{
+    return QString::fromStdString(sim.path());
+}
+
+// Sends Ctrl-C to this process once the line has seen what `reached` waits for.
+std::thread interruptWhen(DevSim::Simulator &sim, std::function<bool()> reached, int delayMs = 0)
+{
+    return std::thread([&sim, reached, delayMs] {
+        if (!sim.waitFor(reached, 30000))
+            return;
+        std::this_thread::sleep_for(std::chrono::milliseconds(delayMs));
+        ::kill(::getpid(), SIGINT);
+    });
+}
+
+} // namespace
+
+class CliTest : public QObject
+{
+    Q_OBJECT
+private slots:
+    void init();
+    void cleanup();
+
+    void scanPrintsTheInventoryAndTheLogGoesWhereAsked();
+    void flashWritesTheNamedDevicesOnly();
+    void silentDeviceFailsTheRunAndQuietPrintsOnlyTheResult();
+    void refusalsComeBeforeAnythingIsWritten_data();
+    void refusalsComeBeforeAnythingIsWritten();
+    void usageErrors_data();
+    void usageErrors();
+    void portThatCannotBeOpenedOrIsLost();
+    void interruptGivesUpTheDeviceUnderTransfer();
+    void interruptDuringAScanEndsWithinASecond();
+
+private:
+    QTemporaryDir m_dir;
+    std::unique_ptr<ScopedLineTiming> m_timing;
+};
+
+void CliTest::init()
+{
+    resetSharedStateForTests();
+    TransactionPhase = PhaseReady;
+    m_timing = std::make_unique<ScopedLineTiming>(quickTiming());
+}
+
+void CliTest::cleanup()
+{
+    m_timing.reset();
+}
+
+void CliTest::scanPrintsTheInventoryAndTheLogGoesWhereAsked()
+{
+    auto sim = line({simDevice(IdA, 10, 2, 7),
+                     simDevice(IdP, 0, 0x81, 2),
+                     simDevice(IdB, 10, 1, 4),
+                     simDevice(IdB2, 11, 0, 0)});
+    const Run table = runCli({"scan", port(*sim)});
+    QCOMPARE(table.code, 0);
+    // Six bytes as the window shows them, all eight where two devices share six.
+    QCOMPARE(table.out,
+             QString("ADDRESS                  TYPE         VERSION  BOOT\n"
+                     "00:1a:2b:3c:4d:5e        VT-TALLY-8   2.7      no\n"
+                     "10:20:30:40:50:60        VT-PROBE     1.2      yes\n"
+                     "01:02:03:04:05:06:07:08  VT-TALLY-8   1.4      no\n"
+                     "01:02:03:04:05:06:aa:bb  VT-TALLY-16  unknown  no\n"
+                     "4 devices\n"));
+    QCOMPARE(table.err, QString("searching %1\n").arg(port(*sim)));
+
+    const QString logPath = m_dir.filePath("scan.log");
+    const Run json = runCli({"scan", port(*sim), "--json", "--log", logPath});
+    QCOMPARE(json.code, 0);
+    QCOMPARE(json.json()["exitCode"].toInt(), 0);
+    QCOMPARE(json.json()["devices"].toArray().size(), 4);
+    QCOMPARE(json.device(1),
+             (QJsonObject{{"address", "10:20:30:40:50:60"},
+                          {"id", "10:20:30:40:50:60:70:80"},
+                          {"type", "VT-PROBE"},
+                          {"typeCode", 10},
+                          {"version", "1.2"},
+                          {"bootLoader", true}}));
+    QVERIFY(json.device(3)["version"].isNull());
+    QVERIFY(!json.err.contains("SerialP"));
+    QFile log(logPath);
+    QVERIFY(log.open(QIODevice::ReadOnly));
+    const QString logged = QString::fromUtf8(log.readAll());
+    QVERIFY(logged.contains("SerialP: new id: 01:02:03:04:05:06\n"));
+    QVERIFY(logged.contains("SerialP: CPDevice [10:20:30:40:50:60:70:80], cmd_t 0x2, cmd_b 20"));
+
+    const Run verbose = runCli({"scan", port(*sim), "-v"});
+    QCOMPARE(verbose.code, 0);
+    QCOMPARE(verbose.err.count("SerialP: new id: "), 4);
+}
+
+void CliTest::flashWritesTheNamedDevicesOnly()
+{
+    const QByteArray image = firmwareImage(9 * 197 + 100, 21); // ten parts
+    const QString path = writeFile(m_dir, "image.bin", image);
+    auto sim = line({simDevice(IdA, 10, 1, 0),
+                     simDevice(IdB, 10, 1, 0),
+                     simDevice(IdC, 10, 1, 0, {FaultRule{FaultRule::WrongPart, 1, 3, 0}})});
+    const Run run = runCli({"flash",
+                            port(*sim),
+                            path,
+                            "--json",
+                            "--device",
+                            "00:1a:2b:3c:4d:5e",
+                            "-d",
+                            "C0-C1-C2-C3-C4-C5-C6-C7"});
+    QCOMPARE(run.code, 0);
+
+    QCOMPARE(imageOf(*sim, 0), image);
+    QCOMPARE(sim->firmwareFramesReceived(1), 0);
+    QCOMPARE(imageOf(*sim, 2), image);
+    const QJsonObject a = run.device(0);
+    QCOMPARE(a["outcome"].toString(), QString("updated"));
+    QCOMPARE(a["partsAcknowledged"].toInt(), 10);
+    QCOMPARE(a["partsTotal"].toInt(), 10);
+    QCOMPARE(a["repeats"].toInt(), 0);
+    QVERIFY(a["seconds"].toDouble() > 0);
+    QCOMPARE(run.device(1)["selected"].toBool(), false);
+    QVERIFY(!run.device(1).contains("outcome"));
+    QCOMPARE(run.device(2)["outcome"].toString(), QString("updated"));
+    QCOMPARE(run.device(2)["repeats"].toInt(), 1); // the wrong acknowledgement of part 3
+    QCOMPARE(run.json()["imageBytes"].toInt(), image.size());
+
+    // Off a terminal: a line when a device starts, one per ten percent, one at its end.
+    const QStringList lines = run.err.split('\n', Qt::SkipEmptyParts).filter("00:1a:2b:3c:4d:5e  ");
+    QVERIFY2(lines.size() >= 3 && lines.size() <= 11, qPrintable(run.err));
+    QVERIFY(lines.first().startsWith("00:1a:2b:3c:4d:5e  preparing  0/10 parts"));
+    QVERIFY(lines.last().startsWith("00:1a:2b:3c:4d:5e  updated  10/10 parts  0 repeats"));
+    int last = 0;
+    for (const QString &l : lines.mid(1, lines.size() - 2)) {
+        const int percent = l.mid(19, 3).trimmed().toInt();
+        QVERIFY2(percent >= last + 10 && percent < 100, qPrintable(l));
+        last = percent;
+    }
+    QVERIFY(!run.err.contains("01:02:03:04:05:06"));
+}
+
+void CliTest::silentDeviceFailsTheRunAndQuietPrintsOnlyTheResult()
+{
+    const QByteArray image = firmwareImage(1000, 22);
+    auto sim = line({simDevice(IdA, 10, 1, 0, {FaultRule{FaultRule::Silent, -1, 1, 0}}),
+                     simDevice(IdB, 10, 1, 0)});
+    const Run run
+        = runCli({"flash", port(*sim), writeFile(m_dir, "i.bin", image), "--all", "--json", "-q"});
+    QCOMPARE(run.code, 1);
+    QCOMPARE(run.err, QString());
+    const QJsonObject a = run.device(0);
+    QCOMPARE(a["outcome"].toString(), QString("failed"));
+    QCOMPARE(a["partsAcknowledged"].toInt(), 0);
+    QCOMPARE(a["partsTotal"].toInt(), 6);
+    QCOMPARE(a["repeats"].toInt(), 4);
+    const std::vector<std::pair<int, int>> toA{{1, 1}, {1, 1}, {1, 1}, {1, 1}, {1, 1}, {0, 1}};
+    QCOMPARE(firmwareFramesTo(*sim, IdA), toA);
+    QCOMPARE(run.device(1)["outcome"].toString(), QString("updated"));
+    QCOMPARE(imageOf(*sim, 1), image);
+}
+
+void CliTest::refusalsComeBeforeAnythingIsWritten_data()
+{
+    QTest::addColumn<QString>("image"); // a size, "dir" or "missing"
+    QTest::addColumn<QStringList>("choice");
+    QTest::addColumn<int>("code");
+    QTest::addColumn<QString>("error"); // %1: the image's path, %2: the port
+    const QStringList all{"--all"};
+    QTest::newRow("empty") << "0" << all << 2 << "image refused, the file is empty: %1";
+    QTest::newRow("394 bytes") << "394" << all << 2
+                               << "image refused, too small (394 bytes or less): %1";
+    QTest::newRow("65536 parts") << QString::number(65535 * 197 + 1) << all << 2
+                                 << "image refused, too large (more than 65535 parts): %1";
+    QTest::newRow("a directory")
+        << "dir" << all << 2
+        << "image refused, it cannot be read (not a readable regular file): %1";
+    QTest::newRow("no file") << "missing" << all << 2 << "no such image file: %1";
+    QTest::newRow("mixed types")
+        << "1000" << QStringList{"-d", "00:1a:2b:3c:4d:5e", "-d", "01:02:03:04:05:06:aa:bb"} << 2
+        << "devices of different types: 00:1a:2b:3c:4d:5e is VT-TALLY-8, "
+           "01:02:03:04:05:06:aa:bb is VT-TALLY-16";
+    QTest::newRow("unknown address")
+        << "1000" << QStringList{"-d", "00:1a:2b:3c:4d:5e,0a:0b:0c:0d:0e:0f"} << 4
+        << "not found on %2: 0a:0b:0c:0d:0e:0f";
+    QTest::newRow("one address, two devices")
+        << "1000" << QStringList{"-d", "01:02:03:04:05:06"} << 2
+        << "01:02:03:04:05:06 names 2 devices (01:02:03:04:05:06:07:08, 01:02:03:04:05:06:aa:bb); "
+           "give all eight bytes";
+}
+
+void CliTest::refusalsComeBeforeAnythingIsWritten()
+{
+    QFETCH(QString, image);
+    QFETCH(QStringList, choice);
+    QFETCH(int, code);
+    QFETCH(QString, error);
+    QString path = m_dir.filePath(image);
+    if (image == "dir") {
+        QVERIFY(QDir(m_dir.path()).mkpath("dir"));
+    } else if (image != "missing") {
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        QVERIFY(file.resize(image.toLongLong())); // sparse
+    }
+    auto sim
+        = line({simDevice(IdA, 10, 1, 0), simDevice(IdB, 10, 1, 0), simDevice(IdB2, 11, 1, 0)});
+    const Run run = runCli(QStringList{"flash", port(*sim), path, "-q"} + choice);
+    QCOMPARE(run.code, code);
+    error.replace("%1", path).replace("%2", port(*sim));
+    QCOMPARE(run.err, "olvex-cli: " + error + "\n");
+    QCOMPARE(run.out, QString());
+    int firmware = 0;
+    for (size_t i = 0; i < sim->deviceCount(); ++i)
+        firmware += sim->firmwareFramesReceived(i);
+    QCOMPARE(firmware, 0);
+    // A refused image does not even search.
+    if (choice == QStringList{"--all"})
+        QVERIFY(sim->hostFrames().empty());
+}
+
+void CliTest::usageErrors_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QString>("error");
+    QTest::newRow("nothing") << QStringList{} << "no command given";
+    QTest::newRow("unknown command") << QStringList{"erase", "/dev/x"} << "unknown command 'erase'";
+    QTest::newRow("scan without port") << QStringList{"scan"} << "scan needs a PORT";
+    QTest::newRow("flash without image")
+        << QStringList{"flash", "/dev/x", "--all"} << "flash needs a PORT and an IMAGE";
+    QTest::newRow("no choice") << QStringList{"flash", "/dev/x", "i.bin"}
+                               << "flash needs either --all or --device ADDRESS";
+    QTest::newRow("both")
+        << QStringList{"flash", "/dev/x", "i.bin", "--all", "-d", "01:02:03:04:05:06"}
+        << "flash needs either --all or --device ADDRESS";
+    QTest::newRow("bad address") << QStringList{"flash", "/dev/x", "i.bin", "-d", "01:02:03"}
+                                 << "'01:02:03' is not a device address";
+    QTest::newRow("more addresses, one bad")
+        << QStringList{"flash", "/dev/x", "i.bin", "-d", "01:02:03:04:05:06", "0g:02:03:04:05:06"}
+        << "'0g:02:03:04:05:06' is not a device address";
+    QTest::newRow("stray argument")
+        << QStringList{"scan", "/dev/x", "more"} << "unexpected argument 'more'";
+    QTest::newRow("--all on a scan")
+        << QStringList{"scan", "/dev/x", "--all"} << "--all and --device belong to flash";
+    QTest::newRow("unknown option")
+        << QStringList{"scan", "/dev/x", "--frobnicate"} << "Unknown option 'frobnicate'.";
+}
+
+void CliTest::usageErrors()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(QString, error);
+    const Run run = runCli(arguments);
+    QCOMPARE(run.code, 2);
+    QCOMPARE(run.err, "olvex-cli: " + error + " (see --help)\n");
+    QCOMPARE(run.out, QString());
+}
+
+void CliTest::portThatCannotBeOpenedOrIsLost()
+{
+    const Run missing = runCli({"scan", "/dev/olvex-no-such-port", "-q", "--json"});
+    QCOMPARE(missing.code, 3);
+    QVERIFY2(missing.err.startsWith("olvex-cli: Can't open /dev/olvex-no-such-port, error code "),
+             qPrintable(missing.err));
+    QCOMPARE(missing.json()["exitCode"].toInt(), 3);
+    QCOMPARE(runCli({"scan", "", "-q"}).err, QString("olvex-cli: no port named\n"));
+
+    // The adapter is pulled in the middle of the first device.
+    auto sim = line({simDevice(IdA, 10, 1, 0), simDevice(IdB, 10, 1, 0)}, 9600);
+    const QString path = writeFile(m_dir, "i.bin", firmwareImage(40 * 197, 23));
+    std::thread pull([&sim] {
+        if (sim->waitFor([&sim] { return sim->firmwareFramesReceived(0) >= 4; }, 30000))
+            sim->stop();
+    });
+    const Run lost = runCli({"flash", port(*sim), path, "--all", "-q"});
+    pull.join();
+    QCOMPARE(lost.code, 3);
+    QVERIFY2(lost.err.startsWith("olvex-cli: Lost "), qPrintable(lost.err));
+    const QStringList rows = lost.out.split('\n');
+    QVERIFY2(rows.size() == 5, qPrintable(lost.out));
+    QVERIFY(rows[1].startsWith("00:1a:2b:3c:4d:5e  VT-TALLY-8  failed       "));
+    QVERIFY(rows[2].startsWith("01:02:03:04:05:06  VT-TALLY-8  not started  0/40"));
+    QCOMPARE(rows[3], QString("0 updated, 1 failed, 1 not started"));
+}
+
+void CliTest::interruptGivesUpTheDeviceUnderTransfer()
+{
+    auto sim = line({simDevice(IdA, 10, 1, 0), simDevice(IdB, 10, 1, 0)}, 9600);
+    const QString path = writeFile(m_dir, "i.bin", firmwareImage(40 * 197, 24));
+    std::thread ctrlC = interruptWhen(*sim, [&sim] { return sim->firmwareFramesReceived(0) >= 6; });
+    const Run run = runCli({"flash", port(*sim), path, "--all"}, true);
+    ctrlC.join();
+    QCOMPARE(run.code, 130);
+    const auto toA = firmwareFramesTo(*sim, IdA);
+    QVERIFY(toA.size() >= 6 && toA.size() < 10);
+    QCOMPARE(toA.back().first, 0); // the frame that gives the device up
+    QCOMPARE(sim->imageState(0), DevSim::ImageState::Aborted);
+    QCOMPARE(sim->firmwareFramesReceived(1), 0);
+    QVERIFY(run.out.contains(
+        QRegularExpression("\n00:1a:2b:3c:4d:5e  VT-TALLY-8  failed       [4-9]/40 ")));
+    QVERIFY2(
+        run.out.contains("\n01:02:03:04:05:06  VT-TALLY-8  not started  0/40   0        0.0\n"),
+        qPrintable(run.out));
+    QVERIFY(run.out.endsWith("0 updated, 1 failed, 1 not started\n"));
+    // On a terminal: the live line of the device, with its time left and the batch's.
+    QVERIFY2(
+        run.err.contains(QRegularExpression(
+            "\r\033\\[K00:1a:2b:3c:4d:5e   1\\d%  [4-9]/40 parts  0:0\\d elapsed  0:\\d\\d left  "
+            "batch 0:\\d\\d left")),
+        qPrintable(run.err));
+    QVERIFY(run.err.contains("olvex-cli: interrupted, giving up the device being written\n"));
+}
+
+void CliTest::interruptDuringAScanEndsWithinASecond()
+{
+    m_timing.reset(); // the product's waits: a search round's answer window is a second
+    auto sim = line({});
+    QElapsedTimer sent;
+    // 100 ms into the answer window of the first round.
+    const int pause = lineTiming().searchPause + 100;
+    std::thread ctrlC = interruptWhen(
+        *sim, [&sim] { return !sim->hostFrames().empty(); }, pause);
+    const Run run = runCli({"scan", port(*sim)});
+    ctrlC.join();
+    QCOMPARE(run.code, 130);
+    QCOMPARE(run.err, QString("searching %1\nolvex-cli: interrupted\n").arg(port(*sim)));
+    const qint64 afterCtrlC = run.ms - pause;
+    QVERIFY2(afterCtrlC < 500, qPrintable(QString::number(afterCtrlC)));
+}
+
+int main(int argc, char *argv[])
+{
+    // As olvex-cli's main() does, before any thread exists (the test
+    // library's watchdog included), so that Ctrl-C is the tool's to take.
+    Cli::blockInterruptSignals();
+    QCoreApplication app(argc, argv);
+    CliTest test;
+    QTEST_SET_MAIN_SOURCE_PATH
+    return QTest::qExec(&test, argc, argv);
+}
+#include "tst_cli.moc"
