@@ -35,6 +35,14 @@ QString writeFile(const QTemporaryDir &dir, const QString &name, const QByteArra
     return path;
 }
 
+QList<qint32> selectedFlags()
+{
+    QList<qint32> flags;
+    for (const DeviceRecord &r : DeviceList.snapshot())
+        flags << r.selected;
+    return flags;
+}
+
 DeviceId deviceId(quint8 a, quint8 b, quint8 c, quint8 d, quint8 e, quint8 f, quint8 g, quint8 h)
 {
     return DeviceId{a, b, c, d, e, f, g, h};

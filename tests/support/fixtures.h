@@ -6,6 +6,7 @@
 #include "serial/timing.h"
 
 #include <QByteArray>
+#include <QList>
 #include <QString>
 #include <QTemporaryDir>
 
@@ -29,6 +30,9 @@ QByteArray firmwareImage(int size, int seed = 1);
 
 // Writes data into dir/name and returns the path.
 QString writeFile(const QTemporaryDir &dir, const QString &name, const QByteArray &data);
+
+// The selected flag of every record, in list order.
+QList<qint32> selectedFlags();
 
 DeviceId deviceId(quint8 a, quint8 b, quint8 c, quint8 d, quint8 e, quint8 f, quint8 g, quint8 h);
 DeviceRecord deviceRecord(

@@ -65,14 +65,6 @@ struct Controls
     QLabel *status;
 };
 
-QList<qint32> selectedFlags()
-{
-    QList<qint32> flags;
-    for (const DeviceRecord &r : DeviceList.snapshot())
-        flags << r.selected;
-    return flags;
-}
-
 } // namespace
 
 class ControlsTest : public QObject

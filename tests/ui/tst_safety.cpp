@@ -34,14 +34,6 @@ bool searchDone(Operator &op)
     return QTest::qWaitFor([&op] { return op.status->text() == "Выберите устройство(а)"; }, 20000);
 }
 
-QList<qint32> selection()
-{
-    QList<qint32> flags;
-    for (const DeviceRecord &r : DeviceList.snapshot())
-        flags << r.selected;
-    return flags;
-}
-
 } // namespace
 
 class SafetyTest : public QObject
@@ -93,7 +85,7 @@ void SafetyTest::tickBoxesCannotChangeDuringAPassAndTellTheTruthAfter()
     op.clickTickBox(1);
     QCOMPARE(op.box(1), Qt::Unchecked);
     op.clickTickBox(0);
-    QCOMPARE(selection(), (QList<qint32>{1, 0}));
+    QCOMPARE(selectedFlags(), (QList<qint32>{1, 0}));
 
     QTest::mouseClick(op.flash, Qt::LeftButton);
     QVERIFY(sim.waitFor([&sim] { return sim.firmwareFramesReceived(0) >= 3; }, 10000));
@@ -104,7 +96,7 @@ void SafetyTest::tickBoxesCannotChangeDuringAPassAndTellTheTruthAfter()
     QCOMPARE(op.box(0), Qt::Checked);
     QCOMPARE(op.box(1), Qt::Unchecked);
     QCOMPARE(op.box(2), Qt::PartiallyChecked);
-    QCOMPARE(selection(), (QList<qint32>{1, 0}));
+    QCOMPARE(selectedFlags(), (QList<qint32>{1, 0}));
 
     QTRY_COMPARE_WITH_TIMEOUT(op.status->text(), Done, 30000);
     QCOMPARE(op.cell(0, 3), QString("Обновлено"));
@@ -116,7 +108,7 @@ void SafetyTest::tickBoxesCannotChangeDuringAPassAndTellTheTruthAfter()
     // Free again afterwards; and a second press writes what the boxes show.
     op.clickTickBox(0);
     op.clickTickBox(1);
-    QCOMPARE(selection(), (QList<qint32>{0, 1}));
+    QCOMPARE(selectedFlags(), (QList<qint32>{0, 1}));
     const int framesToA = sim.firmwareFramesReceived(0);
     QTest::mouseClick(op.flash, Qt::LeftButton);
     QTRY_COMPARE_WITH_TIMEOUT(op.status->text(), QString("Идет обновление"), 1000);
