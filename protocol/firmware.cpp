@@ -62,7 +62,6 @@ bool takePart()
         }
         qDebug("CPD_Wrlss: FmwUpdate [START %u bytes] ->", imageSize());
         PartsTotal = quint16(partsFor(imageSize()));
-        DeviceList.setPartsTotal(DeviceCursor - 1, PartsTotal);
     }
     const quint32 number = PartNumber;
     if (!PassImage || number == 0 || number > PartsTotal) {
@@ -79,21 +78,6 @@ bool takePart()
     std::memcpy(PartBuffer, PassImage->bytes.constData() + offset, size_t(length));
     PartLength = length;
     return true;
-}
-
-ImageProblem sizeProblem(qint64 size)
-{
-    switch (checkImageSize(size)) {
-    case ImageSize::Empty:
-        return ImageProblem::Empty;
-    case ImageSize::TooSmall:
-        return ImageProblem::TooSmall;
-    case ImageSize::TooLarge:
-        return ImageProblem::TooLarge;
-    case ImageSize::Fits:
-        break;
-    }
-    return ImageProblem::None;
 }
 
 // Opens the file for reading only if it is a regular file. On Unix the open
@@ -126,15 +110,15 @@ quint32 partsFor(quint32 size)
     return size / Cpd::PartSize + (size % Cpd::PartSize != 0 ? 1 : 0);
 }
 
-ImageSize checkImageSize(qint64 size)
+ImageProblem checkImageSize(qint64 size)
 {
     if (size <= 0)
-        return ImageSize::Empty;
+        return ImageProblem::Empty;
     if (size <= 2 * Cpd::PartSize)
-        return ImageSize::TooSmall;
+        return ImageProblem::TooSmall;
     if (size > qint64(MaxParts) * Cpd::PartSize)
-        return ImageSize::TooLarge;
-    return ImageSize::Fits;
+        return ImageProblem::TooLarge;
+    return ImageProblem::None;
 }
 
 LoadedImage loadImage(const QString &path)
@@ -149,7 +133,7 @@ LoadedImage loadImage(const QString &path)
         result.problem = ImageProblem::Unreadable;
         return result;
     }
-    result.problem = sizeProblem(file.size());
+    result.problem = checkImageSize(file.size());
     if (result.problem != ImageProblem::None)
         return result;
     // One byte more than the largest image: a file that grows while it is
@@ -159,9 +143,9 @@ LoadedImage loadImage(const QString &path)
         result.problem = ImageProblem::Unreadable;
         return result;
     }
-    result.problem = sizeProblem(bytes.size());
+    result.problem = checkImageSize(bytes.size());
     if (result.problem == ImageProblem::None)
-        result.image = std::make_shared<const FirmwareImage>(FirmwareImage{path, bytes});
+        result.image = std::make_shared<const FirmwareImage>(FirmwareImage{bytes});
     return result;
 }
 

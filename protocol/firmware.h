@@ -19,17 +19,17 @@ namespace FirmwareTransfer {
 // Number of parts of an image of the given size (the last part may be short).
 quint32 partsFor(quint32 imageSize);
 
-// Whether the transfer can carry an image of this size to its end: it needs
-// at least three parts, so that it has a first, a middle and a last stage,
-// and no more parts than the 16-bit part number can count.
-enum class ImageSize { Fits, Empty, TooSmall, TooLarge };
-ImageSize checkImageSize(qint64 imageSize);
-
 // Reads the image the operator chose, all of it, once: every device of the
 // pass gets these bytes whatever happens to the file afterwards. Only a
 // regular file is read, and nothing here can wait on the file (a FIFO, a
 // device node) for its data to come.
 enum class ImageProblem { None, Missing, Unreadable, Empty, TooSmall, TooLarge };
+
+// Whether the transfer can carry an image of this size to its end: it needs
+// at least three parts, so that it has a first, a middle and a last stage,
+// and no more parts than the 16-bit part number can count. None when it can.
+ImageProblem checkImageSize(qint64 imageSize);
+
 struct LoadedImage
 {
     ImageProblem problem = ImageProblem::None;

@@ -10,13 +10,6 @@ namespace {
 // What handleResponse returns for a search answer: confirm it.
 constexpr int ConfirmSearchAnswer = 8;
 
-DeviceId senderOf(const quint8 *frame)
-{
-    DeviceId id;
-    std::copy(frame, frame + Cpd::IdSize, id.begin());
-    return id;
-}
-
 qint32 typeForKind(int kind)
 {
     switch (kind) {
@@ -66,6 +59,32 @@ int registerDevice(const quint8 *frame, int kind)
 }
 
 } // namespace
+
+DeviceId senderOf(const quint8 *frame)
+{
+    DeviceId id;
+    std::copy(frame, frame + Cpd::IdSize, id.begin());
+    return id;
+}
+
+void logFrameHeader(const quint8 *b, const char *tail)
+{
+    const Cpd::CommandWord word = Cpd::unpackCommand(b);
+    qDebug("SerialP: CPDevice [%02X:%02X:%02X:%02X:%02X:%02X:%02X:%02X], cmd_t 0x%X, cmd_b %d, "
+           "cmd_n %d%s",
+           b[0],
+           b[1],
+           b[2],
+           b[3],
+           b[4],
+           b[5],
+           b[6],
+           b[7],
+           word.type,
+           word.block,
+           word.number,
+           tail);
+}
 
 bool isRegistered(const DeviceId &id)
 {
@@ -124,20 +143,7 @@ quint16 handleFrame(quint8 *FrameBuffer, quint16 length)
     CmdBlock = word.block;
     CmdNumber = quint8(word.number);
     TargetId = senderOf(FrameBuffer);
-    const quint8 *b = FrameBuffer;
-    qDebug("SerialP: CPDevice [%02X:%02X:%02X:%02X:%02X:%02X:%02X:%02X], cmd_t 0x%X, cmd_b %d, "
-           "cmd_n %d",
-           b[0],
-           b[1],
-           b[2],
-           b[3],
-           b[4],
-           b[5],
-           b[6],
-           b[7],
-           word.type,
-           word.block,
-           word.number);
+    logFrameHeader(FrameBuffer);
 
     const quint8 *payload = FrameBuffer + Cpd::HeaderSize;
     const quint16 payloadLength = quint16(length - Cpd::HeaderSize);

@@ -14,3 +14,10 @@ int handleResponse(
     const quint8 *payload, quint16 payloadLength, const quint8 *frame, int cmdB, int cmdN);
 
 bool isRegistered(const DeviceId &id);
+
+// The address of the device a frame comes from: its first eight bytes.
+DeviceId senderOf(const quint8 *frame);
+
+// Logs a frame's sender and command word, "SerialP: CPDevice [..], cmd_t ..,
+// cmd_b .., cmd_n ..", followed by `tail`.
+void logFrameHeader(const quint8 *frame, const char *tail = "");

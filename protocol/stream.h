@@ -12,6 +12,8 @@
 // nobody asked for) is taken only where a frame may begin, as the rest of
 // what came, once the line has gone quiet.
 
+#include "protocol/frame.h"
+
 #include <QtGlobal>
 
 #include <cstddef>
@@ -29,7 +31,7 @@ class FrameStream
 {
 public:
     // The longest frame taken: the worker's buffer.
-    static constexpr int MaxFrame = 1000;
+    static constexpr int MaxFrame = Cpd::BufferSize;
 
     void append(const quint8 *data, size_t size);
 

@@ -111,7 +111,6 @@ namespace {
 void clearFigures(DeviceRecord &r)
 {
     r.partsAcked = 0;
-    r.partsTotal = 0;
     r.repeats = 0;
     r.startedMs = 0;
     r.endedMs = 0;
@@ -145,11 +144,6 @@ void SharedDeviceList::resetOutcomes()
         r.outcome = FlashNone;
         clearFigures(r);
     }
-}
-
-bool SharedDeviceList::setPartsTotal(int pos, quint16 total)
-{
-    return change(pos, [total](DeviceRecord &r) { r.partsTotal = total; });
 }
 
 bool SharedDeviceList::setPartsAcked(int pos, quint16 acked)

@@ -12,7 +12,6 @@
 #include <QByteArray>
 #include <QMetaType>
 #include <QObject>
-#include <QString>
 
 #include <array>
 #include <atomic>
@@ -83,7 +82,6 @@ struct DeviceRecord
     quint8 outcome = FlashNone;
     // How the last pass went for this device, kept by the transfer as it goes.
     quint16 partsAcked = 0; // parts the device has acknowledged
-    quint16 partsTotal = 0; // parts of the image, once the device was started
     quint32 repeats = 0;    // parts sent again for want of an acknowledgement
     qint64 startedMs = 0;   // transferClockMs() when it was started; 0: not started
     qint64 endedMs = 0;     // transferClockMs() when its outcome settled; 0: not yet
@@ -133,7 +131,6 @@ public:
     // clears them.
     bool setOutcome(int pos, FlashOutcome outcome);
     void resetOutcomes();
-    bool setPartsTotal(int pos, quint16 total);
     bool setPartsAcked(int pos, quint16 acked);
     bool countRepeat(int pos);
 
@@ -155,7 +152,6 @@ qint64 transferClockMs();
 // pass gets exactly these bytes, whatever happens to the file meanwhile.
 struct FirmwareImage
 {
-    QString path;
     QByteArray bytes;
 };
 

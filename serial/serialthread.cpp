@@ -141,13 +141,6 @@ bool portGone(const QSerialPort &port)
     }
 }
 
-DeviceId senderOf(const std::vector<quint8> &frame)
-{
-    DeviceId id;
-    std::copy(frame.begin(), frame.begin() + Cpd::IdSize, id.begin());
-    return id;
-}
-
 } // namespace
 
 void SerialThread::sendFrame(QSerialPort &port, quint16 bodyLength, quint16 &frameLength)
@@ -230,7 +223,7 @@ bool SerialThread::readWhatCame(QSerialPort &port, Gathered &result)
 // worker write to another device.
 void SerialThread::accept(const std::vector<quint8> &frame, Gathered &result)
 {
-    const DeviceId sender = senderOf(frame);
+    const DeviceId sender = senderOf(frame.data());
     const Cpd::CommandWord word = Cpd::unpackCommand(frame.data());
     switch (WorkMode.load()) {
     case ModeSearch:
@@ -246,19 +239,7 @@ void SerialThread::accept(const std::vector<quint8> &frame, Gathered &result)
             || !(word.type == Cpd::TypeError
                  || (word.type == Cpd::TypeResponse && word.block == Cpd::BlockDevice
                      && word.number == Cpd::NumberFirmware))) {
-            qDebug("SerialP: CPDevice [%02X:%02X:%02X:%02X:%02X:%02X:%02X:%02X], cmd_t 0x%X, "
-                   "cmd_b %d, cmd_n %d: not the answer awaited, dropped",
-                   sender[0],
-                   sender[1],
-                   sender[2],
-                   sender[3],
-                   sender[4],
-                   sender[5],
-                   sender[6],
-                   sender[7],
-                   word.type,
-                   word.block,
-                   word.number);
+            logFrameHeader(frame.data(), ": not the answer awaited, dropped");
             return;
         }
         result.answered = true;

@@ -97,7 +97,7 @@ std::vector<SentFrame> runUpdatePass(const Device &device, int frameLimit = 2000
 // The image a pass writes, as the flash button hands it over.
 void useImage(const QByteArray &bytes)
 {
-    FirmwareFile.set(std::make_shared<const FirmwareImage>(FirmwareImage{QString(), bytes}));
+    FirmwareFile.set(std::make_shared<const FirmwareImage>(FirmwareImage{bytes}));
     FirmwareSize = bytes.size();
 }
 
