@@ -9,7 +9,6 @@
 
 #include "support/fixtures.h"
 #include "support/linerig.h"
-#include "support/operator.h"
 
 #include <QElapsedTimer>
 #include <QJsonArray>
@@ -61,15 +60,12 @@ Run runCli(const QStringList &arguments, bool terminal = false)
     return run;
 }
 
-std::unique_ptr<DevSim::Simulator> line(std::vector<DevSim::DeviceConfig> devices, int baud = 0)
+// A line slow enough for a transfer to be cut in the middle.
+DevSim::Options at9600()
 {
     DevSim::Options options;
-    options.baud = baud;
-    auto sim = std::make_unique<DevSim::Simulator>(std::move(devices), options);
-    if (!sim->openPty())
-        qFatal("cannot open a pseudo-terminal");
-    sim->start();
-    return sim;
+    options.baud = 9600;
+    return options;
 }
 
 QString port(const DevSim::Simulator &sim)
@@ -127,10 +123,10 @@ void CliTest::cleanup()
 
 void CliTest::scanPrintsTheInventoryAndTheLogGoesWhereAsked()
 {
-    auto sim = line({simDevice(IdA, 10, 2, 7),
-                     simDevice(IdP, 0, 0x81, 2),
-                     simDevice(IdB, 10, 1, 4),
-                     simDevice(IdB2, 11, 0, 0)});
+    auto sim = startSimulator({simDevice(IdA, 10, 2, 7),
+                               simDevice(IdP, 0, 0x81, 2),
+                               simDevice(IdB, 10, 1, 4),
+                               simDevice(IdB2, 11, 0, 0)});
     const Run table = runCli({"scan", port(*sim)});
     QCOMPARE(table.code, 0);
     // Six bytes as the window shows them, all eight where two devices share six.
@@ -172,9 +168,10 @@ void CliTest::flashWritesTheNamedDevicesOnly()
 {
     const QByteArray image = firmwareImage(9 * 197 + 100, 21); // ten parts
     const QString path = writeFile(m_dir, "image.bin", image);
-    auto sim = line({simDevice(IdA, 10, 1, 0),
-                     simDevice(IdB, 10, 1, 0),
-                     simDevice(IdC, 10, 1, 0, {FaultRule{FaultRule::WrongPart, 1, 3, 0}})});
+    auto sim
+        = startSimulator({simDevice(IdA, 10, 1, 0),
+                          simDevice(IdB, 10, 1, 0),
+                          simDevice(IdC, 10, 1, 0, {FaultRule{FaultRule::WrongPart, 1, 3, 0}})});
     const Run run = runCli({"flash",
                             port(*sim),
                             path,
@@ -217,8 +214,8 @@ void CliTest::flashWritesTheNamedDevicesOnly()
 void CliTest::silentDeviceFailsTheRunAndQuietPrintsOnlyTheResult()
 {
     const QByteArray image = firmwareImage(1000, 22);
-    auto sim = line({simDevice(IdA, 10, 1, 0, {FaultRule{FaultRule::Silent, -1, 1, 0}}),
-                     simDevice(IdB, 10, 1, 0)});
+    auto sim = startSimulator({simDevice(IdA, 10, 1, 0, {FaultRule{FaultRule::Silent, -1, 1, 0}}),
+                               simDevice(IdB, 10, 1, 0)});
     const Run run
         = runCli({"flash", port(*sim), writeFile(m_dir, "i.bin", image), "--all", "--json", "-q"});
     QCOMPARE(run.code, 1);
@@ -277,8 +274,8 @@ void CliTest::refusalsComeBeforeAnythingIsWritten()
         QVERIFY(file.open(QIODevice::WriteOnly));
         QVERIFY(file.resize(image.toLongLong())); // sparse
     }
-    auto sim
-        = line({simDevice(IdA, 10, 1, 0), simDevice(IdB, 10, 1, 0), simDevice(IdB2, 11, 1, 0)});
+    auto sim = startSimulator(
+        {simDevice(IdA, 10, 1, 0), simDevice(IdB, 10, 1, 0), simDevice(IdB2, 11, 1, 0)});
     const Run run = runCli(QStringList{"flash", port(*sim), path, "-q"} + choice);
     QCOMPARE(run.code, code);
     error.replace("%1", path).replace("%2", port(*sim));
@@ -340,7 +337,7 @@ void CliTest::portThatCannotBeOpenedOrIsLost()
     QCOMPARE(runCli({"scan", "", "-q"}).err, QString("olvex-cli: no port named\n"));
 
     // The adapter is pulled in the middle of the first device.
-    auto sim = line({simDevice(IdA, 10, 1, 0), simDevice(IdB, 10, 1, 0)}, 9600);
+    auto sim = startSimulator({simDevice(IdA, 10, 1, 0), simDevice(IdB, 10, 1, 0)}, at9600());
     const QString path = writeFile(m_dir, "i.bin", firmwareImage(40 * 197, 23));
     std::thread pull([&sim] {
         if (sim->waitFor([&sim] { return sim->firmwareFramesReceived(0) >= 4; }, 30000))
@@ -359,7 +356,7 @@ void CliTest::portThatCannotBeOpenedOrIsLost()
 
 void CliTest::interruptGivesUpTheDeviceUnderTransfer()
 {
-    auto sim = line({simDevice(IdA, 10, 1, 0), simDevice(IdB, 10, 1, 0)}, 9600);
+    auto sim = startSimulator({simDevice(IdA, 10, 1, 0), simDevice(IdB, 10, 1, 0)}, at9600());
     const QString path = writeFile(m_dir, "i.bin", firmwareImage(40 * 197, 24));
     std::thread ctrlC = interruptWhen(*sim, [&sim] { return sim->firmwareFramesReceived(0) >= 6; });
     const Run run = runCli({"flash", port(*sim), path, "--all"}, true);
@@ -388,8 +385,7 @@ void CliTest::interruptGivesUpTheDeviceUnderTransfer()
 void CliTest::interruptDuringAScanEndsWithinASecond()
 {
     m_timing.reset(); // the product's waits: a search round's answer window is a second
-    auto sim = line({});
-    QElapsedTimer sent;
+    auto sim = startSimulator({});
     // 100 ms into the answer window of the first round.
     const int pause = lineTiming().searchPause + 100;
     std::thread ctrlC = interruptWhen(

@@ -94,11 +94,10 @@ std::vector<SentFrame> runUpdatePass(const Device &device, int frameLimit = 2000
     return sent;
 }
 
-// The image a pass writes, as the flash button hands it over.
+// The image a pass writes, handed over as the flash button does.
 void useImage(const QByteArray &bytes)
 {
-    FirmwareFile.set(std::make_shared<const FirmwareImage>(FirmwareImage{bytes}));
-    FirmwareSize = bytes.size();
+    FirmwareTransfer::requestPass(std::make_shared<const FirmwareImage>(FirmwareImage{bytes}));
 }
 
 QList<QPair<int, int>> stagesAndParts(const std::vector<SentFrame> &frames)
@@ -433,15 +432,21 @@ void ExchangeTest::imageIsWhatTheFileHeldWhenItWasRead()
     QVERIFY(loaded.image);
     FirmwareTransfer::requestPass(loaded.image);
     DeviceList.append(deviceRecord(DevA, TypeProbe, 1, 0, 1));
-    const auto sent = runUpdatePass([&path](const SentFrame &f) -> std::optional<Bytes> {
+    bool rewritten = false;
+    const Device rewriting = [&path, &rewritten](const SentFrame &f) -> std::optional<Bytes> {
         if (f.part == 2) { // the file is cut short, then rewritten, under the transfer
             QFile file(path);
-            file.open(QIODevice::ReadWrite);
-            file.resize(300);
-            file.write(QByteArray(300, 'x'));
+            rewritten = file.open(QIODevice::ReadWrite) && file.resize(300)
+                        && file.write(QByteArray(300, 'x')) == 300;
         }
         return ack(f.to, f.stage, f.part);
-    });
+    };
+    const auto sent = runUpdatePass(rewriting);
+    // The file really did change while the parts went out.
+    QVERIFY(rewritten);
+    QFile changed(path);
+    QVERIFY(changed.open(QIODevice::ReadOnly));
+    QCOMPARE(changed.readAll(), QByteArray(300, 'x'));
     QCOMPARE(stagesAndParts(sent),
              (QList<QPair<int, int>>{{1, 1}, {2, 2}, {2, 3}, {2, 4}, {2, 5}, {3, 6}}));
     QCOMPARE(joinedData(sent, DevA), image);

@@ -2,22 +2,14 @@
 
 #include "protocol/frame.h"
 
+#include "support/fixtures.h"
+
 #include <QtTest>
 
 #include <vector>
 
 using Bytes = std::vector<quint8>;
 Q_DECLARE_METATYPE(Bytes)
-
-namespace {
-Bytes hex(const char *text)
-{
-    Bytes out;
-    for (const QByteArray &b : QByteArray(text).split(' '))
-        out.push_back(quint8(b.toUInt(nullptr, 16)));
-    return out;
-}
-} // namespace
 
 class FrameTest : public QObject
 {

@@ -4,6 +4,7 @@
 
 #include "protocol/stream.h"
 
+#include "support/fixtures.h"
 #include "support/logcapture.h"
 
 #include <QtTest>
@@ -13,14 +14,6 @@
 namespace {
 
 using Bytes = std::vector<quint8>;
-
-Bytes hex(const char *text)
-{
-    Bytes out;
-    for (const QByteArray &b : QByteArray(text).simplified().split(' '))
-        out.push_back(quint8(b.toUInt(nullptr, 16)));
-    return out;
-}
 
 const Bytes SearchA = hex("01 02 03 04 05 06 07 08 5E 0A AF");
 const Bytes SearchB = hex("00 1A 2B 3C 4D 5E 6F 70 5E 00 A6");

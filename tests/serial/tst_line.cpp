@@ -23,14 +23,6 @@ const Id IdA = {0x01, 0x02, 0x03, 0x04, 0x05, 0x06, 0x07, 0x08};
 const Id IdB = {0x00, 0x1A, 0x2B, 0x3C, 0x4D, 0x5E, 0x6F, 0x70};
 const Id IdC = {0xC0, 0xC1, 0xC2, 0xC3, 0xC4, 0xC5, 0xC6, 0xC7};
 
-Bytes hex(const char *text)
-{
-    Bytes out;
-    for (const QByteArray &b : QByteArray(text).split(' '))
-        out.push_back(quint8(b.toUInt(nullptr, 16)));
-    return out;
-}
-
 std::vector<Bytes> validFrames(DevSim::Simulator &sim)
 {
     std::vector<Bytes> out;
@@ -39,12 +31,6 @@ std::vector<Bytes> validFrames(DevSim::Simulator &sim)
             out.push_back(f.bytes);
     }
     return out;
-}
-
-QByteArray imageOf(DevSim::Simulator &sim, size_t device)
-{
-    const std::vector<quint8> image = sim.image(device);
-    return QByteArray(reinterpret_cast<const char *>(image.data()), int(image.size()));
 }
 
 std::vector<std::pair<int, int>> expectedParts(int parts)

@@ -26,6 +26,14 @@ QByteArray firmwareImage(int size, int seed)
     return data;
 }
 
+std::vector<quint8> hex(const char *text)
+{
+    std::vector<quint8> out;
+    for (const QByteArray &b : QByteArray(text).simplified().split(' '))
+        out.push_back(quint8(b.toUInt(nullptr, 16)));
+    return out;
+}
+
 QString writeFile(const QTemporaryDir &dir, const QString &name, const QByteArray &data)
 {
     const QString path = dir.filePath(name);

@@ -28,6 +28,9 @@ LineTiming quickTiming();
 // A firmware image of the given size with a recognisable pattern.
 QByteArray firmwareImage(int size, int seed = 1);
 
+// Bytes written out in hex, one pair each, spaces between: "FF 1E 01".
+std::vector<quint8> hex(const char *text);
+
 // Writes data into dir/name and returns the path.
 QString writeFile(const QTemporaryDir &dir, const QString &name, const QByteArray &data);
 

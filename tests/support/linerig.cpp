@@ -4,20 +4,24 @@
 #include "protocol/frame.h"
 #include "serial/jobs.h"
 
-#include <QElapsedTimer>
-#include <QFile>
 #include <QTest>
 
 #include <memory>
 
-LineRig::LineRig(std::vector<DevSim::DeviceConfig> devices, DevSim::Options options)
-    : m_sim(std::make_unique<DevSim::Simulator>(std::move(devices), options))
+std::unique_ptr<DevSim::Simulator> startSimulator(std::vector<DevSim::DeviceConfig> devices,
+                                                  DevSim::Options options)
 {
+    auto sim = std::make_unique<DevSim::Simulator>(std::move(devices), options);
     std::string error;
-    if (!m_sim->openPty(&error))
+    if (!sim->openPty(&error))
         qFatal("cannot open a pseudo-terminal: %s", error.c_str());
-    m_sim->start();
+    sim->start();
+    return sim;
 }
+
+LineRig::LineRig(std::vector<DevSim::DeviceConfig> devices, DevSim::Options options)
+    : m_sim(startSimulator(std::move(devices), options))
+{}
 
 LineRig::~LineRig()
 {
@@ -44,28 +48,19 @@ void LineRig::startSearch(const QString &portName)
 
 bool LineRig::waitForSignal(const QString &name, int timeoutMs)
 {
-    QElapsedTimer clock;
-    clock.start();
-    while (m_signals.count(name) == 0) {
-        if (clock.elapsed() > timeoutMs)
-            return false;
-        QTest::qWait(5);
-    }
-    return true;
+    return QTest::qWaitFor([this, &name] { return m_signals.count(name) > 0; }, timeoutMs);
 }
 
 bool LineRig::search(int timeoutMs)
 {
     m_signals.clear();
     startSearch(port());
-    QElapsedTimer clock;
-    clock.start();
-    while (m_signals.count("UpdateMainStatus(4)") + m_signals.count("UpdateMainStatus(6)") == 0) {
-        if (clock.elapsed() > timeoutMs)
-            return false;
-        QTest::qWait(5);
-    }
-    return true;
+    return QTest::qWaitFor(
+        [this] {
+            return m_signals.count("UpdateMainStatus(4)") + m_signals.count("UpdateMainStatus(6)")
+                   > 0;
+        },
+        timeoutMs);
 }
 
 void LineRig::requestFlash(const QString &path, const std::vector<int> &ticked)
@@ -90,19 +85,34 @@ std::vector<std::pair<int, int>> LineRig::firmwareFramesTo(const std::array<quin
     return ::firmwareFramesTo(*m_sim, id);
 }
 
-std::vector<std::pair<int, int>> firmwareFramesTo(const DevSim::Simulator &sim,
-                                                  const std::array<quint8, 8> &id)
+std::vector<std::vector<quint8>> firmwareFrameBytesTo(const DevSim::Simulator &sim,
+                                                      const std::array<quint8, 8> &id)
 {
-    std::vector<std::pair<int, int>> out;
+    std::vector<std::vector<quint8>> out;
     for (const DevSim::HostFrame &f : sim.hostFrames()) {
         if (!f.valid || f.bytes.size() < 14 || !std::equal(id.begin(), id.end(), f.bytes.begin()))
             continue;
         const Cpd::CommandWord w = Cpd::unpackCommand(f.bytes.data());
         if (w.type == Cpd::TypeRequest && w.block == Cpd::BlockDevice
             && w.number == Cpd::NumberFirmware)
-            out.emplace_back(f.bytes[10], (f.bytes[11] << 8) | f.bytes[12]);
+            out.push_back(f.bytes);
     }
     return out;
+}
+
+std::vector<std::pair<int, int>> firmwareFramesTo(const DevSim::Simulator &sim,
+                                                  const std::array<quint8, 8> &id)
+{
+    std::vector<std::pair<int, int>> out;
+    for (const std::vector<quint8> &bytes : firmwareFrameBytesTo(sim, id))
+        out.emplace_back(bytes[10], (bytes[11] << 8) | bytes[12]);
+    return out;
+}
+
+QByteArray imageOf(const DevSim::Simulator &sim, size_t device)
+{
+    const std::vector<quint8> image = sim.image(device);
+    return QByteArray(reinterpret_cast<const char *>(image.data()), int(image.size()));
 }
 
 DevSim::DeviceConfig simDevice(const std::array<quint8, 8> &id,

@@ -9,10 +9,15 @@
 
 #include "support/signalrecorder.h"
 
+#include <QByteArray>
 #include <QString>
 
 #include <memory>
 #include <vector>
+
+// A simulator with these devices, running on a pseudo-terminal of its own.
+std::unique_ptr<DevSim::Simulator> startSimulator(std::vector<DevSim::DeviceConfig> devices,
+                                                  DevSim::Options options = {});
 
 class LineRig
 {
@@ -52,6 +57,12 @@ private:
 // Firmware frames the host sent to one device on a simulated line: (stage, part) in order.
 std::vector<std::pair<int, int>> firmwareFramesTo(const DevSim::Simulator &sim,
                                                   const std::array<quint8, 8> &id);
+// The same frames whole, as they came over the line (checksum included).
+std::vector<std::vector<quint8>> firmwareFrameBytesTo(const DevSim::Simulator &sim,
+                                                      const std::array<quint8, 8> &id);
+
+// What a simulated device holds of the image it was sent.
+QByteArray imageOf(const DevSim::Simulator &sim, size_t device);
 
 DevSim::DeviceConfig simDevice(const std::array<quint8, 8> &id,
                                int kind,

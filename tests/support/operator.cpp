@@ -56,9 +56,3 @@ Qt::CheckState Operator::box(int row) const
 {
     return table->item(row, 4)->checkState();
 }
-
-QByteArray imageOf(DevSim::Simulator &sim, size_t device)
-{
-    const std::vector<quint8> image = sim.image(device);
-    return QByteArray(reinterpret_cast<const char *>(image.data()), int(image.size()));
-}

@@ -6,7 +6,6 @@
 #include "devsim/simulator.h"
 #include "ui/mainwindow.h"
 
-#include <QByteArray>
 #include <QMap>
 #include <QStringList>
 
@@ -37,7 +36,3 @@ struct Operator
     QLabel *status = nullptr;
     QMap<int, QStringList> seen;
 };
-
-
-// What a simulated device holds of the image it was sent.
-QByteArray imageOf(DevSim::Simulator &sim, size_t device);

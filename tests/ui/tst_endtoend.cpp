@@ -3,8 +3,6 @@
 
 #include "app/startup.h"
 #include "registry/registry.h"
-#include "ui/mainwindow.h"
-#include "ui/portlist.h"
 
 #include "devsim/simulator.h"
 #include "support/fixtures.h"

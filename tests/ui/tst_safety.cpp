@@ -168,16 +168,22 @@ void SafetyTest::closingDuringAnUpdateAsksFirst()
     QVERIFY(sim.waitFor([&sim] { return sim.firmwareFramesReceived(0) >= 10; }, 10000));
 
     const QString answer = stop ? QStringLiteral("Да") : QStringLiteral("Нет");
-    ModalWatcher watcher([&answer](QWidget *modal) {
+    // A box without the button would be rejected by the watcher, which reads
+    // as "no": the answer counts only if its button was there and was clicked.
+    bool answered = false;
+    ModalWatcher watcher([&answer, &answered](QWidget *modal) {
         auto *box = qobject_cast<QMessageBox *>(modal);
         QVERIFY(box);
         for (QAbstractButton *button : box->buttons()) {
-            if (button->text() == answer)
+            if (button->text() == answer) {
                 button->click();
+                answered = true;
+            }
         }
     });
     op.window->close();
     QCOMPARE(watcher.seen(), 1);
+    QVERIFY(answered);
     QCOMPARE(watcher.lastTitle(), QString("Идет обновление"));
     QCOMPARE(watcher.lastText(), QString("Прервать обновление и закрыть программу?"));
 
@@ -194,18 +200,14 @@ void SafetyTest::closingDuringAnUpdateAsksFirst()
     op.window.reset(); // what the application does once its window has closed
     QVERIFY2(clock.elapsed() < 2500, qPrintable(QString::number(clock.elapsed())));
     QCOMPARE(sim.imageState(0), DevSim::ImageState::Aborted);
-    const auto frames = [&sim] {
-        std::vector<DevSim::HostFrame> out;
-        for (const DevSim::HostFrame &f : sim.hostFrames()) {
-            if (f.valid && f.bytes.size() > 13 && f.bytes[9] == 50)
-                out.push_back(f);
-        }
-        return out;
-    }();
-    // The last frame on the wire is the one that gives the device up: stage 0.
+    // The last frame on the wire is the one that gives the device up: stage 0,
+    // with a full part in it.
+    const auto frames = firmwareFramesTo(sim, IdA);
     QVERIFY(frames.size() >= 11);
-    QCOMPARE(int(frames.back().bytes[10]), 0);
-    QVERIFY(frames.back().bytes.size() == 13 + 197 + 1);
+    QCOMPARE(frames.back().first, 0);
+    const auto bodies = firmwareFrameBytesTo(sim, IdA);
+    QCOMPARE(bodies.size(), frames.size());
+    QCOMPARE(int(bodies.back().size()), 13 + 197 + 1);
 }
 
 QTEST_MAIN(SafetyTest)
