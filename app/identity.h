@@ -3,6 +3,7 @@
 // Who the program is: the same for the window and the terminal front end.
 // Qt Core only.
 
+#include <QCoreApplication>
 #include <QString>
 
 namespace Identity {
@@ -21,5 +22,14 @@ inline QString organizationDomain()
 inline QString applicationVersion()
 {
     return QStringLiteral("v1.0.0");
+}
+
+// Sets name, organisation, domain and version, in that order.
+inline void apply(QCoreApplication &app)
+{
+    app.setApplicationName(applicationName());
+    app.setOrganizationName(organizationName());
+    app.setOrganizationDomain(organizationDomain());
+    app.setApplicationVersion(applicationVersion());
 }
 } // namespace Identity

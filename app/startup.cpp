@@ -7,14 +7,6 @@
 #include <QApplication>
 
 namespace Identity {
-void apply(QApplication &app)
-{
-    app.setApplicationName(applicationName());
-    app.setOrganizationName(organizationName());
-    app.setOrganizationDomain(organizationDomain());
-    app.setApplicationVersion(applicationVersion());
-}
-
 QIcon icon()
 {
     QIcon icon;

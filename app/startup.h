@@ -14,9 +14,6 @@ inline QString iconPath()
     return QStringLiteral(":/icons/ruvo_olvex.png");
 }
 
-// Name, organisation, domain and version, in that order.
-void apply(QApplication &app);
-
 // The window icon: the resource image as the icon's only, 32 x 32, image.
 QIcon icon();
 } // namespace Identity

@@ -3,14 +3,12 @@
 #include "bench/floor.h"
 
 #include <QCoreApplication>
-#include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
 #include <QTemporaryDir>
 
-#include <chrono>
 #include <cstdio>
 #include <memory>
 
@@ -18,13 +16,7 @@ namespace Bench {
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
 constexpr int ImageBytes = 64 * 1024;
-
-double msBetween(Clock::time_point a, Clock::time_point b)
-{
-    return std::chrono::duration<double, std::milli>(b - a).count();
-}
 
 // One simulated line with one device and an olvex-cli flash of every device on it.
 struct Run
@@ -110,14 +102,7 @@ int benchCli()
 {
     std::printf("== cli: olvex-cli flash of 64 KiB to one device, line paced at %d baud\n", Baud);
     QTemporaryDir dir;
-    const QString image = dir.filePath(QStringLiteral("image.bin"));
-    QByteArray data(ImageBytes, '\0');
-    for (int i = 0; i < ImageBytes; ++i)
-        data[i] = char((i * 131 + 7) & 0xFF);
-    QFile file(image);
-    file.open(QIODevice::WriteOnly);
-    file.write(data);
-    file.close();
+    const QString image = writeImage(dir, ImageBytes);
 
     std::unique_ptr<Run> alone = startRun(image, 1);
     finish({alone.get()});
@@ -130,14 +115,7 @@ int benchCli()
     // From the first firmware frame, as the window's update is measured, to the
     // end of the process, report printed.
     const double measured = msBetween(firmware.front().at, alone->ended);
-    std::printf("measured %.0f ms; floor (10 s + wire time of every frame and answer) %.0f ms; "
-                "ratio %.4f\n",
-                measured,
-                floors.floorMs,
-                measured / floors.floorMs);
-    std::printf("tighter floor (first answer inside the 10 s pause) %.0f ms; ratio %.4f\n",
-                floors.tightFloorMs,
-                measured / floors.tightFloorMs);
+    printFloors(measured, floors);
 
     std::printf("== cli: two olvex-cli flash processes on two lines at once\n");
     std::unique_ptr<Run> first = startRun(image, 2);

@@ -2,6 +2,11 @@
 
 #include "protocol/frame.h"
 
+#include <QFile>
+#include <QTemporaryDir>
+
+#include <cstdio>
+
 namespace Bench {
 
 std::vector<DevSim::HostFrame> firmwareFrames(const DevSim::Simulator &sim)
@@ -13,6 +18,18 @@ std::vector<DevSim::HostFrame> firmwareFrames(const DevSim::Simulator &sim)
             firmware.push_back(f);
     }
     return firmware;
+}
+
+QString writeImage(const QTemporaryDir &dir, int size)
+{
+    QByteArray data(size, '\0');
+    for (int i = 0; i < size; ++i)
+        data[i] = char((i * 131 + 7) & 0xFF);
+    const QString path = dir.filePath(QStringLiteral("image-%1.bin").arg(size));
+    QFile file(path);
+    file.open(QIODevice::WriteOnly);
+    file.write(data);
+    return path;
 }
 
 UpdateFloor updateFloor(const std::vector<DevSim::HostFrame> &firmware)
@@ -27,6 +44,18 @@ UpdateFloor updateFloor(const std::vector<DevSim::HostFrame> &firmware)
     result.floorMs = StartPauseMs + wire;
     result.tightFloorMs = std::max(StartPauseMs, firstExchange) + wire - firstExchange;
     return result;
+}
+
+void printFloors(double measuredMs, const UpdateFloor &floors)
+{
+    std::printf("measured %.0f ms; floor (10 s + wire time of every frame and answer) %.0f ms; "
+                "ratio %.4f\n",
+                measuredMs,
+                floors.floorMs,
+                measuredMs / floors.floorMs);
+    std::printf("tighter floor (first answer inside the 10 s pause) %.0f ms; ratio %.4f\n",
+                floors.tightFloorMs,
+                measuredMs / floors.tightFloorMs);
 }
 
 } // namespace Bench

@@ -6,14 +6,28 @@
 
 #include "devsim/simulator.h"
 
+#include <QString>
+
 #include <algorithm>
+#include <chrono>
 #include <vector>
+
+class QTemporaryDir;
 
 namespace Bench {
 
 constexpr int Baud = 9600;
 constexpr double StartPauseMs = 10000.0;
 constexpr size_t AckBytes = 14;
+
+using Clock = std::chrono::steady_clock;
+inline double msBetween(Clock::time_point a, Clock::time_point b)
+{
+    return std::chrono::duration<double, std::milli>(b - a).count();
+}
+
+// Writes an image of `size` bytes of a fixed pattern into `dir`; its path.
+QString writeImage(const QTemporaryDir &dir, int size);
 
 inline double wireMs(size_t bytes, int baud = Baud)
 {
@@ -29,5 +43,8 @@ struct UpdateFloor
     double tightFloorMs = 0; // the first answer taken as inside the 10 s pause
 };
 UpdateFloor updateFloor(const std::vector<DevSim::HostFrame> &firmware);
+
+// Prints the time measured against both floors.
+void printFloors(double measuredMs, const UpdateFloor &floors);
 
 } // namespace Bench

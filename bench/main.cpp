@@ -30,7 +30,6 @@
 
 #include <QApplication>
 #include <QElapsedTimer>
-#include <QFile>
 #include <QLineEdit>
 #include <QTableWidget>
 #include <QTemporaryDir>
@@ -46,14 +45,11 @@
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
 using Bench::Baud;
+using Bench::Clock;
+using Bench::msBetween;
 using Bench::wireMs;
-
-double msBetween(Clock::time_point a, Clock::time_point b)
-{
-    return std::chrono::duration<double, std::milli>(b - a).count();
-}
+using Bench::writeImage;
 
 // Remembers when the worker announced a main status.
 class StatusClock
@@ -122,18 +118,6 @@ void startSearch(SerialThread &worker, const DevSim::Simulator &sim)
     LineJobs::startSearch(worker, QString::fromStdString(sim.path()));
 }
 
-QString writeImage(const QTemporaryDir &dir, int size)
-{
-    QByteArray data(size, '\0');
-    for (int i = 0; i < size; ++i)
-        data[i] = char((i * 131 + 7) & 0xFF);
-    const QString path = dir.filePath(QStringLiteral("image-%1.bin").arg(size));
-    QFile file(path);
-    file.open(QIODevice::WriteOnly);
-    file.write(data);
-    return path;
-}
-
 void requestFlash(const QString &path, int ticked)
 {
     for (int i = 0; i < DeviceList.size(); ++i)
@@ -168,22 +152,13 @@ int benchUpdate()
     }
     const std::vector<DevSim::HostFrame> firmware = Bench::firmwareFrames(sim);
     const Bench::UpdateFloor floors = Bench::updateFloor(firmware);
-    const double floor = floors.floorMs;
-    const double tightFloor = floors.tightFloorMs;
     // The first frame is stamped when its last byte arrived; it left the host
     // one wire time earlier on a real line, which the pseudo-terminal skips.
     const double measured = msBetween(firmware.front().at, statuses.at(UpdateFinished));
     std::printf("image complete: %s, %zu firmware frames\n",
                 DevSim::imageStateName(sim.imageState(0)),
                 firmware.size());
-    std::printf("measured %.0f ms; floor (10 s + wire time of every frame and answer) %.0f ms; "
-                "ratio %.4f\n",
-                measured,
-                floor,
-                measured / floor);
-    std::printf("tighter floor (first answer inside the 10 s pause) %.0f ms; ratio %.4f\n",
-                tightFloor,
-                measured / tightFloor);
+    Bench::printFloors(measured, floors);
     sim.stop();
     return 0;
 }

@@ -14,7 +14,8 @@
 #include <QJsonObject>
 #include <QSerialPortInfo>
 
-#include <memory>
+#include <algorithm>
+#include <vector>
 
 namespace Cli {
 
@@ -269,10 +270,11 @@ int flash(const Options &options, Console &console)
     std::vector<DeviceRecord> devices = DeviceList.snapshot();
     std::vector<int> chosen;
     int status = resolve(job, devices, chosen);
-    for (int pos = 0; pos < int(devices.size()); ++pos) {
-        const bool ticked = std::find(chosen.begin(), chosen.end(), pos) != chosen.end();
-        DeviceList.setSelected(pos, ticked ? 1 : 0);
-    }
+    std::vector<bool> ticked(devices.size(), false);
+    for (int pos : chosen)
+        ticked[size_t(pos)] = true;
+    for (int pos = 0; pos < int(devices.size()); ++pos)
+        DeviceList.setSelected(pos, ticked[size_t(pos)] ? 1 : 0);
     devices = DeviceList.snapshot();
     if (status == ExitOk) {
         if (const auto conflict = FirmwareTransfer::findTypeConflict(devices)) {

@@ -8,7 +8,6 @@
 
 #include <QObject>
 
-#include <atomic>
 #include <thread>
 
 class QSocketNotifier;

@@ -17,10 +17,8 @@ int main(int argc, char *argv[])
     // tool's own watch.
     Cli::blockInterruptSignals();
     QCoreApplication app(argc, argv);
+    Identity::apply(app);
     QCoreApplication::setApplicationName(QStringLiteral("olvex-cli"));
-    QCoreApplication::setOrganizationName(Identity::organizationName());
-    QCoreApplication::setOrganizationDomain(Identity::organizationDomain());
-    QCoreApplication::setApplicationVersion(Identity::applicationVersion());
 
     QTextStream outStream(stdout);
     QTextStream errStream(stderr);

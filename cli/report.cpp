@@ -50,11 +50,14 @@ QString table(const std::vector<QStringList> &rows)
 
 QString deviceName(const DeviceRecord &record, const std::vector<DeviceRecord> &all)
 {
-    const QString address = DeviceText::address(record.id);
+    // The table shows the first six address bytes; devices that share them
+    // are told apart by all eight.
+    constexpr int Shown = 6;
     const bool shared = std::any_of(all.begin(), all.end(), [&](const DeviceRecord &other) {
-        return other.id != record.id && DeviceText::address(other.id) == address;
+        return other.id != record.id
+               && std::equal(record.id.begin(), record.id.begin() + Shown, other.id.begin());
     });
-    return shared ? DeviceText::fullAddress(record.id) : address;
+    return shared ? DeviceText::fullAddress(record.id) : DeviceText::address(record.id);
 }
 
 QString outcomeName(const DeviceRecord &record)
