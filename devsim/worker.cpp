@@ -231,15 +231,13 @@ void Simulator::Private::collide(std::vector<std::pair<size_t, Reply>> &replies,
         Clock::time_point at = start + slot * (index + 1) + milliseconds(inSlot.front()->delayMs);
         std::vector<quint8> bytes = inSlot.front()->bytes;
         if (inSlot.size() > 1) {
-            for (size_t k = 1; k < inSlot.size(); ++k) {
-                const std::vector<quint8> &other = inSlot[k]->bytes;
-                if (other.size() > bytes.size())
-                    bytes.resize(other.size());
-                for (size_t i = 0; i < other.size(); ++i)
-                    bytes[i] ^= other[i];
-            }
+            // Noise as long as the longest of them, one draw a byte.
+            size_t length = 0;
+            for (const Reply *reply : inSlot)
+                length = std::max(length, reply->bytes.size());
+            bytes.resize(length);
             for (quint8 &byte : bytes)
-                byte ^= quint8(m_random());
+                byte = quint8(m_random());
             if (Cpd::checksumMatches(bytes.data(), int(bytes.size())))
                 bytes.back() ^= 0x01;
             log("dev", bytes, std::to_string(inSlot.size()) + " answers collided");
