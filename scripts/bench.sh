@@ -8,6 +8,5 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh
 . scripts/lib.sh
-cmake -S . -B build $(generator build) -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build build --target olvex-bench
+build_targets build --target olvex-bench
 build/bench/olvex-bench "${1:-all}" 2>build/bench.log

@@ -1,5 +1,28 @@
+# shellcheck shell=bash
 # Shared by the scripts. Ninja for a new build folder; an existing one keeps
 # the generator it was made with.
 generator() {
     [ -f "$1/CMakeCache.txt" ] || echo "-G Ninja"
+}
+
+# Configures a build folder as RelWithDebInfo and builds in it; the rest of
+# the arguments go to cmake --build (-j2, --target NAME...).
+build_targets() { # build-dir, cmake --build arguments...
+    local dir=$1
+    shift
+    cmake -S . -B "$dir" $(generator "$dir") -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+    cmake --build "$dir" "$@"
+}
+
+# What goes in front of a command that needs root: nothing for root, sudo for
+# anyone else. Fails when neither is possible.
+root_prefix() {
+    [ "$(id -u)" -eq 0 ] && return 0
+    command -v sudo >/dev/null 2>&1 || return 1
+    echo sudo
+}
+
+# Whether the Debian package is installed.
+package_installed() {
+    dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q "install ok installed"
 }

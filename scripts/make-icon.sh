@@ -8,7 +8,6 @@ cd "$(dirname "$0")/.."
 
 scripts/setup.sh
 . scripts/lib.sh
-cmake -S . -B build $(generator build) -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build build -j2 --target olvex-makeicon
+build_targets build -j2 --target olvex-makeicon
 build/tools/olvex-makeicon app/icons/ruvo_olvex.png --ico app/icons/ruvo_olvex.ico
 echo "app/icons/ruvo_olvex.ico remade"

@@ -10,7 +10,7 @@ scripts/setup.sh
 
 dir=build-release
 cmake -S . -B "$dir" $(generator "$dir") -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF >/dev/null
-cmake --build "$dir" -j2 >/dev/null
+cmake --build "$dir" -j2 >&2 # Ninja prints compiler errors on stdout
 rm -f "$dir"/*.deb
 if ! (cd "$dir" && cpack -G DEB >cpack.log 2>&1); then
     cat "$dir/cpack.log" >&2

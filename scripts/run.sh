@@ -18,8 +18,7 @@ esac
 
 scripts/setup.sh
 . scripts/lib.sh
-cmake -S . -B build $(generator build) -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build build --target olvex-updater olvex-demo
+build_targets build --target olvex-updater olvex-demo
 
 if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
     echo "No display to open the window on; run it under a virtual one: xvfb-run -a scripts/run.sh $*"

@@ -2,6 +2,7 @@
 # Installs what Olvex Updater needs to build, run and test on Debian, once.
 # Safe to run again: it installs only what is missing.
 set -euo pipefail
+. "$(dirname "$0")/lib.sh"
 
 packages=(g++ cmake ninja-build pkg-config qtbase5-dev libqt5serialport5-dev
           xvfb xauth fonts-dejavu-core
@@ -12,7 +13,7 @@ packages=(g++ cmake ninja-build pkg-config qtbase5-dev libqt5serialport5-dev
 
 missing=()
 for p in "${packages[@]}"; do
-    if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
+    if ! package_installed "$p"; then
         missing+=("$p")
     fi
 done
@@ -22,11 +23,7 @@ if ! command -v apt-get >/dev/null 2>&1; then
     echo "setup: these Debian packages are missing and apt-get is not available: ${missing[*]}" >&2
     exit 1
 fi
-sudo=""
-if [ "$(id -u)" -ne 0 ]; then
-    command -v sudo >/dev/null 2>&1 || { echo "setup: run as root or install sudo to get: ${missing[*]}" >&2; exit 1; }
-    sudo=sudo
-fi
+sudo=$(root_prefix) || { echo "setup: run as root or install sudo to get: ${missing[*]}" >&2; exit 1; }
 echo "setup: installing ${missing[*]}"
 export DEBIAN_FRONTEND=noninteractive
 $sudo apt-get update -qq

@@ -5,8 +5,11 @@
 //
 //   olvex-makeicon ARTWORK --ico FILE         writes the Windows icon
 //   olvex-makeicon ARTWORK --check-ico FILE   fails if FILE differs from what --ico writes
-//   olvex-makeicon ARTWORK --png-dir DIR --name NAME
+//   olvex-makeicon ARTWORK --png-dir DIR --name NAME --sizes N,N,...
 //                                             writes DIR/NxN/apps/NAME.png for each size
+//
+// The .ico's sizes are fixed here; the icon theme's come from the build
+// (packaging/CMakeLists.txt), which also installs them.
 //
 // The scaling is integer arithmetic only, so the same artwork gives the same
 // bytes with any compiler, flags or Qt version; --check-ico relies on that.
@@ -22,7 +25,8 @@
 #include <vector>
 
 namespace {
-constexpr int IconSizes[] = {16, 32, 48, 64, 128};
+constexpr int IcoSizes[] = {16, 32, 48, 64, 128};
+constexpr int MaxPngSize = 1024;
 
 qint64 overlap(qint64 a0, qint64 a1, qint64 b0, qint64 b1)
 {
@@ -193,13 +197,32 @@ int main(int argc, char *argv[])
         QStringLiteral("folder"));
     const QCommandLineOption name(
         QStringLiteral("name"), QStringLiteral("Icon name of the PNGs."), QStringLiteral("name"));
-    parser.addOptions({ico, checkIco, pngDir, name});
+    const QCommandLineOption sizes(QStringLiteral("sizes"),
+                                   QStringLiteral("Sides of the PNGs in pixels, comma-separated."),
+                                   QStringLiteral("list"));
+    parser.addOptions({ico, checkIco, pngDir, name, sizes});
     parser.process(app);
 
     if (parser.positionalArguments().size() != 1
         || !(parser.isSet(ico) || parser.isSet(checkIco) || parser.isSet(pngDir))
-        || parser.isSet(pngDir) != parser.isSet(name)) {
+        || parser.isSet(pngDir) != parser.isSet(name)
+        || parser.isSet(pngDir) != parser.isSet(sizes)) {
         parser.showHelp(2);
+    }
+    std::vector<int> pngSizes;
+    if (parser.isSet(sizes)) {
+        for (const QString &field : parser.value(sizes).split(QLatin1Char(','))) {
+            bool ok = false;
+            const int size = field.toInt(&ok);
+            if (!ok || size < 1 || size > MaxPngSize) {
+                std::fprintf(stderr,
+                             "olvex-makeicon: --sizes: '%s' is not a side from 1 to %d\n",
+                             qPrintable(field),
+                             MaxPngSize);
+                return 2;
+            }
+            pngSizes.push_back(size);
+        }
     }
     const QString artworkPath = parser.positionalArguments().constFirst();
     const QImage artwork(artworkPath);
@@ -209,7 +232,7 @@ int main(int argc, char *argv[])
     }
 
     std::vector<QImage> icons;
-    for (int size : IconSizes)
+    for (int size : IcoSizes)
         icons.push_back(squareIcon(artwork, size));
     const QByteArray icoBytes = icoFile(icons);
 
@@ -227,9 +250,9 @@ int main(int argc, char *argv[])
         }
     }
     if (parser.isSet(pngDir)) {
-        for (const QImage &icon : icons) {
-            const QString dir
-                = QStringLiteral("%1/%2x%2/apps").arg(parser.value(pngDir)).arg(icon.width());
+        for (int size : pngSizes) {
+            const QImage icon = squareIcon(artwork, size);
+            const QString dir = QStringLiteral("%1/%2x%2/apps").arg(parser.value(pngDir)).arg(size);
             const QString path
                 = dir + QLatin1Char('/') + parser.value(name) + QStringLiteral(".png");
             if (!QDir().mkpath(dir) || !icon.save(path, "PNG")) {
