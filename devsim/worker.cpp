@@ -172,7 +172,7 @@ void Simulator::Private::dispatch(std::vector<quint8> frame,
     const bool paced = m_options.baud > 0;
     const Clock::time_point frameEnd = paced ? arrived + wireTime(frameSize) : now;
     if (m_options.collisionSlots > 0 && searchRequest && !replies.empty()) {
-        collide(replies, frameEnd, now);
+        collide(replies, paced ? std::max(frameEnd, m_lineFree) : frameEnd);
         return;
     }
     int rank = 0;
@@ -214,14 +214,15 @@ void Simulator::Private::dispatch(std::vector<quint8> frame,
 // answers alone in their slot arrive whole, answers that share one arrive as
 // one garbled block that is neither of them. Their devices stay unconfirmed
 // and try again at the next search request.
-void Simulator::Private::collide(std::vector<std::pair<size_t, Reply>> &replies,
-                                 Clock::time_point frameEnd,
-                                 Clock::time_point now)
+//
+// The slots begin at `start`: when the request has crossed the wire and any
+// answer still on it is done.
+void Simulator::Private::collide(const std::vector<std::pair<size_t, Reply>> &replies,
+                                 Clock::time_point start)
 {
     const bool paced = m_options.baud > 0;
     const Clock::duration slot = paced ? wireTime(Cpd::MinFrameSize)
                                        : Clock::duration(milliseconds(std::max(1, m_options.slotMs)));
-    const Clock::time_point start = paced ? std::max(frameEnd, m_lineFree) : now;
     std::uniform_int_distribution<int> pick(0, m_options.collisionSlots - 1);
     std::map<int, std::vector<const Reply *>> slots;
     for (const auto &entry : replies)
