@@ -2,6 +2,7 @@
 
 #include "protocol/firmware.h"
 #include "protocol/frame.h"
+#include "registry/exchange.h"
 
 #include <algorithm>
 
@@ -133,23 +134,23 @@ int handleResponse(
     return 0;
 }
 
-quint16 handleFrame(quint8 *FrameBuffer, quint16 length)
+quint16 handleFrame(quint8 *buffer, quint16 length)
 {
     if (length < Cpd::HeaderSize) {
         qDebug("SerialP: frame too short (%d bytes), dropped", int(length));
         return 0;
     }
-    const Cpd::CommandWord word = Cpd::unpackCommand(FrameBuffer);
+    const Cpd::CommandWord word = Cpd::unpackCommand(buffer);
     CmdBlock = word.block;
     CmdNumber = quint8(word.number);
-    TargetId = senderOf(FrameBuffer);
-    logFrameHeader(FrameBuffer);
+    TargetId = senderOf(buffer);
+    logFrameHeader(buffer);
 
-    const quint8 *payload = FrameBuffer + Cpd::HeaderSize;
+    const quint8 *payload = buffer + Cpd::HeaderSize;
     const quint16 payloadLength = quint16(length - Cpd::HeaderSize);
     if (word.type == Cpd::TypeResponse)
         return quint16(
-            handleResponse(payload, payloadLength, FrameBuffer, word.block, word.number));
+            handleResponse(payload, payloadLength, buffer, word.block, word.number));
     if (word.type == Cpd::TypeError) {
         if (payloadTooShort(payloadLength, Cpd::ErrorPayload, word.block, word.number))
             return 0;

@@ -2,6 +2,7 @@
 
 #include "protocol/firmware.h"
 #include "protocol/frame.h"
+#include "registry/exchange.h"
 #include "registry/registry.h"
 #include "serial/serialthread.h"
 #include "serial/timing.h"

@@ -15,12 +15,6 @@
 #include <algorithm>
 #include <chrono>
 
-std::atomic<qint32> TransactionPhase{PhaseReady};
-std::atomic<qint32> ResponseExpected{0};
-quint8 FrameBuffer[1000];
-
-static_assert(sizeof(FrameBuffer) == Cpd::BufferSize);
-
 namespace {
 thread_local SerialThread *CurrentWorker = nullptr;
 

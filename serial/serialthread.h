@@ -4,6 +4,7 @@
 // One loop, one frame outstanding at a time, fixed waits (serial/timing.h).
 
 #include "protocol/stream.h"
+#include "registry/exchange.h"
 #include "registry/registry.h"
 
 #include <QString>
@@ -16,17 +17,6 @@
 #include <vector>
 
 class QSerialPort;
-
-enum TransactionPhases : qint32 {
-    PhaseReady = 0,         // nothing outstanding; the scheduler may choose the next request
-    PhaseAwaitWritten = 1,  // a frame has been handed to the port
-    PhaseAwaitResponse = 2, // a request has left; its answer is awaited
-};
-
-// Worker state that outlives a run: a new run starts where the last one left off.
-extern std::atomic<qint32> TransactionPhase;
-extern std::atomic<qint32> ResponseExpected;
-extern quint8 FrameBuffer[1000]; // both directions; worker thread only
 
 class SerialThread : public QThread
 {

@@ -5,6 +5,7 @@
 #include "protocol/firmware.h"
 #include "protocol/frame.h"
 #include "protocol/handle.h"
+#include "registry/exchange.h"
 #include "registry/registry.h"
 #include "serial/scheduler.h"
 
