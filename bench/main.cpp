@@ -20,7 +20,7 @@
 #include "bench/clibench.h"
 #include "bench/floor.h"
 #include "devsim/simulator.h"
-#include "protocol/firmware.h"
+#include "protocol/image.h"
 #include "protocol/frame.h"
 #include "registry/registry.h"
 #include "serial/jobs.h"
@@ -122,7 +122,7 @@ void requestFlash(const QString &path, int ticked)
 {
     for (int i = 0; i < DeviceList.size(); ++i)
         DeviceList.setSelected(i, i < ticked ? 1 : 0);
-    FirmwareTransfer::requestPass(FirmwareTransfer::loadImage(path).image);
+    LineJobs::requestPass(ImageFile::load(path).image);
 }
 
 int benchUpdate()

@@ -40,7 +40,7 @@ LineSession::End LineSession::search()
 LineSession::End LineSession::update(std::shared_ptr<const FirmwareImage> image)
 {
     // The idle worker takes the request up at its next look (every 2 s).
-    FirmwareTransfer::requestPass(std::move(image));
+    LineJobs::requestPass(std::move(image));
     return await(UpdateFinished);
 }
 

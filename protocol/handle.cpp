@@ -123,7 +123,7 @@ int handleResponse(
         const quint8 stage = payload[0];
         const quint16 number = quint16((payload[1] << 8) | payload[2]);
         qDebug("CPD_Wrlss: ->Response OK [%d:%d]\n", int(stage), int(number));
-        const auto current = DeviceList.at(DeviceCursor - 1);
+        const auto current = DeviceList.at(cursorPosition());
         if (!current || current->id != sender) {
             qDebug("CPD_Wrlss: acknowledgement from a device not being updated, ignored");
             return 0;

@@ -57,7 +57,7 @@ int inventoryRequest()
     CmdNumber = Cpd::NumberVersion;
     while (DeviceCursor < DeviceCount) {
         DeviceCursor = quint16(DeviceCursor + 1);
-        if (const auto record = DeviceList.at(DeviceCursor - 1)) {
+        if (const auto record = DeviceList.at(cursorPosition())) {
             TargetId = record->id;
             return 1;
         }
@@ -93,7 +93,7 @@ int updateRequest()
         NextPart = 1;
         PartNumber = 1;
     } else {
-        if (const auto record = DeviceList.at(DeviceCursor - 1)) {
+        if (const auto record = DeviceList.at(cursorPosition())) {
             addressFirmwareFrame(*record);
             return 1;
         }
@@ -106,9 +106,9 @@ int updateRequest()
 
     while (DeviceCursor < DeviceCount) {
         DeviceCursor = quint16(DeviceCursor + 1);
-        const auto record = DeviceList.at(DeviceCursor - 1);
+        const auto record = DeviceList.at(cursorPosition());
         if (record && record->selected == 1) {
-            DeviceList.setOutcome(DeviceCursor - 1, FlashRunning);
+            DeviceList.setOutcome(cursorPosition(), FlashRunning);
             addressFirmwareFrame(*record);
             return 1;
         }

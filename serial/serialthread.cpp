@@ -381,7 +381,7 @@ void SerialThread::giveUpOnQuit(QSerialPort &port)
 {
     if (WorkMode != ModeUpdate || !FirmwareTransfer::giveUpNow())
         return;
-    const auto record = DeviceList.at(DeviceCursor - 1);
+    const auto record = DeviceList.at(cursorPosition());
     if (!record)
         return;
     TargetId = record->id;

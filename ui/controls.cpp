@@ -3,7 +3,8 @@
 #include "ui/mainwindow.h"
 #include "ui_mainwindow.h"
 
-#include "protocol/firmware.h"
+#include "protocol/image.h"
+#include "protocol/typerule.h"
 #include "serial/jobs.h"
 #include "ui/texts.h"
 
@@ -43,7 +44,7 @@ void MainWindow::on_FlashButton_clicked()
     if (FlashRequest == 1 || WorkMode == ModeUpdate)
         return;
 
-    if (FirmwareTransfer::findTypeConflict(DeviceList.snapshot())) {
+    if (TypeRule::findConflict(DeviceList.snapshot())) {
         QMessageBox::critical(nullptr, Texts::errorTitle(), Texts::mixedTypes());
         return;
     }
@@ -53,24 +54,24 @@ void MainWindow::on_FlashButton_clicked()
     // not carry to its end: anything but a regular file that can be read, an
     // empty file, one too short to have a first, middle and last part, one
     // with more parts than the part number can count.
-    const FirmwareTransfer::LoadedImage loaded
-        = FirmwareTransfer::loadImage(ui->fileNameLine->text());
+    const ImageFile::Loaded loaded
+        = ImageFile::load(ui->fileNameLine->text());
     switch (loaded.problem) {
-    case FirmwareTransfer::ImageProblem::Missing:
+    case ImageFile::Problem::Missing:
         return; // a path that names no file is ignored
-    case FirmwareTransfer::ImageProblem::Unreadable:
+    case ImageFile::Problem::Unreadable:
         refuseFirmware(Texts::fileUnreadable());
         return;
-    case FirmwareTransfer::ImageProblem::Empty:
+    case ImageFile::Problem::Empty:
         refuseFirmware(Texts::fileEmpty());
         return;
-    case FirmwareTransfer::ImageProblem::TooSmall:
+    case ImageFile::Problem::TooSmall:
         refuseFirmware(Texts::fileTooSmall());
         return;
-    case FirmwareTransfer::ImageProblem::TooLarge:
+    case ImageFile::Problem::TooLarge:
         refuseFirmware(Texts::fileTooLarge());
         return;
-    case FirmwareTransfer::ImageProblem::None:
+    case ImageFile::Problem::None:
         break;
     }
 
@@ -78,7 +79,7 @@ void MainWindow::on_FlashButton_clicked()
     freezeTickBoxes(true);
     ui->tableWidget->blockSignals(true);
     qDebug("frw choised");
-    FirmwareTransfer::requestPass(loaded.image);
+    LineJobs::requestPass(loaded.image);
     emit Notifier.UpdateMainStatus(Updating);
 }
 

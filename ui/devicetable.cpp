@@ -3,6 +3,7 @@
 #include "ui/mainwindow.h"
 #include "ui_mainwindow.h"
 
+#include "protocol/firmware.h"
 #include "registry/devicetext.h"
 #include "ui/texts.h"
 
@@ -157,7 +158,7 @@ void MainWindow::UpdatingDevStatus()
     // The worker may be several frames, or a device, further on by now. Every
     // device whose transfer has ended shows how it ended; the one in progress
     // shows its progress.
-    const int cursorRow = int(DeviceCursor) - 1;
+    const int cursorRow = cursorPosition();
     const int partNumber = PartNumber;
     const int partsTotal = PartsTotal;
     const int repeats = PartRepeats;
@@ -173,7 +174,7 @@ void MainWindow::UpdatingDevStatus()
                 continue;
             if (partNumber == 1)
                 status->setText(Texts::preparing());
-            else if (repeats > 4)
+            else if (repeats > FirmwareTransfer::MaxRepeats)
                 status->setText(Texts::failed());
             else
                 status->setText(Texts::progress(partNumber, partsTotal));

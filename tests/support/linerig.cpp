@@ -1,6 +1,6 @@
 #include "support/linerig.h"
 
-#include "protocol/firmware.h"
+#include "protocol/image.h"
 #include "protocol/frame.h"
 #include "serial/jobs.h"
 
@@ -70,7 +70,7 @@ void LineRig::requestFlash(const QString &path, const std::vector<int> &ticked)
     for (int pos : ticked)
         DeviceList.setSelected(pos, 1);
     // As the flash button does, refusals aside: the test's images fit.
-    FirmwareTransfer::requestPass(FirmwareTransfer::loadImage(path).image);
+    LineJobs::requestPass(ImageFile::load(path).image);
 }
 
 bool LineRig::flash(const QString &path, const std::vector<int> &ticked, int timeoutMs)
