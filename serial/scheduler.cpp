@@ -136,9 +136,14 @@ int nextRequest()
     case ModeUpdate:
         return updateRequest();
     default:
-        SerialThread::workerPause(lineTiming().idlePoll);
-        if (FlashRequest == 1)
-            WorkMode = ModeUpdate;
+        idlePoll();
         return 0;
     }
+}
+
+void idlePoll()
+{
+    SerialThread::workerPause(lineTiming().idlePoll);
+    if (FlashRequest == 1)
+        WorkMode = ModeUpdate;
 }

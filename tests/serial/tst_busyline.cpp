@@ -3,6 +3,7 @@
 // device that speaks out of turn during an update, an adapter pulled out.
 
 #include "protocol/frame.h"
+#include "registry/exchange.h"
 #include "registry/registry.h"
 #include "serial/serialthread.h"
 

@@ -3,6 +3,7 @@
 // port failures.
 
 #include "protocol/frame.h"
+#include "registry/exchange.h"
 #include "registry/registry.h"
 #include "serial/serialthread.h"
 
