@@ -26,6 +26,12 @@ inline QString applicationVersion()
     return QStringLiteral("v" OLVEX_VERSION);
 }
 
+// The application icon in the compiled-in resources.
+inline QString iconPath()
+{
+    return QStringLiteral(":/icons/ruvo_olvex.png");
+}
+
 // Sets name, organisation, domain and version, in that order.
 inline void apply(QCoreApplication &app)
 {

@@ -1,4 +1,4 @@
-#include "app/startup.h"
+#include "ui/startup.h"
 #include "ui/mainwindow.h"
 
 #include <QApplication>

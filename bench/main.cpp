@@ -16,7 +16,8 @@
 // arrives on the pseudo-terminal, the worker's notifications are stamped as
 // they are emitted.
 
-#include "app/startup.h"
+#include "ui/columns.h"
+#include "ui/startup.h"
 #include "bench/clibench.h"
 #include "bench/floor.h"
 #include "devsim/simulator.h"
@@ -356,7 +357,7 @@ int benchStall()
         if (!search(window))
             return false;
         auto *table = window.findChild<QTableWidget *>("tableWidget");
-        table->item(2, 4)->setCheckState(Qt::Checked); // select all
+        table->item(2, CheckColumn)->setCheckState(Qt::Checked); // select all
         window.findChild<QLineEdit *>("fileNameLine")->setText(path);
         StallMeter meter;
         statuses.clear();

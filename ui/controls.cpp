@@ -6,17 +6,13 @@
 #include "protocol/image.h"
 #include "protocol/typerule.h"
 #include "serial/jobs.h"
+#include "ui/columns.h"
 #include "ui/texts.h"
 
 #include <QCloseEvent>
 #include <QFileDialog>
 #include <QMessageBox>
 #include <QPushButton>
-
-namespace {
-constexpr int StatusColumn = 3;
-constexpr int CheckColumn = 4;
-} // namespace
 
 void MainWindow::on_SearchButton_clicked()
 {

@@ -1,6 +1,7 @@
 #include "support/operator.h"
 
-#include "app/startup.h"
+#include "ui/columns.h"
+#include "ui/startup.h"
 #include "ui/portlist.h"
 
 #include <QLabel>
@@ -23,7 +24,7 @@ Operator::Operator(DevSim::Simulator &sim)
     // Every status text the device rows show, in the order they show them.
     QObject::connect(&Notifier, &DevTable::UpdateDevStatus, window.get(), [this] {
         for (int row = 0; row + 1 < table->rowCount(); ++row) {
-            const QString text = table->item(row, 3)->text();
+            const QString text = table->item(row, StatusColumn)->text();
             if (seen[row].isEmpty() || seen[row].last() != text)
                 seen[row] << text;
         }
@@ -43,16 +44,16 @@ QString Operator::cell(int row, int column) const
 
 void Operator::tick(int row)
 {
-    table->item(row, 4)->setCheckState(Qt::Checked);
+    table->item(row, CheckColumn)->setCheckState(Qt::Checked);
 }
 
 void Operator::clickTickBox(int row)
 {
-    const QRect cell = table->visualItemRect(table->item(row, 4));
+    const QRect cell = table->visualItemRect(table->item(row, CheckColumn));
     QTest::mouseClick(table->viewport(), Qt::LeftButton, Qt::NoModifier, cell.center());
 }
 
 Qt::CheckState Operator::box(int row) const
 {
-    return table->item(row, 4)->checkState();
+    return table->item(row, CheckColumn)->checkState();
 }

@@ -1,7 +1,8 @@
 // The whole tool: the real main window, the real worker, simulated devices on
 // a pseudo-terminal. The operator searches, ticks, picks a file and flashes.
 
-#include "app/startup.h"
+#include "ui/columns.h"
+#include "ui/startup.h"
 #include "registry/registry.h"
 
 #include "devsim/simulator.h"
@@ -79,27 +80,27 @@ void EndToEndTest::searchTickAndFlashTwoDevices()
     QVERIFY(op.search->isEnabled());
     QVERIFY(op.flash->isEnabled());
     QCOMPARE(op.table->rowCount(), 4);
-    QCOMPARE(op.cell(0, 0), QString("00:1a:2b:3c:4d:5e"));
-    QCOMPARE(op.cell(0, 1), QString("VT-TALLY-8"));
-    QCOMPARE(op.cell(0, 2), QString("2.7"));
-    QCOMPARE(op.cell(1, 2), QString("2.5(Загрузчик)"));
-    QCOMPARE(op.cell(2, 1), QString("VT-TALLY-16"));
-    QCOMPARE(op.cell(3, 0), QString("Найдено устройств: 3"));
+    QCOMPARE(op.cell(0, AddressColumn), QString("00:1a:2b:3c:4d:5e"));
+    QCOMPARE(op.cell(0, TypeColumn), QString("VT-TALLY-8"));
+    QCOMPARE(op.cell(0, VersionColumn), QString("2.7"));
+    QCOMPARE(op.cell(1, VersionColumn), QString("2.5(Загрузчик)"));
+    QCOMPARE(op.cell(2, TypeColumn), QString("VT-TALLY-16"));
+    QCOMPARE(op.cell(3, AddressColumn), QString("Найдено устройств: 3"));
 
     op.tick(0);
     op.tick(1);
-    QCOMPARE(op.cell(0, 3), QString("Ожидание"));
-    QCOMPARE(op.table->item(3, 4)->checkState(), Qt::PartiallyChecked);
+    QCOMPARE(op.cell(0, StatusColumn), QString("Ожидание"));
+    QCOMPARE(op.table->item(3, CheckColumn)->checkState(), Qt::PartiallyChecked);
     QTest::mouseClick(op.flash, Qt::LeftButton);
     QCOMPARE(op.status->text(), QString("Идет обновление"));
     QVERIFY(!op.search->isEnabled());
 
     QTRY_COMPARE_WITH_TIMEOUT(op.status->text(), QString("Обновление завершено"), 60000);
-    QCOMPARE(op.cell(0, 3), QString("Обновлено"));
-    QCOMPARE(op.cell(1, 3), QString("Обновлено"));
-    QCOMPARE(op.cell(2, 3), QString());
-    QCOMPARE(op.cell(0, 2), QString("Необходимо обновить"));
-    QCOMPARE(op.cell(2, 2), QString("1.0"));
+    QCOMPARE(op.cell(0, StatusColumn), QString("Обновлено"));
+    QCOMPARE(op.cell(1, StatusColumn), QString("Обновлено"));
+    QCOMPARE(op.cell(2, StatusColumn), QString());
+    QCOMPARE(op.cell(0, VersionColumn), QString("Необходимо обновить"));
+    QCOMPARE(op.cell(2, VersionColumn), QString("1.0"));
     QVERIFY(op.search->isEnabled());
     QVERIFY(op.flash->isEnabled());
     QVERIFY(!op.table->signalsBlocked());
@@ -130,15 +131,15 @@ void EndToEndTest::deviceThatNeverAcknowledgesReadsError()
     QTest::mouseClick(op.search, Qt::LeftButton);
     QTRY_COMPARE_WITH_TIMEOUT(op.status->text(), QString("Выберите устройство(а)"), 20000);
     QCOMPARE(op.table->rowCount(), 3);
-    op.table->item(2, 4)->setCheckState(Qt::Checked); // select all
-    QCOMPARE(op.cell(0, 3), QString("Ожидание"));
-    QCOMPARE(op.cell(1, 3), QString("Ожидание"));
+    op.table->item(2, CheckColumn)->setCheckState(Qt::Checked); // select all
+    QCOMPARE(op.cell(0, StatusColumn), QString("Ожидание"));
+    QCOMPARE(op.cell(1, StatusColumn), QString("Ожидание"));
     QTest::mouseClick(op.flash, Qt::LeftButton);
 
     QTRY_COMPARE_WITH_TIMEOUT(op.status->text(), QString("Обновление завершено"), 30000);
-    QCOMPARE(op.cell(0, 3), QString("Ошибка"));
-    QCOMPARE(op.cell(0, 2), QString("2.7"));
-    QCOMPARE(op.cell(1, 3), QString("Обновлено"));
+    QCOMPARE(op.cell(0, StatusColumn), QString("Ошибка"));
+    QCOMPARE(op.cell(0, VersionColumn), QString("2.7"));
+    QCOMPARE(op.cell(1, StatusColumn), QString("Обновлено"));
     QCOMPARE(imageOf(sim, 1), image);
     QVERIFY(!op.seen.value(0).contains("Обновлено"));
     QVERIFY(op.search->isEnabled());

@@ -2,7 +2,8 @@
 // tick boxes tell the truth, the image written is the one chosen, closing
 // during an update asks and tells the device.
 
-#include "app/startup.h"
+#include "ui/columns.h"
+#include "ui/startup.h"
 #include "registry/registry.h"
 
 #include "support/fixtures.h"
@@ -99,7 +100,7 @@ void SafetyTest::tickBoxesCannotChangeDuringAPassAndTellTheTruthAfter()
     QCOMPARE(selectedFlags(), (QList<qint32>{1, 0}));
 
     QTRY_COMPARE_WITH_TIMEOUT(op.status->text(), Done, 30000);
-    QCOMPARE(op.cell(0, 3), QString("Обновлено"));
+    QCOMPARE(op.cell(0, StatusColumn), QString("Обновлено"));
     QCOMPARE(imageOf(sim, 0), image);
     QCOMPARE(sim.firmwareFramesReceived(1), 0);
     QCOMPARE(op.box(0), Qt::Checked);
@@ -127,7 +128,7 @@ void SafetyTest::imageReplacedBetweenDevicesReachesNone()
     const QString path = writeFile(m_dir, "fw.bin", chosen);
     op.path_->setText(path);
     QVERIFY(searchDone(op));
-    op.table->item(2, 4)->setCheckState(Qt::Checked); // select all
+    op.table->item(2, CheckColumn)->setCheckState(Qt::Checked); // select all
     QTest::mouseClick(op.flash, Qt::LeftButton);
 
     // The first device has its image; the file is replaced before the second.
@@ -140,8 +141,8 @@ void SafetyTest::imageReplacedBetweenDevicesReachesNone()
     QTRY_COMPARE_WITH_TIMEOUT(op.status->text(), Done, 30000);
     QCOMPARE(imageOf(sim, 0), chosen);
     QCOMPARE(imageOf(sim, 1), chosen);
-    QCOMPARE(op.cell(0, 3), QString("Обновлено"));
-    QCOMPARE(op.cell(1, 3), QString("Обновлено"));
+    QCOMPARE(op.cell(0, StatusColumn), QString("Обновлено"));
+    QCOMPARE(op.cell(1, StatusColumn), QString("Обновлено"));
 }
 
 void SafetyTest::closingDuringAnUpdateAsksFirst_data()
@@ -191,7 +192,7 @@ void SafetyTest::closingDuringAnUpdateAsksFirst()
         QVERIFY(op.window->isVisible());
         QTRY_COMPARE_WITH_TIMEOUT(op.status->text(), Done, 30000);
         QCOMPARE(imageOf(sim, 0), image);
-        QCOMPARE(op.cell(0, 3), QString("Обновлено"));
+        QCOMPARE(op.cell(0, StatusColumn), QString("Обновлено"));
         return;
     }
     QVERIFY(!op.window->isVisible());
