@@ -2,6 +2,8 @@
 
 #include "bench/floor.h"
 
+#include "support/traffic.h"
+
 #include <QCoreApplication>
 #include <QJsonArray>
 #include <QJsonDocument>

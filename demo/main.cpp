@@ -36,7 +36,7 @@ int main(int argc, char *argv[])
     parser.addOption(device);
     parser.process(app);
 
-    std::vector<DevSim::DeviceConfig> devices = demoDevices();
+    std::vector<DevSim::DeviceConfig> devices = DevSim::sampleDevices();
     const QStringList descriptions = parser.values(device);
     if (!descriptions.isEmpty())
         devices.clear();

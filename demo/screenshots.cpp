@@ -60,7 +60,7 @@ int main(int argc, char *argv[])
 
     DevSim::Options options;
     options.baud = DemoBaud;
-    DevSim::Simulator line(demoDevices(), options);
+    DevSim::Simulator line(DevSim::sampleDevices(), options);
     if (!line.openPty())
         return 1;
     line.start();

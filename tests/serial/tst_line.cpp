@@ -478,11 +478,7 @@ void LineTest::updateRunsWithTheRealStartPause()
     QCOMPARE(imageOf(rig.sim(), 0), image);
     QCOMPARE(int(DeviceList.at(0)->outcome), int(FlashDone));
 
-    std::vector<DevSim::HostFrame> firmware;
-    for (const DevSim::HostFrame &f : rig.sim().hostFrames()) {
-        if (f.bytes.size() > 13 && Cpd::unpackCommand(f.bytes.data()).number == Cpd::NumberFirmware)
-            firmware.push_back(f);
-    }
+    const std::vector<DevSim::HostFrame> firmware = firmwareFrames(rig.sim());
     QCOMPARE(int(firmware.size()), 6);
     const auto pause
         = std::chrono::duration_cast<std::chrono::milliseconds>(firmware[1].at - firmware[0].at);

@@ -10,6 +10,7 @@
 
 #include "support/fixtures.h"
 #include "support/modal.h"
+#include "support/operator.h"
 
 #include <QElapsedTimer>
 #include <QFileDialog>
@@ -37,34 +38,6 @@ void setStatus(MainWindow &w, int status)
     QVERIFY(QMetaObject::invokeMethod(
         &w, "UpdatingMainStatus", Qt::DirectConnection, Q_ARG(Status, Status(status))));
 }
-
-struct Controls
-{
-    explicit Controls(MainWindow &w)
-        : table(w.findChild<QTableWidget *>("tableWidget"))
-        , search(w.findChild<QPushButton *>("SearchButton"))
-        , flash(w.findChild<QPushButton *>("FlashButton"))
-        , firmware(w.findChild<QPushButton *>("FramewareButton"))
-        , path(w.findChild<QLineEdit *>("fileNameLine"))
-        , status(w.findChild<QLabel *>("StatusLabel"))
-    {}
-    QString text(int row, int column) const
-    {
-        const QTableWidgetItem *item = table->item(row, column);
-        return item ? item->text() : QStringLiteral("<none>");
-    }
-    Qt::CheckState check(int row) const { return table->item(row, CheckColumn)->checkState(); }
-    int selectAllRow() const { return table->rowCount() - 1; }
-    // What a click on a tick box does: the view sets the new check state.
-    void tick(int row, Qt::CheckState state) { table->item(row, CheckColumn)->setCheckState(state); }
-
-    QTableWidget *table;
-    QPushButton *search;
-    QPushButton *flash;
-    QPushButton *firmware;
-    QLineEdit *path;
-    QLabel *status;
-};
 
 } // namespace
 

@@ -77,14 +77,14 @@ void SafetyTest::tickBoxesCannotChangeDuringAPassAndTellTheTruthAfter()
     sim.start();
     Operator op(sim);
     const QByteArray image = firmwareImage(30 * 197, 31);
-    op.path_->setText(writeFile(m_dir, "fw.bin", image));
+    op.path->setText(writeFile(m_dir, "fw.bin", image));
     QVERIFY(searchDone(op));
 
     // A click on a box ticks and unticks it while nothing runs.
     op.clickTickBox(1);
-    QCOMPARE(op.box(1), Qt::Checked);
+    QCOMPARE(op.check(1), Qt::Checked);
     op.clickTickBox(1);
-    QCOMPARE(op.box(1), Qt::Unchecked);
+    QCOMPARE(op.check(1), Qt::Unchecked);
     op.clickTickBox(0);
     QCOMPARE(selectedFlags(), (QList<qint32>{1, 0}));
 
@@ -94,17 +94,17 @@ void SafetyTest::tickBoxesCannotChangeDuringAPassAndTellTheTruthAfter()
     op.clickTickBox(0);
     op.clickTickBox(1);
     op.clickTickBox(2);
-    QCOMPARE(op.box(0), Qt::Checked);
-    QCOMPARE(op.box(1), Qt::Unchecked);
-    QCOMPARE(op.box(2), Qt::PartiallyChecked);
+    QCOMPARE(op.check(0), Qt::Checked);
+    QCOMPARE(op.check(1), Qt::Unchecked);
+    QCOMPARE(op.check(2), Qt::PartiallyChecked);
     QCOMPARE(selectedFlags(), (QList<qint32>{1, 0}));
 
     QTRY_COMPARE_WITH_TIMEOUT(op.status->text(), Done, 30000);
-    QCOMPARE(op.cell(0, StatusColumn), QString("Обновлено"));
+    QCOMPARE(op.text(0, StatusColumn), QString("Обновлено"));
     QCOMPARE(imageOf(sim, 0), image);
     QCOMPARE(sim.firmwareFramesReceived(1), 0);
-    QCOMPARE(op.box(0), Qt::Checked);
-    QCOMPARE(op.box(1), Qt::Unchecked);
+    QCOMPARE(op.check(0), Qt::Checked);
+    QCOMPARE(op.check(1), Qt::Unchecked);
 
     // Free again afterwards; and a second press writes what the boxes show.
     op.clickTickBox(0);
@@ -126,7 +126,7 @@ void SafetyTest::imageReplacedBetweenDevicesReachesNone()
     Operator op(sim);
     const QByteArray chosen = firmwareImage(30 * 197 + 11, 41);
     const QString path = writeFile(m_dir, "fw.bin", chosen);
-    op.path_->setText(path);
+    op.path->setText(path);
     QVERIFY(searchDone(op));
     op.table->item(2, CheckColumn)->setCheckState(Qt::Checked); // select all
     QTest::mouseClick(op.flash, Qt::LeftButton);
@@ -141,8 +141,8 @@ void SafetyTest::imageReplacedBetweenDevicesReachesNone()
     QTRY_COMPARE_WITH_TIMEOUT(op.status->text(), Done, 30000);
     QCOMPARE(imageOf(sim, 0), chosen);
     QCOMPARE(imageOf(sim, 1), chosen);
-    QCOMPARE(op.cell(0, StatusColumn), QString("Обновлено"));
-    QCOMPARE(op.cell(1, StatusColumn), QString("Обновлено"));
+    QCOMPARE(op.text(0, StatusColumn), QString("Обновлено"));
+    QCOMPARE(op.text(1, StatusColumn), QString("Обновлено"));
 }
 
 void SafetyTest::closingDuringAnUpdateAsksFirst_data()
@@ -162,7 +162,7 @@ void SafetyTest::closingDuringAnUpdateAsksFirst()
     sim.start();
     Operator op(sim);
     const QByteArray image = firmwareImage(60 * 197, 51);
-    op.path_->setText(writeFile(m_dir, "fw.bin", image));
+    op.path->setText(writeFile(m_dir, "fw.bin", image));
     QVERIFY(searchDone(op));
     op.tick(0);
     QTest::mouseClick(op.flash, Qt::LeftButton);
@@ -192,7 +192,7 @@ void SafetyTest::closingDuringAnUpdateAsksFirst()
         QVERIFY(op.window->isVisible());
         QTRY_COMPARE_WITH_TIMEOUT(op.status->text(), Done, 30000);
         QCOMPARE(imageOf(sim, 0), image);
-        QCOMPARE(op.cell(0, StatusColumn), QString("Обновлено"));
+        QCOMPARE(op.text(0, StatusColumn), QString("Обновлено"));
         return;
     }
     QVERIFY(!op.window->isVisible());
