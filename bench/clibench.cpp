@@ -1,3 +1,6 @@
+// olvex-cli as a process on a paced line, against the floor of the window's
+// update.
+
 #include "bench/clibench.h"
 
 #include "bench/floor.h"

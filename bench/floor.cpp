@@ -1,3 +1,5 @@
+// What a 9600-baud line allows an update to take.
+
 #include "bench/floor.h"
 
 #include "protocol/frame.h"

@@ -148,7 +148,7 @@ int benchSearch(int count, int collisionSlots = 0)
     // confirmation and the 50 ms after it, and for each version query the
     // query and its answer back to back on the wire. Every device answers at
     // least once.
-    const LineTiming waits; // the product's
+    const LineTiming waits;                           // the product's
     const double frameMs = wireMs(Cpd::MinFrameSize); // a request, search answer or confirmation
     const double versionAnswerMs = wireMs(Cpd::MinFrameSize + Cpd::VersionPayload);
     const double answersBeyondPause = std::max(0.0, count * frameMs - waits.searchPause);
@@ -170,7 +170,8 @@ int benchSearch(int count, int collisionSlots = 0)
                         w.block,
                         w.number);
         }
-        std::printf("  +%8.1f ms  end\n", msBetween(frames.front().at, at(statuses, SelectDevices)));
+        std::printf("  +%8.1f ms  end\n",
+                    msBetween(frames.front().at, at(statuses, SelectDevices)));
     }
     std::printf("search of %4d devices%s: %d found, %d search requests (%d silent), "
                 "%d confirmations, %d version queries; measured %.0f ms; floor %.0f ms "

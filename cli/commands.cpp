@@ -1,3 +1,5 @@
+// The three commands of olvex-cli: ports, scan and flash.
+
 #include "cli/commands.h"
 
 #include "cli/cli.h"

@@ -5,11 +5,11 @@
 #include <QSocketNotifier>
 
 #include <csignal>
-#include <thread>
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/eventfd.h>
 #include <sys/signalfd.h>
+#include <thread>
 #include <unistd.h>
 
 namespace Cli {
@@ -18,8 +18,8 @@ struct Interrupts::Private
 {
     void watch();
 
-    int signalFd = -1;       // signalfd of SIGINT and SIGTERM
-    int wakeFd = -1;         // eventfd that ends the watching thread
+    int signalFd = -1;         // signalfd of SIGINT and SIGTERM
+    int wakeFd = -1;           // eventfd that ends the watching thread
     int pipeFds[2] = {-1, -1}; // watching thread to main thread
     QSocketNotifier *notifier = nullptr;
     std::thread watcher;

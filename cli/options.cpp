@@ -1,3 +1,5 @@
+// Reading olvex-cli's command line.
+
 #include "cli/options.h"
 
 #include "protocol/image.h"

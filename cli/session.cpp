@@ -1,3 +1,5 @@
+// A job on one line for the terminal tool, heard through the notifier.
+
 #include "cli/session.h"
 
 #include "cli/interrupts.h"

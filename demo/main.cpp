@@ -2,11 +2,11 @@
 // hardware. It starts a few simulated devices on a pseudo-terminal, puts that
 // line at the top of the port list and opens the same main window as the app.
 
-#include "ui/startup.h"
 #include "demo/demoline.h"
 #include "devsim/simulator.h"
 #include "ui/mainwindow.h"
 #include "ui/portlist.h"
+#include "ui/startup.h"
 
 #include <QApplication>
 #include <QCommandLineParser>

@@ -2,12 +2,12 @@
 // the demo line: the window as it opens, after a search, during an update,
 // and the about dialog. Run it under a display (xvfb-run works).
 
-#include "ui/columns.h"
-#include "ui/startup.h"
 #include "demo/demoline.h"
 #include "ui/aboutdialog.h"
+#include "ui/columns.h"
 #include "ui/mainwindow.h"
 #include "ui/portlist.h"
+#include "ui/startup.h"
 
 #include <QApplication>
 #include <QDir>

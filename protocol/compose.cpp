@@ -1,3 +1,5 @@
+// Composing the body of the next frame the host sends.
+
 #include "protocol/compose.h"
 
 #include "protocol/firmware.h"

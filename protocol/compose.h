@@ -1,5 +1,7 @@
 #pragma once
 
+// Composing the frames the host sends.
+
 #include <QtGlobal>
 
 // Writes the body of the next frame (without checksum) at the start of the

@@ -1,3 +1,5 @@
+// The firmware transfer: parts, stages, repeats and giving a device up.
+
 #include "protocol/firmware.h"
 
 #include "protocol/frame.h"

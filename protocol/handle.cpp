@@ -1,3 +1,5 @@
+// Interpreting the frames the devices send.
+
 #include "protocol/handle.h"
 
 #include "protocol/firmware.h"
@@ -149,8 +151,7 @@ quint16 handleFrame(quint8 *buffer, quint16 length)
     const quint8 *payload = buffer + Cpd::HeaderSize;
     const quint16 payloadLength = quint16(length - Cpd::HeaderSize);
     if (word.type == Cpd::TypeResponse)
-        return quint16(
-            handleResponse(payload, payloadLength, buffer, word.block, word.number));
+        return quint16(handleResponse(payload, payloadLength, buffer, word.block, word.number));
     if (word.type == Cpd::TypeError) {
         if (payloadTooShort(payloadLength, Cpd::ErrorPayload, word.block, word.number))
             return 0;

@@ -1,5 +1,7 @@
 #pragma once
 
+// The answer handling: what each frame a device sends means to the host.
+
 #include "registry/registry.h"
 
 #include <QtGlobal>

@@ -35,9 +35,8 @@ bool readWhatCame(QSerialPort &port, Answers &answers)
 
 } // namespace
 
-Gathered gatherAnswers(QSerialPort &port,
-                       Answers &answers,
-                       const std::function<bool()> &quitRequested)
+Gathered
+gatherAnswers(QSerialPort &port, Answers &answers, const std::function<bool()> &quitRequested)
 {
     const LineTiming &timing = lineTiming();
     const bool search = WorkMode == ModeSearch;
@@ -69,7 +68,8 @@ Gathered gatherAnswers(QSerialPort &port,
                         break;
                     continue;
                 }
-                if (!search || answers.bytesThisRound() > 0 || window.elapsed() >= timing.answerWait)
+                if (!search || answers.bytesThisRound() > 0
+                    || window.elapsed() >= timing.answerWait)
                     break;
                 continue;
             }

@@ -30,6 +30,5 @@ struct Gathered
 // Told to quit, a search or an inventory is left at once (nothing goes on the
 // line after them); during an update the window runs out first, so the frame
 // that gives the device up never talks over the device's answer.
-Gathered gatherAnswers(QSerialPort &port,
-                       Answers &answers,
-                       const std::function<bool()> &quitRequested);
+Gathered
+gatherAnswers(QSerialPort &port, Answers &answers, const std::function<bool()> &quitRequested);

@@ -1,3 +1,5 @@
+// The work scheduler: which request comes next in each mode.
+
 #include "serial/scheduler.h"
 
 #include "protocol/firmware.h"

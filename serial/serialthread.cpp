@@ -237,7 +237,9 @@ void SerialThread::awaitWritten(QSerialPort &port)
 void SerialThread::awaitResponse(QSerialPort &port)
 {
     const LineTiming &timing = lineTiming();
-    const auto quitting = [this] { return quitRequested(); };
+    const auto quitting = [this] {
+        return quitRequested();
+    };
     if (WorkMode == ModeSearch && !LinePort::pause(port, timing.searchPause, quitting))
         m_lost = true;
     if (!m_lost && UpdateStage == StageStart && WorkMode == ModeUpdate

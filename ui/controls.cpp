@@ -50,8 +50,7 @@ void MainWindow::on_FlashButton_clicked()
     // not carry to its end: anything but a regular file that can be read, an
     // empty file, one too short to have a first, middle and last part, one
     // with more parts than the part number can count.
-    const ImageFile::Loaded loaded
-        = ImageFile::load(ui->fileNameLine->text());
+    const ImageFile::Loaded loaded = ImageFile::load(ui->fileNameLine->text());
     switch (loaded.problem) {
     case ImageFile::Problem::Missing:
         return; // a path that names no file is ignored
@@ -112,8 +111,11 @@ void MainWindow::closeEvent(QCloseEvent *event)
         event->accept();
         return;
     }
-    QMessageBox box(QMessageBox::Question, Texts::closeTitle(), Texts::closeDuringUpdate(),
-                    QMessageBox::NoButton, this);
+    QMessageBox box(QMessageBox::Question,
+                    Texts::closeTitle(),
+                    Texts::closeDuringUpdate(),
+                    QMessageBox::NoButton,
+                    this);
     QPushButton *stop = box.addButton(Texts::yes(), QMessageBox::YesRole);
     box.setDefaultButton(box.addButton(Texts::no(), QMessageBox::NoRole));
     m_askingToClose = true;

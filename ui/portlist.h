@@ -1,5 +1,7 @@
 #pragma once
 
+// The serial ports the main window lists.
+
 #include <QStringList>
 
 #include <functional>

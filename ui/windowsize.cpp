@@ -12,8 +12,8 @@
 
 namespace {
 constexpr int TextColumns = CheckColumn; // the columns left of the tick boxes
-constexpr int CellPadding = 16; // the style's margins around a cell's text
-constexpr int OuterMargin = 11; // the central layout's margin
+constexpr int CellPadding = 16;          // the style's margins around a cell's text
+constexpr int OuterMargin = 11;          // the central layout's margin
 } // namespace
 
 QSize openingSize(const QWidget *window)

@@ -143,7 +143,8 @@ void RefusalsTest::ticksOfMoreThanOneTypeConflict_data()
     QTest::newRow("unknown after a known type") << QList<int>{60, 0} << QList<int>{1, 1} << 0 << 1;
     QTest::newRow("the second known type names the conflict")
         << QList<int>{0, 10, 10, 50, 60} << QList<int>{1, 1, 1, 1, 1} << 1 << 3;
-    QTest::newRow("other type unticked") << QList<int>{10, 50, 10} << QList<int>{1, 0, 1} << -1 << -1;
+    QTest::newRow("other type unticked")
+        << QList<int>{10, 50, 10} << QList<int>{1, 0, 1} << -1 << -1;
     QTest::newRow("ticked is 1, nothing else")
         << QList<int>{10, 50, 10} << QList<int>{1, 2, 1} << -1 << -1;
     QTest::newRow("only unknown") << QList<int>{0, 0} << QList<int>{1, 1} << -1 << -1;
@@ -158,8 +159,8 @@ void RefusalsTest::ticksOfMoreThanOneTypeConflict()
     QFETCH(int, other);
     std::vector<DeviceRecord> devices;
     for (int i = 0; i < types.size(); ++i)
-        devices.push_back(deviceRecord(deviceId(1, 2, 3, 4, 5, quint8(i), 0, 0), types[i], 1, 0,
-                                       ticked[i]));
+        devices.push_back(
+            deviceRecord(deviceId(1, 2, 3, 4, 5, quint8(i), 0, 0), types[i], 1, 0, ticked[i]));
     const std::optional<TypeRule::Conflict> conflict = TypeRule::findConflict(devices);
     QCOMPARE(conflict.has_value(), first >= 0);
     if (conflict) {

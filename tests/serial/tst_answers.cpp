@@ -115,12 +115,14 @@ void AnswersTest::updateHearsOnlyTheDeviceBeingWritten()
     answers.settle();
     QVERIFY(!answers.news());
     QVERIFY(!answers.hasFrame());
-    QCOMPARE(log.countStartingWith("SerialP: CPDevice [00:1A:2B:3C:4D:5E:6F:70], cmd_t 0x2, cmd_b 30, "
-                                   "cmd_n 0: not the answer awaited, dropped"),
-             1);
-    QCOMPARE(log.countStartingWith("SerialP: CPDevice [01:02:03:04:05:06:07:08], cmd_t 0x2, cmd_b 20, "
-                                   "cmd_n 3: not the answer awaited, dropped"),
-             1);
+    QCOMPARE(
+        log.countStartingWith("SerialP: CPDevice [00:1A:2B:3C:4D:5E:6F:70], cmd_t 0x2, cmd_b 30, "
+                              "cmd_n 0: not the answer awaited, dropped"),
+        1);
+    QCOMPARE(
+        log.countStartingWith("SerialP: CPDevice [01:02:03:04:05:06:07:08], cmd_t 0x2, cmd_b 20, "
+                              "cmd_n 3: not the answer awaited, dropped"),
+        1);
     QCOMPARE(log.count("crc_error"), 0);
 
     answers.beginRound();

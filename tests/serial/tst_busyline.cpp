@@ -183,8 +183,8 @@ void BusyLineTest::strayAnswersDuringAnUpdateAreDropped()
     };
     for (size_t i = 0; i < strays.size(); ++i) {
         const int after = 3 + 4 * int(i);
-        QVERIFY(rig.sim().waitFor([&] { return rig.sim().firmwareFramesReceived(0) >= after; },
-                                  10000));
+        QVERIFY(
+            rig.sim().waitFor([&] { return rig.sim().firmwareFramesReceived(0) >= after; }, 10000));
         rig.sim().writeRaw(strays[i]);
     }
     QVERIFY(rig.waitForSignal("UpdateMainStatus(8)", 30000));

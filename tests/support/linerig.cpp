@@ -1,7 +1,7 @@
 #include "support/linerig.h"
 
-#include "protocol/image.h"
 #include "protocol/frame.h"
+#include "protocol/image.h"
 #include "serial/jobs.h"
 
 #include <QTest>

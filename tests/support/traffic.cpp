@@ -66,8 +66,8 @@ Traffic trafficOn(const DevSim::Simulator &sim)
             ++t.confirmations;
         } else if (w.block == Cpd::BlockSearch) {
             ++t.searches;
-            const bool answered = i + 1 < frames.size()
-                                  && wordOf(frames[i + 1]).type == Cpd::TypeResponse;
+            const bool answered
+                = i + 1 < frames.size() && wordOf(frames[i + 1]).type == Cpd::TypeResponse;
             t.silentSearches += answered ? 0 : 1;
         } else if (w.number == Cpd::NumberVersion) {
             ++t.queries;

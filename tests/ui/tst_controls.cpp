@@ -2,11 +2,11 @@
 // window: fills, tick boxes and select-all, the type check, the flash button's
 // readiness and refusals, status texts and per-device progress.
 
-#include "ui/columns.h"
-#include "ui/startup.h"
 #include "registry/registry.h"
+#include "ui/columns.h"
 #include "ui/mainwindow.h"
 #include "ui/portlist.h"
+#include "ui/startup.h"
 
 #include "support/fixtures.h"
 #include "support/modal.h"
@@ -147,7 +147,8 @@ void ControlsTest::tableShowsEachDevice()
     QCOMPARE(ui.table->item(last, AddressColumn)->textAlignment(), int(Qt::AlignCenter));
     QCOMPARE(ui.table->columnSpan(last, AddressColumn), 2);
     QCOMPARE(ui.text(last, VersionColumn), QString("Выбрать все устройства:"));
-    QCOMPARE(ui.table->item(last, VersionColumn)->textAlignment(), int(Qt::AlignRight | Qt::AlignVCenter));
+    QCOMPARE(ui.table->item(last, VersionColumn)->textAlignment(),
+             int(Qt::AlignRight | Qt::AlignVCenter));
     QCOMPARE(ui.table->columnSpan(last, VersionColumn), 2);
     QCOMPARE(ui.check(last), Qt::Unchecked);
     QVERIFY(!ui.table->signalsBlocked());

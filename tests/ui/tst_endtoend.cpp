@@ -1,9 +1,9 @@
 // The whole tool: the real main window, the real worker, simulated devices on
 // a pseudo-terminal. The operator searches, ticks, picks a file and flashes.
 
+#include "registry/registry.h"
 #include "ui/columns.h"
 #include "ui/startup.h"
-#include "registry/registry.h"
 
 #include "devsim/simulator.h"
 #include "support/fixtures.h"

@@ -1,13 +1,13 @@
 // The main window as the operator first sees it, its start-up wiring and the
 // about dialog.
 
-#include "ui/columns.h"
-#include "ui/headerstyle.h"
-#include "ui/startup.h"
 #include "registry/registry.h"
 #include "ui/aboutdialog.h"
+#include "ui/columns.h"
+#include "ui/headerstyle.h"
 #include "ui/mainwindow.h"
 #include "ui/portlist.h"
+#include "ui/startup.h"
 
 #include "support/modal.h"
 

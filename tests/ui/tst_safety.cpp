@@ -2,9 +2,9 @@
 // tick boxes tell the truth, the image written is the one chosen, closing
 // during an update asks and tells the device.
 
+#include "registry/registry.h"
 #include "ui/columns.h"
 #include "ui/startup.h"
-#include "registry/registry.h"
 
 #include "support/fixtures.h"
 #include "support/linerig.h"
@@ -132,8 +132,8 @@ void SafetyTest::imageReplacedBetweenDevicesReachesNone()
     QTest::mouseClick(op.flash, Qt::LeftButton);
 
     // The first device has its image; the file is replaced before the second.
-    QVERIFY(sim.waitFor([&sim] { return sim.imageState(0) == DevSim::ImageState::Complete; },
-                        20000));
+    QVERIFY(
+        sim.waitFor([&sim] { return sim.imageState(0) == DevSim::ImageState::Complete; }, 20000));
     const QString replacement = writeFile(m_dir, "new.bin", firmwareImage(60 * 1024, 42));
     QVERIFY(QFile::remove(path));
     QVERIFY(QFile::rename(replacement, path));
