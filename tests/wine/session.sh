@@ -3,11 +3,12 @@
 # screen for the Windows programs. Sourced; needs Xvfb and xdotool, and
 # ImageMagick's import for pictures.
 
-# own_server: ends whatever runs in WINEPREFIX and starts its server afresh,
-# its messages in WORK-DIR/wineserver.log; end_server ends it again. The
-# desktop process Wine starts for the first program with a window keeps the
-# screen of that program: a screen of the script's own needs a server of its
-# own. Only where no other test uses the prefix at the same time.
+# own_server WORK-DIR: ends whatever runs in WINEPREFIX and starts its server
+# and services afresh, their messages in WORK-DIR/wineserver.log; end_server
+# ends them again. Wine's desktop process, which one of them may start, keeps
+# the screen (DISPLAY) it was started with: a screen of the script's own needs
+# a server of its own, started once DISPLAY names that screen. Only where no
+# other test uses the prefix at the same time.
 own_server() { # work-dir
     local wine=${OLVEX_WINE:-/usr/lib/wine/wine64} wineserver
     wineserver=$(dirname "$wine")/wineserver
@@ -50,9 +51,11 @@ await_window() {
     return 1
 }
 
-# picture WINDOW FILE: what the window shows, as the program drew it.
+# picture WINDOW FILE: what the window shows, as the program drew it (a
+# window that has just come up is given a moment to be drawn).
 picture() {
     mkdir -p "$(dirname "$2")"
+    sleep 1
     import -window "$1" "$2"
     echo "     picture $2"
 }

@@ -38,8 +38,8 @@ fail() {
     exit 1
 }
 
-own_server "$work"
 start_screen "$work"
+own_server "$work" # after the screen: Wine's desktop process takes the screen it starts with
 
 # The demo's four devices, at the real line's pace.
 "$devsim" --link "$dir/com7" --pace 9600 >"$work/devsim.log" 2>&1 &

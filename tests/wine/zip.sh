@@ -81,6 +81,7 @@ version=$("$wine" "$app\\olvex-cli.exe" --version 2>"$work/cli.log" | tr -d '\r'
 echo "ok   olvex-cli.exe runs: $version"
 
 start_screen "$work"
+own_server "$work" # after the screen: Wine's desktop process takes the screen it starts with
 WINEDEBUG=+loaddll "$wine" "$app\\Olvex_Updater.exe" 2>"$work/window.log" &
 program=$!
 pids+=($program)
