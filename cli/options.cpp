@@ -98,7 +98,9 @@ QString checkCommand(const QStringList &positional, Options &options)
     }
     if (options.command != Command::Flash && (options.all || !options.devices.empty()))
         return QStringLiteral("--all and --device belong to flash");
-    if (options.command == Command::Flash && options.all == !options.devices.empty())
+    if (options.command == Command::Flash && options.all && !options.devices.empty())
+        return QStringLiteral("--all and --device cannot be used together");
+    if (options.command == Command::Flash && !options.all && options.devices.empty())
         return QStringLiteral("flash needs either --all or --device ADDRESS");
     if (options.command == Command::Ports && !options.logFile.isEmpty())
         return QStringLiteral("ports keeps no log");
