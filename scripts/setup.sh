@@ -9,7 +9,8 @@ packages=(g++ cmake ninja-build pkg-config qtbase5-dev libqt5serialport5-dev
           qt6-base-dev qt6-serialport-dev
           binutils-mingw-w64-x86-64
           desktop-file-utils appstream dpkg-dev file lintian
-          clang libclang-rt-14-dev)
+          clang libclang-rt-14-dev
+          ansible-core ansible-lint python3-apt)
 
 missing=()
 for p in "${packages[@]}"; do
