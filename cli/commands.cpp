@@ -351,4 +351,26 @@ int flash(const Options &options, Console &console)
     return job.result(status, document);
 }
 
+// What a flash would make of the image, without a line: a fleet checks the
+// image once on every gateway before any of them writes.
+int checkImage(const Options &options, Console &console)
+{
+    Job job(options, console);
+    QJsonObject document{{QStringLiteral("command"), QStringLiteral("image")},
+                         {QStringLiteral("image"), options.image}};
+    const ImageFile::Loaded loaded = ImageFile::load(options.image);
+    if (loaded.problem != ImageFile::Problem::None) {
+        job.fail(ExitUsage, imageRefusal(loaded.problem) + QStringLiteral(": ") + options.image);
+        return job.result(ExitUsage, document);
+    }
+    const quint32 bytes = quint32(loaded.image->bytes.size());
+    const quint32 parts = ImageFile::partsFor(bytes);
+    document.insert(QStringLiteral("imageBytes"), qint64(bytes));
+    document.insert(QStringLiteral("partsTotal"), qint64(parts));
+    if (!options.json)
+        console.out.write(
+            QStringLiteral("%1: %2 bytes, %3 parts\n").arg(options.image).arg(bytes).arg(parts));
+    return job.result(ExitOk, document);
+}
+
 } // namespace Cli

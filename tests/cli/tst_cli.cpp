@@ -107,6 +107,7 @@ private slots:
     void liveLinesFitTheTerminalAsItIsResized();
     void refusalsComeBeforeAnythingIsWritten_data();
     void refusalsComeBeforeAnythingIsWritten();
+    void imageIsCheckedWithoutALine();
     void usageErrors_data();
     void usageErrors();
     void portTroubleIsSaidInWords();
@@ -325,9 +326,35 @@ void CliTest::refusalsComeBeforeAnythingIsWritten()
     for (size_t i = 0; i < sim->deviceCount(); ++i)
         firmware += sim->firmwareFramesReceived(i);
     QCOMPARE(firmware, 0);
-    // A refused image does not even search.
-    if (choice == QStringList{"--all"})
+    // A refused image does not even search, and the image check refuses it alike.
+    if (choice == QStringList{"--all"}) {
         QVERIFY(sim->hostFrames().empty());
+        const Run checked = runCli({"image", path, "--json"});
+        QCOMPARE(checked.code, 2);
+        QCOMPARE(checked.err, run.err);
+        QCOMPARE(checked.json()["error"].toString(), error);
+        QVERIFY(!checked.json().contains("partsTotal"));
+    }
+}
+
+void CliTest::imageIsCheckedWithoutALine()
+{
+    // The smallest image taken is one byte into the third part.
+    const QString path = writeFile(m_dir, "smallest.bin", firmwareImage(2 * 197 + 1, 25));
+    const Run run = runCli({"image", path});
+    QCOMPARE(run.code, 0);
+    QCOMPARE(run.out, path + ": 395 bytes, 3 parts\n");
+    QCOMPARE(run.err, QString());
+
+    const QString largest = m_dir.filePath("largest.bin");
+    QFile file(largest);
+    QVERIFY(file.open(QIODevice::WriteOnly) && file.resize(65535 * 197)); // sparse
+    file.close();
+    const Run json = runCli({"image", largest, "--json"});
+    QCOMPARE(json.code, 0);
+    QCOMPARE(json.json()["imageBytes"].toInt(), 65535 * 197);
+    QCOMPARE(json.json()["partsTotal"].toInt(), 65535);
+    QCOMPARE(json.json()["exitCode"].toInt(), 0);
 }
 
 void CliTest::usageErrors_data()
@@ -337,6 +364,9 @@ void CliTest::usageErrors_data()
     QTest::newRow("nothing") << QStringList{} << "no command given";
     QTest::newRow("unknown command") << QStringList{"erase", "/dev/x"} << "unknown command 'erase'";
     QTest::newRow("scan without port") << QStringList{"scan"} << "scan needs a PORT";
+    QTest::newRow("image without image") << QStringList{"image"} << "image needs an IMAGE";
+    QTest::newRow("image with a log")
+        << QStringList{"image", "i.bin", "--log", "x.log"} << "image keeps no log";
     QTest::newRow("flash without image")
         << QStringList{"flash", "/dev/x", "--all"} << "flash needs a PORT and an IMAGE";
     QTest::newRow("no choice") << QStringList{"flash", "/dev/x", "i.bin"}

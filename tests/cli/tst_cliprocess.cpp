@@ -91,6 +91,7 @@ void CliProcessTest::helpVersionAndPortsWithoutADisplay()
     QCOMPARE(help->exitCode(), 0);
     const QString text = output(*help);
     for (const char *line : {"flash PORT IMAGE --all",
+                             "image IMAGE",
                              "-d, --device <address>",
                              "--json",
                              "--log <file>",
