@@ -255,7 +255,7 @@ int scan(const Options &options, Console &console)
     const std::vector<DeviceRecord> devices = DeviceList.snapshot();
     document.insert(QStringLiteral("devices"), devicesJson(devices));
     if (searched == ExitOk && !options.json)
-        console.out.write(scanTable(devices));
+        console.out.write(scanTable(devices, console.outColumns()));
     return job.result(searched, document);
 }
 
@@ -347,7 +347,7 @@ int flash(const Options &options, Console &console)
     document.insert(QStringLiteral("devices"), devicesJson(devices, partsTotal));
     document.insert(QStringLiteral("interrupted"), end == LineSession::End::Interrupted);
     if (!options.json)
-        console.out.write(flashTable(devices, partsTotal));
+        console.out.write(flashTable(devices, partsTotal, console.outColumns()));
     return job.result(status, document);
 }
 

@@ -48,6 +48,9 @@ struct Console
     // The terminal's width in columns, asked afresh for every live line (it
     // may be resized meanwhile); 0 when it does not say.
     std::function<int()> errColumns = [] { return 0; };
+    // The width of the terminal the result goes to; 0 when it goes to a file
+    // or a pipe, where it is always printed whole.
+    std::function<int()> outColumns = [] { return 0; };
 };
 
 } // namespace Cli

@@ -27,15 +27,16 @@ double transferSeconds(const DeviceRecord &record, qint64 nowMs);
 // "0:07", "12:40", "1:02:03".
 QString duration(qint64 ms);
 
-// One line per device, aligned, with a header: address, type, version, boot loader.
-QString scanTable(const std::vector<DeviceRecord> &devices);
+// One line per device, aligned, with a header: address, type, version, boot
+// loader. Fitted to a terminal `columns` wide (0: as it is).
+QString scanTable(const std::vector<DeviceRecord> &devices, int columns = 0);
 // "1 device", "3 devices".
 QString deviceCount(int count);
 
 // The selected devices with their outcome, parts acknowledged of total,
 // repeats, seconds and, where one failed, why; then the counts of each
 // outcome.
-QString flashTable(const std::vector<DeviceRecord> &devices, int partsTotal);
+QString flashTable(const std::vector<DeviceRecord> &devices, int partsTotal, int columns = 0);
 
 // address, id, type, typeCode, version, bootLoader; with outcome fields
 // (selected, outcome, partsAcknowledged, partsTotal, repeats, seconds, and
