@@ -29,7 +29,7 @@ QString versionText(const DeviceRecord &record)
 }
 
 // Left-aligned columns; the last one is not padded.
-QString table(const std::vector<QStringList> &rows)
+QString table(const std::vector<QStringList> &rows, int gap = ColumnGap)
 {
     std::vector<int> widths;
     for (const QStringList &row : rows) {
@@ -41,11 +41,45 @@ QString table(const std::vector<QStringList> &rows)
     for (const QStringList &row : rows) {
         QString line;
         for (int i = 0; i < row.size(); ++i)
-            line += i + 1 < row.size() ? row[i].leftJustified(widths[size_t(i)] + ColumnGap)
-                                       : row[i];
+            line += i + 1 < row.size() ? row[i].leftJustified(widths[size_t(i)] + gap) : row[i];
+        while (line.endsWith(QLatin1Char(' ')))
+            line.chop(1); // an empty last column leaves no blanks behind
         text += line + QLatin1Char('\n');
     }
     return text;
+}
+
+int widestLine(const QString &text)
+{
+    int widest = 0;
+    for (const QString &line : text.split(QLatin1Char('\n')))
+        widest = std::max(widest, int(line.size()));
+    return widest;
+}
+
+// A table for a terminal `columns` wide (0: any width): as it is if it fits,
+// else with one blank between columns, else with short headings as well.
+// What a script reads off a pipe is always the full table.
+QString fittedTable(std::vector<QStringList> rows, int columns)
+{
+    QString text = table(rows);
+    if (columns <= 0 || widestLine(text) < columns)
+        return text;
+    text = table(rows, 1);
+    if (widestLine(text) < columns)
+        return text;
+    static const QStringList full{QStringLiteral("OUTCOME"),
+                                  QStringLiteral("REPEATS"),
+                                  QStringLiteral("SECONDS")};
+    static const QStringList brief{QStringLiteral("RESULT"),
+                                   QStringLiteral("REP"),
+                                   QStringLiteral("SEC")};
+    for (QString &heading : rows.front()) {
+        const int i = int(full.indexOf(heading));
+        if (i >= 0)
+            heading = brief[i];
+    }
+    return table(rows, 1);
 }
 
 } // namespace
@@ -75,6 +109,29 @@ QString outcomeName(const DeviceRecord &record)
     }
 }
 
+QString failureReason(const DeviceRecord &record)
+{
+    if (record.outcome != FlashFailed && record.outcome != FlashRunning)
+        return QString();
+    switch (record.failure) {
+    case FailureNoAnswer:
+        return QStringLiteral("no answer");
+    case FailureErrorAnswer:
+        return QStringLiteral("error answer (code %1)").arg(record.errorCode);
+    case FailureWrongAnswer:
+        return QStringLiteral("wrong acknowledgement");
+    case FailureInterrupted:
+        return QStringLiteral("interrupted");
+    case FailurePortLost:
+        return QStringLiteral("port lost");
+    case FailureNoImage:
+        return QStringLiteral("no image");
+    default:
+        // Still running once the worker has ended: it was stopped with it.
+        return record.outcome == FlashRunning ? QStringLiteral("interrupted") : QString();
+    }
+}
+
 double transferSeconds(const DeviceRecord &record, qint64 nowMs)
 {
     if (record.startedMs == 0)
@@ -99,7 +156,7 @@ QString deviceCount(int count)
     return count == 1 ? QStringLiteral("1 device") : QStringLiteral("%1 devices").arg(count);
 }
 
-QString scanTable(const std::vector<DeviceRecord> &devices)
+QString scanTable(const std::vector<DeviceRecord> &devices, int columns)
 {
     std::vector<QStringList> rows{{QStringLiteral("ADDRESS"),
                                    QStringLiteral("TYPE"),
@@ -112,20 +169,22 @@ QString scanTable(const std::vector<DeviceRecord> &devices)
                         DeviceText::runsBootLoader(r.verMajor) ? QStringLiteral("yes")
                                                                : QStringLiteral("no")});
     }
-    return table(rows) + deviceCount(int(devices.size())) + QLatin1Char('\n');
+    return fittedTable(rows, columns) + deviceCount(int(devices.size())) + QLatin1Char('\n');
 }
 
-QString flashTable(const std::vector<DeviceRecord> &devices, int partsTotal)
+QString flashTable(const std::vector<DeviceRecord> &devices, int partsTotal, int columns)
 {
     std::vector<QStringList> rows{{QStringLiteral("ADDRESS"),
                                    QStringLiteral("TYPE"),
                                    QStringLiteral("OUTCOME"),
                                    QStringLiteral("PARTS"),
                                    QStringLiteral("REPEATS"),
-                                   QStringLiteral("SECONDS")}};
+                                   QStringLiteral("SECONDS"),
+                                   QStringLiteral("REASON")}};
     int updated = 0;
     int failed = 0;
     int notStarted = 0;
+    bool reasons = false;
     for (const DeviceRecord &r : devices) {
         if (r.selected != 1)
             continue;
@@ -138,9 +197,15 @@ QString flashTable(const std::vector<DeviceRecord> &devices, int partsTotal)
                         outcome,
                         QStringLiteral("%1/%2").arg(r.partsAcked).arg(partsTotal),
                         QString::number(r.repeats),
-                        QString::number(transferSeconds(r, transferClockMs()), 'f', 1)});
+                        QString::number(transferSeconds(r, transferClockMs()), 'f', 1),
+                        failureReason(r)});
+        reasons = reasons || !rows.back().last().isEmpty();
     }
-    return table(rows)
+    if (!reasons) { // a column only when some device failed
+        for (QStringList &row : rows)
+            row.removeLast();
+    }
+    return fittedTable(rows, columns)
            + QStringLiteral("%1 updated, %2 failed, %3 not started\n")
                  .arg(updated)
                  .arg(failed)
@@ -170,6 +235,13 @@ QJsonObject deviceJson(const DeviceRecord &record, int partsTotal)
     device.insert(QStringLiteral("repeats"), qint64(record.repeats));
     device.insert(QStringLiteral("seconds"),
                   qRound(transferSeconds(record, transferClockMs()) * 10) / 10.0);
+    const QString reason = failureReason(record);
+    if (!reason.isEmpty()) {
+        // The reason without its code; the code as a number of its own.
+        device.insert(QStringLiteral("reason"), reason.section(QStringLiteral(" ("), 0, 0));
+        if (record.failure == FailureErrorAnswer)
+            device.insert(QStringLiteral("errorCode"), int(record.errorCode));
+    }
     return device;
 }
 

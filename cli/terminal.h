@@ -11,4 +11,8 @@ bool errorIsTerminal();
 // The width of that terminal in columns; 0 when it is none or does not say.
 int errorColumns();
 
+// The width of the terminal standard output goes to; 0 when it goes
+// elsewhere.
+int outputColumns();
+
 } // namespace Cli::Terminal

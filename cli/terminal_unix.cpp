@@ -12,12 +12,24 @@ bool errorIsTerminal()
     return ::isatty(STDERR_FILENO) == 1;
 }
 
-int errorColumns()
+namespace {
+int columnsOf(int fd)
 {
     winsize size{};
-    if (::ioctl(STDERR_FILENO, TIOCGWINSZ, &size) != 0)
+    if (::isatty(fd) != 1 || ::ioctl(fd, TIOCGWINSZ, &size) != 0)
         return 0;
     return size.ws_col;
+}
+} // namespace
+
+int errorColumns()
+{
+    return columnsOf(STDERR_FILENO);
+}
+
+int outputColumns()
+{
+    return columnsOf(STDOUT_FILENO);
 }
 
 } // namespace Cli::Terminal

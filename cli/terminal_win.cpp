@@ -15,6 +15,15 @@ HANDLE errorHandle()
     return GetStdHandle(STD_ERROR_HANDLE);
 }
 
+// The width of the console window the handle writes to; 0 for anything else.
+int columnsOf(HANDLE handle)
+{
+    CONSOLE_SCREEN_BUFFER_INFO info{};
+    if (!GetConsoleScreenBufferInfo(handle, &info))
+        return 0;
+    return info.srWindow.Right - info.srWindow.Left + 1;
+}
+
 } // namespace
 
 bool errorIsTerminal()
@@ -32,10 +41,12 @@ bool errorIsTerminal()
 
 int errorColumns()
 {
-    CONSOLE_SCREEN_BUFFER_INFO info{};
-    if (!GetConsoleScreenBufferInfo(errorHandle(), &info))
-        return 0;
-    return info.srWindow.Right - info.srWindow.Left + 1;
+    return columnsOf(errorHandle());
+}
+
+int outputColumns()
+{
+    return columnsOf(GetStdHandle(STD_OUTPUT_HANDLE));
 }
 
 } // namespace Cli::Terminal

@@ -13,7 +13,8 @@ packages=(g++ cmake ninja-build pkg-config qtbase5-dev libqt5serialport5-dev
           qt6-base-dev qt6-serialport-dev
           binutils-mingw-w64-x86-64
           desktop-file-utils appstream dpkg-dev file lintian
-          clang)
+          clang
+          ansible-core ansible-lint python3-apt)
 
 # The Windows build: MinGW-w64 with POSIX threads (the win32 thread model has
 # no std::mutex); Wine with the X libraries its display driver loads; the
