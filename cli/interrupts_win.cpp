@@ -19,7 +19,8 @@ namespace {
 
 // Closing the console ends the process as soon as the handler returns, and
 // some five seconds later in any case. The handler holds it this long, for
-// the main thread to give up the device being written.
+// the main thread to give up the device being written, and then ends it
+// itself, with the status the tool gives (the system's would be another).
 constexpr DWORD CloseGraceMs = 4000;
 
 struct Handover
@@ -58,8 +59,10 @@ BOOL WINAPI onConsoleControl(DWORD event)
         TerminateProcess(GetCurrentProcess(), UINT(128 + signalNumber));
     h.pending.store(signalNumber);
     SetEvent(h.arrived);
-    if (signalNumber == SIGTERM)
+    if (signalNumber == SIGTERM) {
         WaitForSingleObject(h.released, CloseGraceMs);
+        TerminateProcess(GetCurrentProcess(), UINT(128 + signalNumber));
+    }
     return TRUE;
 }
 
