@@ -254,6 +254,10 @@ void LineTest::deviceThatNeverAcknowledgesRightIsGivenUp()
     LineRig rig({simDevice(IdA, 10, 1, 0, {FaultRule{FaultRule::WrongPart, -1, 6, 0}})});
     QVERIFY(rig.search());
     QVERIFY(rig.flash(path, {0}));
+    // The frame that gives the device up went out just before the pass
+    // ended; the simulator may take it a moment later.
+    QVERIFY(rig.sim().waitFor(
+        [&rig] { return rig.sim().imageState(0) == DevSim::ImageState::Aborted; }, 5000));
     const auto frames = rig.firmwareFramesTo(IdA);
     QCOMPARE(int(frames.size()), 5 + 6);
     QCOMPARE(frames.back(), std::make_pair(0, 6));
@@ -517,7 +521,9 @@ void LineTest::closingDuringTheStartPauseDoesNotWaitItOut()
     clock.start();
     rig.replaceWorker(); // destroys the worker, as closing the window does
     QVERIFY2(clock.elapsed() < 2500, qPrintable(QString::number(clock.elapsed())));
-    // The device is told before the worker ends.
+    // The device is told before the worker ends (and takes it a moment later).
+    QVERIFY(rig.sim().waitFor(
+        [&rig] { return rig.sim().imageState(0) == DevSim::ImageState::Aborted; }, 5000));
     const std::vector<std::pair<int, int>> toA{{1, 1}, {0, 1}};
     QCOMPARE(rig.firmwareFramesTo(IdA), toA);
     QCOMPARE(int(DeviceList.at(0)->outcome), int(FlashFailed));
