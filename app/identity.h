@@ -1,7 +1,9 @@
 #pragma once
 
 // Who the program is: the same for the window and the terminal front end.
-// Qt Core only.
+// Qt Core only, and header-only: each front end takes it from here.
+
+#include "app/version.h"
 
 #include <QCoreApplication>
 #include <QString>
@@ -21,7 +23,13 @@ inline QString organizationDomain()
 }
 inline QString applicationVersion()
 {
-    return QStringLiteral("v1.0.0");
+    return QStringLiteral("v" OLVEX_VERSION);
+}
+
+// The application icon in the compiled-in resources.
+inline QString iconPath()
+{
+    return QStringLiteral(":/icons/ruvo_olvex.png");
 }
 // The window's menu entry, by its basename (packaging/<name>.desktop): a
 // Wayland session finds the window's entry and icon by it.

@@ -1,5 +1,8 @@
-#include "app/startup.h"
+// The program entry of the window: identity, icon, the main window, the event
+// loop.
+
 #include "ui/mainwindow.h"
+#include "ui/startup.h"
 
 #include <QApplication>
 #include <QIcon>

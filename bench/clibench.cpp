@@ -1,6 +1,11 @@
+// olvex-cli as a process on a paced line, against the floor of the window's
+// update.
+
 #include "bench/clibench.h"
 
 #include "bench/floor.h"
+
+#include "support/traffic.h"
 
 #include <QCoreApplication>
 #include <QJsonArray>

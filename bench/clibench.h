@@ -1,5 +1,7 @@
 #pragma once
 
+// The terminal tool's part of the benchmark.
+
 namespace Bench {
 
 // olvex-cli as a process: 64 KiB to one device at 9600 baud against the floor

@@ -1,6 +1,9 @@
+// What a 9600-baud line allows an update to take.
+
 #include "bench/floor.h"
 
 #include "protocol/frame.h"
+#include "serial/timing.h"
 
 #include <QFile>
 #include <QTemporaryDir>
@@ -8,17 +11,6 @@
 #include <cstdio>
 
 namespace Bench {
-
-std::vector<DevSim::HostFrame> firmwareFrames(const DevSim::Simulator &sim)
-{
-    std::vector<DevSim::HostFrame> firmware;
-    for (const DevSim::HostFrame &f : sim.hostFrames()) {
-        if (f.valid && f.bytes.size() >= AckBytes
-            && Cpd::unpackCommand(f.bytes.data()).number == Cpd::NumberFirmware)
-            firmware.push_back(f);
-    }
-    return firmware;
-}
 
 QString writeImage(const QTemporaryDir &dir, int size)
 {
@@ -37,12 +29,14 @@ UpdateFloor updateFloor(const std::vector<DevSim::HostFrame> &firmware)
     UpdateFloor result;
     if (firmware.empty())
         return result;
+    const size_t ackBytes = Cpd::MinFrameSize + Cpd::AckPayload;
+    const double startPauseMs = LineTiming{}.startPause; // the product's
     double wire = 0;
     for (const DevSim::HostFrame &f : firmware)
-        wire += wireMs(f.bytes.size()) + wireMs(AckBytes);
-    const double firstExchange = wireMs(firmware.front().bytes.size()) + wireMs(AckBytes);
-    result.floorMs = StartPauseMs + wire;
-    result.tightFloorMs = std::max(StartPauseMs, firstExchange) + wire - firstExchange;
+        wire += wireMs(f.bytes.size()) + wireMs(ackBytes);
+    const double firstExchange = wireMs(firmware.front().bytes.size()) + wireMs(ackBytes);
+    result.floorMs = startPauseMs + wire;
+    result.tightFloorMs = std::max(startPauseMs, firstExchange) + wire - firstExchange;
     return result;
 }
 

@@ -17,8 +17,6 @@ class QTemporaryDir;
 namespace Bench {
 
 constexpr int Baud = 9600;
-constexpr double StartPauseMs = 10000.0;
-constexpr size_t AckBytes = 14;
 
 using Clock = std::chrono::steady_clock;
 inline double msBetween(Clock::time_point a, Clock::time_point b)
@@ -33,9 +31,6 @@ inline double wireMs(size_t bytes, int baud = Baud)
 {
     return double(bytes) * 10.0 * 1000.0 / baud;
 }
-
-// The firmware frames the host sent, as the simulator stamped them.
-std::vector<DevSim::HostFrame> firmwareFrames(const DevSim::Simulator &sim);
 
 struct UpdateFloor
 {

@@ -16,17 +16,23 @@
 // arrives on the pseudo-terminal, the worker's notifications are stamped as
 // they are emitted.
 
-#include "app/startup.h"
 #include "bench/clibench.h"
 #include "bench/floor.h"
 #include "devsim/simulator.h"
-#include "protocol/firmware.h"
 #include "protocol/frame.h"
+#include "protocol/image.h"
 #include "registry/registry.h"
 #include "serial/jobs.h"
 #include "serial/serialthread.h"
+#include "serial/timing.h"
+#include "ui/columns.h"
 #include "ui/mainwindow.h"
 #include "ui/portlist.h"
+#include "ui/startup.h"
+
+#include "support/linerig.h"
+#include "support/signalrecorder.h"
+#include "support/traffic.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -39,8 +45,6 @@
 #include <chrono>
 #include <cstdio>
 #include <functional>
-#include <map>
-#include <mutex>
 #include <thread>
 
 namespace {
@@ -51,46 +55,13 @@ using Bench::msBetween;
 using Bench::wireMs;
 using Bench::writeImage;
 
-// Remembers when the worker announced a main status.
-class StatusClock
+// Waits for the main status while keeping the calling thread's events flowing.
+bool waitFor(const SignalRecorder &statuses, Status s, int timeoutMs)
 {
-public:
-    StatusClock()
-    {
-        m_connection = QObject::connect(&Notifier, &DevTable::UpdateMainStatus, [this](Status s) {
-            std::lock_guard<std::mutex> lock(m_mutex);
-            m_at[int(s)] = Clock::now();
-        });
-    }
-    ~StatusClock() { QObject::disconnect(m_connection); }
-    bool seen(Status s)
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        return m_at.count(int(s)) != 0;
-    }
-    Clock::time_point at(Status s)
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        return m_at[int(s)];
-    }
-    void clear()
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        m_at.clear();
-    }
-
-private:
-    std::mutex m_mutex;
-    std::map<int, Clock::time_point> m_at;
-    QMetaObject::Connection m_connection;
-};
-
-// Waits for the status while keeping the calling thread's events flowing.
-bool waitFor(StatusClock &clock, Status s, int timeoutMs)
-{
+    const QString name = QStringLiteral("UpdateMainStatus(%1)").arg(int(s));
     QElapsedTimer t;
     t.start();
-    while (!clock.seen(s)) {
+    while (statuses.count(name) == 0) {
         if (t.elapsed() > timeoutMs)
             return false;
         QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
@@ -99,30 +70,17 @@ bool waitFor(StatusClock &clock, Status s, int timeoutMs)
     return true;
 }
 
-std::vector<DevSim::DeviceConfig> devices(int count)
+Clock::time_point at(const SignalRecorder &statuses, Status s)
 {
-    std::vector<DevSim::DeviceConfig> out;
-    for (int i = 0; i < count; ++i) {
-        DevSim::DeviceConfig d;
-        d.id = {0x00, 0x1A, 0x2B, 0x3C, quint8(i >> 8), quint8(i), 0x00, 0x01};
-        d.kind = 10;
-        d.verMajor = 2;
-        d.verMinor = quint8(i);
-        out.push_back(d);
-    }
-    return out;
+    return *statuses.lastAt(QStringLiteral("UpdateMainStatus(%1)").arg(int(s)));
 }
 
-void startSearch(SerialThread &worker, const DevSim::Simulator &sim)
+std::vector<int> firstPositions(int count)
 {
-    LineJobs::startSearch(worker, QString::fromStdString(sim.path()));
-}
-
-void requestFlash(const QString &path, int ticked)
-{
-    for (int i = 0; i < DeviceList.size(); ++i)
-        DeviceList.setSelected(i, i < ticked ? 1 : 0);
-    FirmwareTransfer::requestPass(FirmwareTransfer::loadImage(path).image);
+    std::vector<int> positions;
+    for (int i = 0; i < count; ++i)
+        positions.push_back(i);
+    return positions;
 }
 
 int benchUpdate()
@@ -132,29 +90,29 @@ int benchUpdate()
     const QString path = writeImage(dir, 64 * 1024);
     DevSim::Options options;
     options.baud = Baud;
-    DevSim::Simulator sim(devices(1), options);
+    DevSim::Simulator sim(crowd(1), options);
     sim.openPty();
     sim.start();
-    StatusClock statuses;
+    SignalRecorder statuses;
     {
         SerialThread worker;
-        startSearch(worker, sim);
+        LineJobs::startSearch(worker, QString::fromStdString(sim.path()));
         if (!waitFor(statuses, SelectDevices, 30000)) {
             std::printf("search failed\n");
             return 1;
         }
         sim.clearHostFrames();
-        requestFlash(path, 1);
+        requestFlash(path, firstPositions(1));
         if (!waitFor(statuses, UpdateFinished, 300000)) {
             std::printf("update did not finish\n");
             return 1;
         }
     }
-    const std::vector<DevSim::HostFrame> firmware = Bench::firmwareFrames(sim);
+    const std::vector<DevSim::HostFrame> firmware = firmwareFrames(sim);
     const Bench::UpdateFloor floors = Bench::updateFloor(firmware);
     // The first frame is stamped when its last byte arrived; it left the host
     // one wire time earlier on a real line, which the pseudo-terminal skips.
-    const double measured = msBetween(firmware.front().at, statuses.at(UpdateFinished));
+    const double measured = msBetween(firmware.front().at, at(statuses, UpdateFinished));
     std::printf("image complete: %s, %zu firmware frames\n",
                 DevSim::imageStateName(sim.imageState(0)),
                 firmware.size());
@@ -168,35 +126,21 @@ int benchSearch(int count, int collisionSlots = 0)
     DevSim::Options options;
     options.baud = Baud;
     options.collisionSlots = collisionSlots;
-    DevSim::Simulator sim(devices(count), options);
+    DevSim::Simulator sim(crowd(count), options);
     sim.openPty();
     sim.start();
-    StatusClock statuses;
+    SignalRecorder statuses;
     {
         SerialThread worker;
         WorkMode = ModeIdle;
-        startSearch(worker, sim);
+        LineJobs::startSearch(worker, QString::fromStdString(sim.path()));
         if (!waitFor(statuses, SelectDevices, 600000)) {
             std::printf("search of %d failed\n", count);
             return 1;
         }
     }
     const auto frames = sim.hostFrames();
-    int searches = 0, confirmations = 0, queries = 0, silent = 0;
-    for (size_t i = 0; i < frames.size(); ++i) {
-        const Cpd::CommandWord w = Cpd::unpackCommand(frames[i].bytes.data());
-        if (w.type == Cpd::TypeResponse) {
-            ++confirmations;
-        } else if (w.block == Cpd::BlockSearch) {
-            ++searches;
-            const bool answered = i + 1 < frames.size()
-                                  && Cpd::unpackCommand(frames[i + 1].bytes.data()).type
-                                         == Cpd::TypeResponse;
-            silent += answered ? 0 : 1;
-        } else if (w.number == Cpd::NumberVersion) {
-            ++queries;
-        }
-    }
+    const Traffic traffic = trafficOn(sim);
     // What any host following these rules must sit through: a 500 ms pause
     // after each search request (the request and the first answers are on
     // the wire meanwhile), the wire time of the answers that are still
@@ -204,15 +148,19 @@ int benchSearch(int count, int collisionSlots = 0)
     // confirmation and the 50 ms after it, and for each version query the
     // query and its answer back to back on the wire. Every device answers at
     // least once.
-    const double answersBeyondPause = std::max(0.0, count * wireMs(11) - 500.0);
-    const double floor = searches * (wireMs(11) + 500.0) + answersBeyondPause + silent * 1000.0
-                         + confirmations * (wireMs(11) + 50.0)
-                         + queries * (wireMs(11) + wireMs(13));
+    const LineTiming waits;                           // the product's
+    const double frameMs = wireMs(Cpd::MinFrameSize); // a request, search answer or confirmation
+    const double versionAnswerMs = wireMs(Cpd::MinFrameSize + Cpd::VersionPayload);
+    const double answersBeyondPause = std::max(0.0, count * frameMs - waits.searchPause);
+    const double floor = traffic.searches * (frameMs + waits.searchPause) + answersBeyondPause
+                         + traffic.silentSearches * waits.answerWait
+                         + traffic.confirmations * (frameMs + waits.confirmPause)
+                         + traffic.queries * (frameMs + versionAnswerMs);
     // A pseudo-terminal takes the host's own frames at once; of a
     // confirmation only the pause after it is spent here.
-    const double simFloor = floor - confirmations * wireMs(11);
-    const double measured = msBetween(frames.front().at, statuses.at(SelectDevices))
-                            + wireMs(11); // the first request left one wire time before it arrived
+    const double simFloor = floor - traffic.confirmations * frameMs;
+    const double measured = msBetween(frames.front().at, at(statuses, SelectDevices))
+                            + frameMs; // the first request left one wire time before it arrived
     if (qEnvironmentVariableIsSet("OLVEX_BENCH_FRAMES")) {
         for (size_t i = 0; i < frames.size(); ++i) {
             const Cpd::CommandWord w = Cpd::unpackCommand(frames[i].bytes.data());
@@ -222,7 +170,8 @@ int benchSearch(int count, int collisionSlots = 0)
                         w.block,
                         w.number);
         }
-        std::printf("  +%8.1f ms  end\n", msBetween(frames.front().at, statuses.at(SelectDevices)));
+        std::printf("  +%8.1f ms  end\n",
+                    msBetween(frames.front().at, at(statuses, SelectDevices)));
     }
     std::printf("search of %4d devices%s: %d found, %d search requests (%d silent), "
                 "%d confirmations, %d version queries; measured %.0f ms; floor %.0f ms "
@@ -231,10 +180,10 @@ int benchSearch(int count, int collisionSlots = 0)
                 collisionSlots ? qPrintable(QString(" in %1 collision slots").arg(collisionSlots))
                                : "",
                 DeviceList.size(),
-                searches,
-                silent,
-                confirmations,
-                queries,
+                traffic.searches,
+                traffic.silentSearches,
+                traffic.confirmations,
+                traffic.queries,
                 measured,
                 floor,
                 measured / floor,
@@ -252,7 +201,7 @@ int benchTable(QApplication &)
     window.show();
     for (int count : {32, 1000}) {
         DeviceList.clear();
-        for (const auto &d : devices(count)) {
+        for (const auto &d : crowd(count)) {
             DeviceRecord r;
             r.id = d.id;
             r.devType = 50;
@@ -327,7 +276,7 @@ double stallDuring(const DevSim::Simulator &sim, const std::function<bool(MainWi
 int benchStall()
 {
     std::printf("== stall: the GUI thread's longest gap between 2 ms timer ticks\n");
-    StatusClock statuses;
+    SignalRecorder statuses;
     auto search = [&statuses](MainWindow &window) {
         statuses.clear();
         QMetaObject::invokeMethod(&window, "on_SearchButton_clicked", Qt::DirectConnection);
@@ -336,7 +285,7 @@ int benchStall()
 
     DevSim::Options slow;
     slow.baud = Baud;
-    DevSim::Simulator line32(devices(32), slow);
+    DevSim::Simulator line32(crowd(32), slow);
     line32.openPty();
     line32.start();
     const double searchGap = stallDuring(line32, search);
@@ -348,7 +297,7 @@ int benchStall()
     const QString path = writeImage(dir, 64 * 1024);
     DevSim::Options fast;
     fast.baud = 115200;
-    DevSim::Simulator line2(devices(2), fast);
+    DevSim::Simulator line2(crowd(2), fast);
     line2.openPty();
     line2.start();
     double updateGap = -1;
@@ -356,7 +305,7 @@ int benchStall()
         if (!search(window))
             return false;
         auto *table = window.findChild<QTableWidget *>("tableWidget");
-        table->item(2, 4)->setCheckState(Qt::Checked); // select all
+        table->item(2, CheckColumn)->setCheckState(Qt::Checked); // select all
         window.findChild<QLineEdit *>("fileNameLine")->setText(path);
         StallMeter meter;
         statuses.clear();

@@ -1,3 +1,5 @@
+// olvex-cli from its arguments to its exit status.
+
 #include "cli/cli.h"
 
 #include "app/identity.h"

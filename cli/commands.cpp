@@ -1,3 +1,5 @@
+// The three commands of olvex-cli: ports, scan and flash.
+
 #include "cli/commands.h"
 
 #include "cli/cli.h"
@@ -6,7 +8,8 @@
 #include "cli/progress.h"
 #include "cli/report.h"
 #include "cli/session.h"
-#include "protocol/firmware.h"
+#include "protocol/image.h"
+#include "protocol/typerule.h"
 #include "registry/devicetext.h"
 
 #include <QJsonArray>
@@ -23,21 +26,23 @@ namespace {
 
 const QString Program = QStringLiteral("olvex-cli: ");
 
-QString imageRefusal(FirmwareTransfer::ImageProblem problem)
+QString imageRefusal(ImageFile::Problem problem)
 {
-    using FirmwareTransfer::ImageProblem;
+    using ImageFile::Problem;
     switch (problem) {
-    case ImageProblem::Missing:
+    case Problem::Missing:
         return QStringLiteral("no such image file");
-    case ImageProblem::Unreadable:
+    case Problem::Unreadable:
         return QStringLiteral("image refused, it cannot be read (not a readable regular file)");
-    case ImageProblem::Empty:
+    case Problem::Empty:
         return QStringLiteral("image refused, the file is empty");
-    case ImageProblem::TooSmall:
-        return QStringLiteral("image refused, too small (394 bytes or less)");
-    case ImageProblem::TooLarge:
-        return QStringLiteral("image refused, too large (more than 65535 parts)");
-    case ImageProblem::None:
+    case Problem::TooSmall:
+        return QStringLiteral("image refused, too small (%1 bytes or less)")
+            .arg(ImageFile::TooSmallBytes);
+    case Problem::TooLarge:
+        return QStringLiteral("image refused, too large (more than %1 parts)")
+            .arg(ImageFile::MaxParts);
+    case Problem::None:
         break;
     }
     return QString();
@@ -248,14 +253,14 @@ int flash(const Options &options, Console &console)
     document.insert(QStringLiteral("devices"), QJsonArray());
 
     // A refused image does not even search.
-    const FirmwareTransfer::LoadedImage loaded = FirmwareTransfer::loadImage(options.image);
-    if (loaded.problem != FirmwareTransfer::ImageProblem::None) {
+    const ImageFile::Loaded loaded = ImageFile::load(options.image);
+    if (loaded.problem != ImageFile::Problem::None) {
         job.fail(ExitUsage, imageRefusal(loaded.problem) + QStringLiteral(": ") + options.image);
         return job.result(ExitUsage, document);
     }
     if (!job.openLog())
         return ExitUsage;
-    const int partsTotal = int(FirmwareTransfer::partsFor(quint32(loaded.image->bytes.size())));
+    const int partsTotal = int(ImageFile::partsFor(quint32(loaded.image->bytes.size())));
     document.insert(QStringLiteral("imageBytes"), int(loaded.image->bytes.size()));
 
     Interrupts interrupts;
@@ -277,7 +282,7 @@ int flash(const Options &options, Console &console)
         DeviceList.setSelected(pos, ticked[size_t(pos)] ? 1 : 0);
     devices = DeviceList.snapshot();
     if (status == ExitOk) {
-        if (const auto conflict = FirmwareTransfer::findTypeConflict(devices)) {
+        if (const auto conflict = TypeRule::findConflict(devices)) {
             const auto typed = [&devices](int pos) {
                 const DeviceRecord &record = devices[size_t(pos)];
                 const QString model = DeviceText::model(record.devType);

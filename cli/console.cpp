@@ -1,3 +1,5 @@
+// Writing to standard output and standard error from any thread.
+
 #include "cli/console.h"
 
 namespace Cli {

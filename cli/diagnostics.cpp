@@ -1,3 +1,6 @@
+// The diagnostic log of the terminal tool: to a file, to standard error, or
+// nowhere.
+
 #include "cli/diagnostics.h"
 
 #include <mutex>

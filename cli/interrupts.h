@@ -1,16 +1,15 @@
 #pragma once
 
 // Ctrl-C and SIGTERM for the terminal tool. No code runs in a signal handler:
-// the signals are blocked in every thread and a thread of this object's own
-// takes them from a signalfd. The first one reaches the main thread as
-// interrupted(); a second one ends the process there and then, with status
-// 128 + the signal, whatever the main thread is waiting for.
+// on Unix the signals are blocked in every thread and a thread of this
+// object's own takes them from a signalfd. The first one reaches the main
+// thread as interrupted(); a second one ends the process there and then, with
+// status 128 + the signal, whatever the main thread is waiting for. One
+// implementation per platform.
 
 #include <QObject>
 
-#include <thread>
-
-class QSocketNotifier;
+#include <memory>
 
 namespace Cli {
 
@@ -31,14 +30,8 @@ signals:
     void interrupted(int signalNumber);
 
 private:
-    void watch();
-    void readPipe();
-
-    int m_signals = -1;       // signalfd of SIGINT and SIGTERM
-    int m_wake = -1;          // eventfd that ends the watching thread
-    int m_pipe[2] = {-1, -1}; // watching thread to main thread
-    QSocketNotifier *m_notifier = nullptr;
-    std::thread m_watcher;
+    struct Private; // the platform's own watch
+    std::unique_ptr<Private> d;
 };
 
 } // namespace Cli

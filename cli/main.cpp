@@ -4,12 +4,12 @@
 #include "app/identity.h"
 #include "cli/cli.h"
 #include "cli/interrupts.h"
+#include "cli/terminal.h"
 
 #include <QCoreApplication>
 #include <QTextStream>
 
 #include <cstdio>
-#include <unistd.h>
 
 int main(int argc, char *argv[])
 {
@@ -24,6 +24,6 @@ int main(int argc, char *argv[])
     QTextStream errStream(stderr);
     Cli::TextChannel out(outStream);
     Cli::TextChannel err(errStream);
-    Cli::Console console{out, err, ::isatty(STDERR_FILENO) == 1};
+    Cli::Console console{out, err, Cli::Terminal::errorIsTerminal()};
     return Cli::run(QCoreApplication::arguments(), console);
 }

@@ -1,4 +1,8 @@
+// Reading olvex-cli's command line.
+
 #include "cli/options.h"
+
+#include "protocol/image.h"
 
 #include <QCommandLineParser>
 #include <QRegularExpression>
@@ -25,8 +29,8 @@ Commands:
                             search, then update the named devices (addresses
                             as scan shows them, or all eight bytes)
 
-All devices of one update must be of one type. An empty image, one of 394
-bytes or less, one of more than 65535 parts, or one that cannot be read is
+All devices of one update must be of one type. An empty image, one of %1
+bytes or less, one of more than %2 parts, or one that cannot be read is
 refused before anything goes on the line.)";
 
 const char ExitCodes[] = R"(
@@ -130,7 +134,8 @@ ParsedArguments parseArguments(const QStringList &arguments)
     Options &options = parsed.options;
 
     QCommandLineParser parser;
-    parser.setApplicationDescription(QString::fromUtf8(Description));
+    parser.setApplicationDescription(
+        QString::fromUtf8(Description).arg(ImageFile::TooSmallBytes).arg(ImageFile::MaxParts));
     const QCommandLineOption help = parser.addHelpOption();
     // -v is the log here, so the version has its long name only.
     const QCommandLineOption version(QStringLiteral("version"),

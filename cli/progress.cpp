@@ -1,3 +1,5 @@
+// The progress of an update pass, for people.
+
 #include "cli/progress.h"
 
 #include "cli/report.h"

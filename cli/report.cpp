@@ -1,3 +1,5 @@
+// The tables, the report and the JSON that olvex-cli prints as its result.
+
 #include "cli/report.h"
 
 #include "registry/devicetext.h"

@@ -1,3 +1,5 @@
+// A job on one line for the terminal tool, heard through the notifier.
+
 #include "cli/session.h"
 
 #include "cli/interrupts.h"
@@ -40,7 +42,7 @@ LineSession::End LineSession::search()
 LineSession::End LineSession::update(std::shared_ptr<const FirmwareImage> image)
 {
     // The idle worker takes the request up at its next look (every 2 s).
-    FirmwareTransfer::requestPass(std::move(image));
+    LineJobs::requestPass(std::move(image));
     return await(UpdateFinished);
 }
 

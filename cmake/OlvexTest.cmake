@@ -1,13 +1,22 @@
-# olvex_add_test(NAME <name> SOURCES <files...> [LABELS <labels...>] [TIMEOUT <s>] [LIBS <libs...>])
+# olvex_add_test(NAME <name> LAYER core|window SOURCES <files...> [LABELS <labels...>]
+#                [TIMEOUT <s>] [LIBS <libs...>])
 # Adds one QtTest executable, registers it with ctest and runs it on the
-# offscreen platform, so no display is needed.
+# offscreen platform, so no display is needed. A test of the line core links
+# the core alone, never the widgets; a test of the window links the window.
 function(olvex_add_test)
-    cmake_parse_arguments(T "" "NAME;TIMEOUT" "SOURCES;LABELS;LIBS" ${ARGN})
+    cmake_parse_arguments(T "" "NAME;LAYER;TIMEOUT" "SOURCES;LABELS;LIBS" ${ARGN})
     if(NOT T_TIMEOUT)
         set(T_TIMEOUT 300)
     endif()
+    if(T_LAYER STREQUAL "core")
+        set(_support olvex_testsupport_core)
+    elseif(T_LAYER STREQUAL "window")
+        set(_support olvex_testsupport)
+    else()
+        message(FATAL_ERROR "olvex_add_test(${T_NAME}): LAYER must be core or window")
+    endif()
     add_executable(${T_NAME} ${T_SOURCES})
-    target_link_libraries(${T_NAME} PRIVATE olvex olvex_testsupport Qt::Test ${T_LIBS})
+    target_link_libraries(${T_NAME} PRIVATE ${_support} Qt::Test ${T_LIBS})
     target_include_directories(${T_NAME} PRIVATE ${PROJECT_SOURCE_DIR}/tests)
     add_test(NAME ${T_NAME} COMMAND ${T_NAME})
     set(_env

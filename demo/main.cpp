@@ -2,11 +2,11 @@
 // hardware. It starts a few simulated devices on a pseudo-terminal, puts that
 // line at the top of the port list and opens the same main window as the app.
 
-#include "app/startup.h"
 #include "demo/demoline.h"
 #include "devsim/simulator.h"
 #include "ui/mainwindow.h"
 #include "ui/portlist.h"
+#include "ui/startup.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
@@ -36,7 +36,7 @@ int main(int argc, char *argv[])
     parser.addOption(device);
     parser.process(app);
 
-    std::vector<DevSim::DeviceConfig> devices = demoDevices();
+    std::vector<DevSim::DeviceConfig> devices = DevSim::sampleDevices();
     const QStringList descriptions = parser.values(device);
     if (!descriptions.isEmpty())
         devices.clear();

@@ -2,11 +2,12 @@
 // the demo line: the window as it opens, after a search, during an update,
 // and the about dialog. Run it under a display (xvfb-run works).
 
-#include "app/startup.h"
 #include "demo/demoline.h"
 #include "ui/aboutdialog.h"
+#include "ui/columns.h"
 #include "ui/mainwindow.h"
 #include "ui/portlist.h"
+#include "ui/startup.h"
 
 #include <QApplication>
 #include <QDir>
@@ -59,7 +60,7 @@ int main(int argc, char *argv[])
 
     DevSim::Options options;
     options.baud = DemoBaud;
-    DevSim::Simulator line(demoDevices(), options);
+    DevSim::Simulator line(DevSim::sampleDevices(), options);
     if (!line.openPty())
         return 1;
     line.start();
@@ -89,13 +90,13 @@ int main(int argc, char *argv[])
         window.findChild<QPushButton *>("SearchButton")->click();
         if (!waitUntil([status] { return status->text() == "Выберите устройство(а)"; }, 60000))
             return 1;
-        table->item(0, 4)->setCheckState(Qt::Checked);
-        table->item(1, 4)->setCheckState(Qt::Checked);
+        table->item(0, CheckColumn)->setCheckState(Qt::Checked);
+        table->item(1, CheckColumn)->setCheckState(Qt::Checked);
         failures += !save(&window, out.filePath("search.png"));
 
         window.findChild<QPushButton *>("FlashButton")->click();
         auto progressAt = [table](int row, int percent) {
-            const QString text = table->item(row, 3)->text();
+            const QString text = table->item(row, StatusColumn)->text();
             return text.startsWith("Обновление:") && text.mid(11).chopped(1).toInt() >= percent;
         };
         if (!waitUntil([&] { return progressAt(0, 60); }, 60000))

@@ -209,4 +209,22 @@ const char *imageStateName(ImageState state)
     return "?";
 }
 
+std::vector<DeviceConfig> sampleDevices()
+{
+    static const char *const descriptions[] = {
+        "id=00:1a:2b:3c:4d:5e:00:01,kind=tally8,version=2.7",
+        "id=00:1a:2b:3c:4d:5f:00:02,kind=tally8,version=2.5",
+        "id=00:1a:2b:3c:4d:60:00:03,kind=tally16,version=1.12",
+        "id=00:1a:2b:3c:4d:61:00:04,kind=probe,version=3.0,boot",
+    };
+    std::vector<DeviceConfig> devices;
+    for (const char *description : descriptions) {
+        DeviceConfig config;
+        std::string error;
+        if (parseDevice(description, &config, &error))
+            devices.push_back(config);
+    }
+    return devices;
+}
+
 } // namespace DevSim

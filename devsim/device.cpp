@@ -1,3 +1,5 @@
+// One simulated device: what it answers to each request, and its faults.
+
 #include "devsim/device.h"
 
 #include "protocol/frame.h"

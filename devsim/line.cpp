@@ -1,3 +1,5 @@
+// The simulator's end of the line: a pseudo-terminal or a real serial port.
+
 #include "devsim/line.h"
 
 #include <cerrno>

@@ -33,7 +33,7 @@ const char Usage[]
       "  -v, --verbose      log every frame to stderr\n"
       "  --save-images DIR  write each received image to DIR on exit\n"
       "  --device DESC      add a device, e.g. id=00:1a:2b:3c:4d:5e:6f:70,kind=10,version=2.7\n"
-      "                     (see devsim/README.md); without any, three sample devices\n"
+      "                     (see devsim/README.md); without any, the demo's four devices\n"
       "  -h, --help         print this help and exit\n";
 
 struct Arguments
@@ -135,24 +135,6 @@ bool parseArguments(int argc, char **argv, Arguments *args, std::string *error)
     return true;
 }
 
-std::vector<DevSim::DeviceConfig> sampleDevices()
-{
-    std::vector<DevSim::DeviceConfig> devices(3);
-    devices[0].id = {0x00, 0x1A, 0x2B, 0x3C, 0x4D, 0x5E, 0x6F, 0x70};
-    devices[0].kind = 10;
-    devices[0].verMajor = 2;
-    devices[0].verMinor = 7;
-    devices[1].id = {0x00, 0x1A, 0x2B, 0x3C, 0x4D, 0x5E, 0x6F, 0x71};
-    devices[1].kind = 11;
-    devices[1].verMajor = 1;
-    devices[1].verMinor = 4;
-    devices[2].id = {0x00, 0x1A, 0x2B, 0x3C, 0x4D, 0x5E, 0x6F, 0x72};
-    devices[2].kind = 0;
-    devices[2].verMajor = 0x80; // boot loader 0.9
-    devices[2].verMinor = 9;
-    return devices;
-}
-
 int fail(const std::string &message)
 {
     std::fprintf(stderr, "olvex-devsim: %s\n", message.c_str());
@@ -187,7 +169,7 @@ int main(int argc, char **argv)
         return 0;
     }
     if (args.devices.empty())
-        args.devices = sampleDevices();
+        args.devices = DevSim::sampleDevices();
     const std::vector<DevSim::DeviceConfig> configs = args.devices;
 
     // Blocked before the worker starts, so only sigwait() below sees them.

@@ -1,3 +1,5 @@
+// The simulator's public face: its line, its devices and what the host sent.
+
 #include "devsim/simulator_p.h"
 
 #include <sys/eventfd.h>

@@ -62,6 +62,11 @@ bool parseDevice(const std::string &text, DeviceConfig *out, std::string *error)
 
 std::string formatId(const std::array<quint8, 8> &id); // "00:1a:2b:..."
 
+// The sample line: two VT-TALLY-8, a VT-TALLY-16 and a VT-PROBE in its boot
+// loader. What olvex-devsim plays when no device is named, and what the demo
+// shows.
+std::vector<DeviceConfig> sampleDevices();
+
 struct Options
 {
     int baud = 0;         // pace answers as if the line ran at this rate; 0 = no pacing

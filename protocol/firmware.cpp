@@ -1,26 +1,15 @@
+// The firmware transfer: parts, stages, repeats and giving a device up.
+
 #include "protocol/firmware.h"
 
 #include "protocol/frame.h"
-
-#include <QFile>
-#include <QFileInfo>
+#include "protocol/image.h"
 
 #include <cstring>
-
-#ifdef Q_OS_UNIX
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-#endif
 
 namespace FirmwareTransfer {
 
 namespace {
-
-// Repeats of one part before the device is given up: the sixth transmission
-// of a part is the one that tells the device so (stage byte 0).
-constexpr quint8 MaxRepeats = 4;
-constexpr quint32 MaxParts = 65535;
 
 std::shared_ptr<const FirmwareImage> PassImage;
 quint8 PartBuffer[Cpd::PartSize];
@@ -33,12 +22,12 @@ quint32 imageSize()
 
 void markOutcome(FlashOutcome outcome)
 {
-    DeviceList.setOutcome(DeviceCursor - 1, outcome);
+    DeviceList.setOutcome(cursorPosition(), outcome);
 }
 
 void markAcked(quint16 number)
 {
-    DeviceList.setPartsAcked(DeviceCursor - 1, number);
+    DeviceList.setPartsAcked(cursorPosition(), number);
 }
 
 // No image to send (the pass was started without one, or the part asked for
@@ -61,7 +50,7 @@ bool takePart()
             return false;
         }
         qDebug("CPD_Wrlss: FmwUpdate [START %u bytes] ->", imageSize());
-        PartsTotal = quint16(partsFor(imageSize()));
+        PartsTotal = quint16(ImageFile::partsFor(imageSize()));
     }
     const quint32 number = PartNumber;
     if (!PassImage || number == 0 || number > PartsTotal) {
@@ -80,100 +69,7 @@ bool takePart()
     return true;
 }
 
-// Opens the file for reading only if it is a regular file. On Unix the open
-// itself never waits: a FIFO would otherwise block it until some writer came.
-bool openRegularFile(QFile &file, const QString &path)
-{
-#ifdef Q_OS_UNIX
-    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0)
-        return false;
-    struct stat info
-    {
-    };
-    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)
-        || !file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
-        ::close(fd);
-        return false;
-    }
-    return true;
-#else
-    file.setFileName(path);
-    return QFileInfo(path).isFile() && file.open(QIODevice::ReadOnly);
-#endif
-}
-
 } // namespace
-
-quint32 partsFor(quint32 size)
-{
-    return size / Cpd::PartSize + (size % Cpd::PartSize != 0 ? 1 : 0);
-}
-
-ImageProblem checkImageSize(qint64 size)
-{
-    if (size <= 0)
-        return ImageProblem::Empty;
-    if (size <= 2 * Cpd::PartSize)
-        return ImageProblem::TooSmall;
-    if (size > qint64(MaxParts) * Cpd::PartSize)
-        return ImageProblem::TooLarge;
-    return ImageProblem::None;
-}
-
-LoadedImage loadImage(const QString &path)
-{
-    LoadedImage result;
-    if (path.isEmpty() || !QFileInfo::exists(path)) {
-        result.problem = ImageProblem::Missing;
-        return result;
-    }
-    QFile file;
-    if (!openRegularFile(file, path)) {
-        result.problem = ImageProblem::Unreadable;
-        return result;
-    }
-    result.problem = checkImageSize(file.size());
-    if (result.problem != ImageProblem::None)
-        return result;
-    // One byte more than the largest image: a file that grows while it is
-    // read is caught below, and never read without end.
-    const QByteArray bytes = file.read(qint64(MaxParts) * Cpd::PartSize + 1);
-    if (file.error() != QFileDevice::NoError) {
-        result.problem = ImageProblem::Unreadable;
-        return result;
-    }
-    result.problem = checkImageSize(bytes.size());
-    if (result.problem == ImageProblem::None)
-        result.image = std::make_shared<const FirmwareImage>(FirmwareImage{bytes});
-    return result;
-}
-
-std::optional<TypeConflict> findTypeConflict(const std::vector<DeviceRecord> &devices)
-{
-    qint32 reference = TypeUnknown;
-    int first = -1;
-    for (int pos = 0; pos < int(devices.size()); ++pos) {
-        const DeviceRecord &record = devices[size_t(pos)];
-        if (record.selected != 1 || record.devType == reference)
-            continue;
-        if (reference == TypeUnknown) {
-            reference = record.devType;
-            first = pos;
-            continue;
-        }
-        return TypeConflict{first, pos};
-    }
-    return std::nullopt;
-}
-
-void requestPass(std::shared_ptr<const FirmwareImage> image)
-{
-    // The worker acts on FlashRequest, so it is written last.
-    FirmwareSize = qint32(quint32(image ? image->bytes.size() : 0));
-    FirmwareFile.set(std::move(image));
-    FlashRequest = 1;
-}
 
 void beginPass(std::shared_ptr<const FirmwareImage> image)
 {
@@ -230,7 +126,7 @@ quint16 composePart(quint8 *frame)
             UpdateStage = StageIdle;
             markOutcome(FlashFailed);
         } else {
-            DeviceList.countRepeat(DeviceCursor - 1);
+            DeviceList.countRepeat(cursorPosition());
         }
     }
 

@@ -7,49 +7,15 @@
 
 #include "registry/registry.h"
 
-#include <QString>
 #include <QtGlobal>
 
 #include <memory>
-#include <optional>
-#include <vector>
 
 namespace FirmwareTransfer {
 
-// Number of parts of an image of the given size (the last part may be short).
-quint32 partsFor(quint32 imageSize);
-
-// Reads the image the operator chose, all of it, once: every device of the
-// pass gets these bytes whatever happens to the file afterwards. Only a
-// regular file is read, and nothing here can wait on the file (a FIFO, a
-// device node) for its data to come.
-enum class ImageProblem { None, Missing, Unreadable, Empty, TooSmall, TooLarge };
-
-// Whether the transfer can carry an image of this size to its end: it needs
-// at least three parts, so that it has a first, a middle and a last stage,
-// and no more parts than the 16-bit part number can count. None when it can.
-ImageProblem checkImageSize(qint64 imageSize);
-
-struct LoadedImage
-{
-    ImageProblem problem = ImageProblem::None;
-    std::shared_ptr<const FirmwareImage> image; // set when there is no problem
-};
-LoadedImage loadImage(const QString &path);
-
-// All devices of a pass must be of one type. The first ticked device of a
-// known type sets it; ticked devices of unknown type before that one pass,
-// any other type after it, unknown included, conflicts. Positions in the list.
-struct TypeConflict
-{
-    int first = -1; // the device that set the type
-    int other = -1; // the first ticked device of another type
-};
-std::optional<TypeConflict> findTypeConflict(const std::vector<DeviceRecord> &devices);
-
-// Hands the image to the worker and asks for an update pass over the ticked
-// devices; the idle worker takes it up at its next poll.
-void requestPass(std::shared_ptr<const FirmwareImage> image);
+// Repeats of one part before the device is given up: the sixth transmission
+// of a part is the one that tells the device so (stage byte 0).
+constexpr quint8 MaxRepeats = 4;
 
 // The update pass keeps its own reference to the image for its whole
 // duration, whatever the flash button does meanwhile.

@@ -1,3 +1,5 @@
+// The CPD frame's command word and its CRC-8.
+
 #include "protocol/frame.h"
 
 namespace Cpd {

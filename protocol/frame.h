@@ -9,11 +9,11 @@
 namespace Cpd {
 
 constexpr int IdSize = 8;
-constexpr int HeaderSize = 10;                             // address + command word
-constexpr int MinFrameSize = 11;                           // header + checksum
+constexpr int HeaderSize = IdSize + 2;                     // address and command word
+constexpr int MinFrameSize = HeaderSize + 1;               // no payload, then the checksum
 constexpr int PartSize = 197;                              // firmware bytes per frame
-constexpr int FirmwareHeaderSize = 13;                     // header + stage + part number
-constexpr int MaxHostBody = FirmwareHeaderSize + PartSize; // 210
+constexpr int FirmwareHeaderSize = HeaderSize + 3;         // then the stage and the part number
+constexpr int MaxHostBody = FirmwareHeaderSize + PartSize; // a firmware frame with a full part
 constexpr int BufferSize = 1000; // the worker's buffer for both directions
 
 // Payload bytes of the answers the host asks for.

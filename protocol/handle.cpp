@@ -1,7 +1,10 @@
+// Interpreting the frames the devices send.
+
 #include "protocol/handle.h"
 
 #include "protocol/firmware.h"
 #include "protocol/frame.h"
+#include "registry/exchange.h"
 
 #include <algorithm>
 
@@ -122,7 +125,7 @@ int handleResponse(
         const quint8 stage = payload[0];
         const quint16 number = quint16((payload[1] << 8) | payload[2]);
         qDebug("CPD_Wrlss: ->Response OK [%d:%d]\n", int(stage), int(number));
-        const auto current = DeviceList.at(DeviceCursor - 1);
+        const auto current = DeviceList.at(cursorPosition());
         if (!current || current->id != sender) {
             qDebug("CPD_Wrlss: acknowledgement from a device not being updated, ignored");
             return 0;
@@ -133,23 +136,22 @@ int handleResponse(
     return 0;
 }
 
-quint16 handleFrame(quint8 *FrameBuffer, quint16 length)
+quint16 handleFrame(quint8 *buffer, quint16 length)
 {
     if (length < Cpd::HeaderSize) {
         qDebug("SerialP: frame too short (%d bytes), dropped", int(length));
         return 0;
     }
-    const Cpd::CommandWord word = Cpd::unpackCommand(FrameBuffer);
+    const Cpd::CommandWord word = Cpd::unpackCommand(buffer);
     CmdBlock = word.block;
     CmdNumber = quint8(word.number);
-    TargetId = senderOf(FrameBuffer);
-    logFrameHeader(FrameBuffer);
+    TargetId = senderOf(buffer);
+    logFrameHeader(buffer);
 
-    const quint8 *payload = FrameBuffer + Cpd::HeaderSize;
+    const quint8 *payload = buffer + Cpd::HeaderSize;
     const quint16 payloadLength = quint16(length - Cpd::HeaderSize);
     if (word.type == Cpd::TypeResponse)
-        return quint16(
-            handleResponse(payload, payloadLength, FrameBuffer, word.block, word.number));
+        return quint16(handleResponse(payload, payloadLength, buffer, word.block, word.number));
     if (word.type == Cpd::TypeError) {
         if (payloadTooShort(payloadLength, Cpd::ErrorPayload, word.block, word.number))
             return 0;

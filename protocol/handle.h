@@ -1,12 +1,14 @@
 #pragma once
 
+// The answer handling: what each frame a device sends means to the host.
+
 #include "registry/registry.h"
 
 #include <QtGlobal>
 
 // Interprets a received frame whose checksum is right (length without the
 // checksum byte). Non-zero asks the worker to confirm the answer.
-quint16 handleFrame(quint8 *FrameBuffer, quint16 length);
+quint16 handleFrame(quint8 *buffer, quint16 length);
 
 // Answers from devices: registers searching devices, stores versions, feeds
 // firmware acknowledgements into the transfer.

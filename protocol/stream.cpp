@@ -1,3 +1,5 @@
+// Cutting the devices' frames out of the byte stream the line brings.
+
 #include "protocol/stream.h"
 
 #include "protocol/frame.h"

@@ -1,3 +1,5 @@
+// Naming a device the same way in every front end.
+
 #include "registry/devicetext.h"
 
 namespace DeviceText {

@@ -130,9 +130,9 @@ devsim_status=0
 wait $devsim || devsim_status=$?
 [ $devsim_status -eq 0 ] || { cat "$work/devsim.log"; fail "olvex-devsim ended with status $devsim_status"; }
 grep -q '/dev/pts/' "$work/devsim.log" || { cat "$work/devsim.log"; fail "olvex-devsim printed no line"; }
-[ $status -eq 0 ] && grep -qx '3 devices' "$work/scan.log" \
+[ $status -eq 0 ] && grep -qx '4 devices' "$work/scan.log" \
     || { cat "$work/scan.log"; fail "olvex-cli scan of olvex-devsim's line: status $status"; }
-echo "olvex-devsim runs; olvex-cli runs without GUI libraries and finds the simulator's 3 devices"
+echo "olvex-devsim runs; olvex-cli runs without GUI libraries and finds the simulator's 4 devices"
 
 # Every program has its manual page, and bash finds olvex-cli's completion
 # where bash-completion loads completions on first use.

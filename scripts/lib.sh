@@ -5,12 +5,20 @@ generator() {
     [ -f "$1/CMakeCache.txt" ] || echo "-G Ninja"
 }
 
+# Configures a build folder, RelWithDebInfo unless the arguments, which go to
+# cmake, say otherwise. Every script configures its builds through this.
+configure_build() { # build-dir, cmake arguments...
+    local dir=$1
+    shift
+    cmake -S . -B "$dir" $(generator "$dir") -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" >/dev/null
+}
+
 # Configures a build folder as RelWithDebInfo and builds in it; the rest of
 # the arguments go to cmake --build (-j2, --target NAME...).
 build_targets() { # build-dir, cmake --build arguments...
     local dir=$1
     shift
-    cmake -S . -B "$dir" $(generator "$dir") -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+    configure_build "$dir"
     cmake --build "$dir" "$@"
 }
 

@@ -9,7 +9,7 @@ scripts/setup.sh
 . scripts/lib.sh
 
 dir=build-release
-cmake -S . -B "$dir" $(generator "$dir") -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF >/dev/null
+configure_build "$dir" -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF
 cmake --build "$dir" -j2 >&2 # Ninja prints compiler errors on stdout
 rm -f "$dir"/*.deb
 if ! (cd "$dir" && cpack -G DEB >cpack.log 2>&1); then

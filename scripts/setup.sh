@@ -10,22 +10,27 @@ packages=(g++ cmake ninja-build pkg-config qtbase5-dev libqt5serialport5-dev
           binutils-mingw-w64-x86-64
           desktop-file-utils appstream dpkg-dev file lintian
           man-db bash-completion devscripts
-          clang libclang-rt-14-dev)
+          clang)
 
-missing=()
-for p in "${packages[@]}"; do
-    if ! package_installed "$p"; then
-        missing+=("$p")
+install_missing() { # packages...
+    local missing=() p
+    for p in "$@"; do
+        package_installed "$p" || missing+=("$p")
+    done
+    [ ${#missing[@]} -eq 0 ] && return 0
+    if ! command -v apt-get >/dev/null 2>&1; then
+        echo "setup: these Debian packages are missing and apt-get is not available: ${missing[*]}" >&2
+        exit 1
     fi
-done
-[ ${#missing[@]} -eq 0 ] && exit 0
+    local sudo
+    sudo=$(root_prefix) || { echo "setup: run as root or install sudo to get: ${missing[*]}" >&2; exit 1; }
+    echo "setup: installing ${missing[*]}"
+    export DEBIAN_FRONTEND=noninteractive
+    $sudo apt-get update -qq
+    $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+}
 
-if ! command -v apt-get >/dev/null 2>&1; then
-    echo "setup: these Debian packages are missing and apt-get is not available: ${missing[*]}" >&2
-    exit 1
-fi
-sudo=$(root_prefix) || { echo "setup: run as root or install sudo to get: ${missing[*]}" >&2; exit 1; }
-echo "setup: installing ${missing[*]}"
-export DEBIAN_FRONTEND=noninteractive
-$sudo apt-get update -qq
-$sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+install_missing "${packages[@]}"
+# The fuzzing runtime belongs to the release's clang: libclang-rt-14-dev on
+# Debian 12, the same series as clang on later releases.
+install_missing "libclang-rt-$(clang -dumpversion | cut -d. -f1)-dev"

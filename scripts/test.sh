@@ -25,8 +25,7 @@ run_suite() { # build-dir, sanitizer, Qt major version, ctest arguments...
     local dir=$1 sanitizer=$2 qt=$3
     shift 3
     echo "== ${dir}${sanitizer:+ (sanitizer: $sanitizer)} (Qt $qt)"
-    cmake -S . -B "$dir" $(generator "$dir") -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-        -DSANITIZER="$sanitizer" -DOLVEX_QT_MAJOR="$qt" >/dev/null
+    configure_build "$dir" -DSANITIZER="$sanitizer" -DOLVEX_QT_MAJOR="$qt"
     cmake --build "$dir" -j2
     ctest --test-dir "$dir" --output-on-failure -j2 "$@"
 }
@@ -36,8 +35,7 @@ run_suite() { # build-dir, sanitizer, Qt major version, ctest arguments...
 run_fuzz() {
     local dir=build-fuzz seconds=${OLVEX_FUZZ_SECONDS:-60}
     echo "== $dir (libFuzzer, ${seconds} s)"
-    CC=clang CXX=clang++ cmake -S . -B "$dir" $(generator "$dir") -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-        -DOLVEX_FUZZ=ON -DBUILD_TESTING=ON >/dev/null
+    CC=clang CXX=clang++ configure_build "$dir" -DOLVEX_FUZZ=ON -DBUILD_TESTING=ON
     cmake --build "$dir" --target fuzz_answers
     mkdir -p "$dir/corpus" "$dir/findings"
     if ! (cd "$dir/findings" && ../tests/fuzz/fuzz_answers -max_total_time="$seconds" -timeout=10 \

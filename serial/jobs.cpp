@@ -1,3 +1,5 @@
+// The two requests a front end puts to the line.
+
 #include "serial/jobs.h"
 
 #include "registry/registry.h"
@@ -11,6 +13,13 @@ void startSearch(SerialThread &worker, const QString &portName)
     DeviceList.clear();
     SearchRequest = 1;
     WorkMode = ModeSearch;
+}
+
+void requestPass(std::shared_ptr<const FirmwareImage> image)
+{
+    FirmwareSize = qint32(quint32(image ? image->bytes.size() : 0));
+    FirmwareFile.set(std::move(image));
+    FlashRequest = 1;
 }
 
 } // namespace LineJobs

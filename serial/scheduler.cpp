@@ -1,7 +1,10 @@
+// The work scheduler: which request comes next in each mode.
+
 #include "serial/scheduler.h"
 
 #include "protocol/firmware.h"
 #include "protocol/frame.h"
+#include "registry/exchange.h"
 #include "registry/registry.h"
 #include "serial/serialthread.h"
 #include "serial/timing.h"
@@ -56,7 +59,7 @@ int inventoryRequest()
     CmdNumber = Cpd::NumberVersion;
     while (DeviceCursor < DeviceCount) {
         DeviceCursor = quint16(DeviceCursor + 1);
-        if (const auto record = DeviceList.at(DeviceCursor - 1)) {
+        if (const auto record = DeviceList.at(cursorPosition())) {
             TargetId = record->id;
             return 1;
         }
@@ -92,7 +95,7 @@ int updateRequest()
         NextPart = 1;
         PartNumber = 1;
     } else {
-        if (const auto record = DeviceList.at(DeviceCursor - 1)) {
+        if (const auto record = DeviceList.at(cursorPosition())) {
             addressFirmwareFrame(*record);
             return 1;
         }
@@ -105,9 +108,9 @@ int updateRequest()
 
     while (DeviceCursor < DeviceCount) {
         DeviceCursor = quint16(DeviceCursor + 1);
-        const auto record = DeviceList.at(DeviceCursor - 1);
+        const auto record = DeviceList.at(cursorPosition());
         if (record && record->selected == 1) {
-            DeviceList.setOutcome(DeviceCursor - 1, FlashRunning);
+            DeviceList.setOutcome(cursorPosition(), FlashRunning);
             addressFirmwareFrame(*record);
             return 1;
         }
@@ -135,9 +138,14 @@ int nextRequest()
     case ModeUpdate:
         return updateRequest();
     default:
-        SerialThread::workerPause(lineTiming().idlePoll);
-        if (FlashRequest == 1)
-            WorkMode = ModeUpdate;
+        idlePoll();
         return 0;
     }
+}
+
+void idlePoll()
+{
+    SerialThread::workerPause(lineTiming().idlePoll);
+    if (FlashRequest == 1)
+        WorkMode = ModeUpdate;
 }

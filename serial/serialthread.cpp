@@ -1,32 +1,27 @@
+// The worker thread: its life (start, quit), and the loop that advances the
+// exchange with the devices one step a pass.
+
 #include "serial/serialthread.h"
 
 #include "protocol/compose.h"
-#include "protocol/frame.h"
 #include "protocol/firmware.h"
+#include "protocol/frame.h"
 #include "protocol/handle.h"
+#include "registry/exchange.h"
 #include "registry/registry.h"
+#include "serial/gather.h"
+#include "serial/port.h"
 #include "serial/scheduler.h"
 #include "serial/timing.h"
 
-#include <QElapsedTimer>
 #include <QSerialPort>
 #include <QTime>
 
 #include <algorithm>
 #include <chrono>
 
-std::atomic<qint32> TransactionPhase{PhaseReady};
-std::atomic<qint32> ResponseExpected{0};
-quint8 FrameBuffer[1000];
-
-static_assert(sizeof(FrameBuffer) == Cpd::BufferSize);
-
 namespace {
 thread_local SerialThread *CurrentWorker = nullptr;
-
-// How often a wait on the port looks whether the worker has been told to quit
-// or the port has gone.
-constexpr int WatchStep = 100;
 
 char *bufferChars()
 {
@@ -80,6 +75,12 @@ void SerialThread::workerPause(int ms)
         QThread::msleep(ulong(ms));
 }
 
+QString SerialThread::currentPortName()
+{
+    std::lock_guard<std::mutex> lock(mutex);
+    return portName;
+}
+
 bool SerialThread::quitRequested()
 {
     std::lock_guard<std::mutex> lock(mutex);
@@ -92,61 +93,119 @@ void SerialThread::pause(int ms)
     m_quitSignal.wait_for(lock, std::chrono::milliseconds(ms), [this] { return quit; });
 }
 
-bool SerialThread::openPort(QSerialPort &port, const QString &name)
+void SerialThread::run()
+{
+    CurrentWorker = this;
+    struct RunEnd
+    {
+        SerialThread *thread;
+        ~RunEnd()
+        {
+            std::lock_guard<std::mutex> lock(thread->mutex);
+            thread->m_runActive = false;
+            CurrentWorker = nullptr;
+        }
+    } runEnd{this};
+
+    QString runPort = currentPortName();
+    QSerialPort port;
+    if (runPort.isEmpty()) {
+        emit error(tr("No port name specified"));
+        emit Notifier.UnblockSearchButton();
+        emit Notifier.UpdateMainStatus(NoPortSelected);
+        return;
+    }
+    if (quitRequested())
+        return;
+    m_frameLength = 0;
+    m_lost = false;
+    m_answers.clear();
+    if (!LinePort::open(port, runPort)) {
+        endJob(port, PortFailure::CannotOpen);
+        return;
+    }
+
+    for (;;) {
+        advanceExchange(port);
+        if (m_lost) {
+            endJob(port, PortFailure::Lost);
+            return;
+        }
+        if (WorkMode == ModeIdle && !idleUntilWork(port, runPort))
+            return;
+        if (!followPortName(port, runPort))
+            return;
+    }
+}
+
+// One step of the exchange: choose and send a request, see it leave, take its
+// answers, or hand the next answer taken to the answer handling.
+void SerialThread::advanceExchange(QSerialPort &port)
+{
+    switch (TransactionPhase.load()) {
+    case PhaseReady:
+        if (m_answers.hasFrame()) {
+            handleNextReceived(port);
+        } else if (nextRequest() == 1) {
+            const quint16 length = composeFrame(FrameBuffer, Cpd::TypeRequest);
+            ResponseExpected = 1;
+            m_answers.expect(TargetId);
+            sendFrame(port, length);
+        }
+        break;
+    case PhaseAwaitWritten:
+        awaitWritten(port);
+        break;
+    case PhaseAwaitResponse:
+        awaitResponse(port);
+        break;
+    default:
+        break;
+    }
+}
+
+// With nothing to do the port is closed; it is opened again, under the name
+// it had, once a flash request comes or the worker is told to quit.
+bool SerialThread::idleUntilWork(QSerialPort &port, const QString &runPort)
 {
     port.close();
-    port.setPortName(name);
-    return port.open(QIODevice::ReadWrite);
-}
-
-void SerialThread::openFailed(QSerialPort &port, bool withLogLine)
-{
-    QString name;
-    {
-        std::lock_guard<std::mutex> lock(mutex);
-        name = portName;
-    }
-    const int code = int(port.error());
-    emit error(tr("Can't open %1, error code %2").arg(name).arg(code));
-    if (withLogLine)
-        qDebug("Can't open %s, error code %d", name.toLatin1().constData(), code);
-    // The port failed as the worker took up a flash request. Drop the request:
-    // an update must never start later on its own, after some other search.
-    if (WorkMode == ModeUpdate) {
-        FlashRequest = 0;
-        emit Notifier.UnblockTableSignals();
-    }
-    emit Notifier.UnblockSearchButton();
-    emit Notifier.UpdateMainStatus(PortBusy);
-}
-
-namespace {
-
-// Errors after which the port is no use any more: the adapter was pulled, the
-// device node is gone, the driver failed. Line noise and time-outs are not.
-bool portGone(const QSerialPort &port)
-{
-    switch (port.error()) {
-    case QSerialPort::DeviceNotFoundError:
-    case QSerialPort::PermissionError:
-    case QSerialPort::OpenError:
-    case QSerialPort::WriteError:
-    case QSerialPort::ReadError:
-    case QSerialPort::ResourceError:
-    case QSerialPort::NotOpenError:
-    case QSerialPort::UnknownError:
-        return true;
-    default:
+    m_answers.clear();
+    while (WorkMode == ModeIdle && !quitRequested())
+        idlePoll();
+    if (!LinePort::open(port, runPort)) {
+        endJob(port, PortFailure::CannotReopen);
         return false;
     }
+    return true;
 }
 
-} // namespace
+// The end of a pass: told to quit, the worker gives up the device it is
+// writing and ends; handed another port, it switches to it.
+bool SerialThread::followPortName(QSerialPort &port, QString &runPort)
+{
+    std::unique_lock<std::mutex> lock(mutex);
+    const bool switching = runPort != portName;
+    runPort = portName;
+    const bool quitting = quit;
+    lock.unlock();
+    if (quitting) {
+        giveUpOnQuit(port);
+        return false;
+    }
+    if (!switching)
+        return true;
+    m_answers.clear();
+    if (!LinePort::open(port, runPort)) {
+        endJob(port, PortFailure::CannotOpen);
+        return false;
+    }
+    return true;
+}
 
-void SerialThread::sendFrame(QSerialPort &port, quint16 bodyLength, quint16 &frameLength)
+void SerialThread::sendFrame(QSerialPort &port, quint16 bodyLength)
 {
     const int total = Cpd::appendChecksum(FrameBuffer, bodyLength);
-    frameLength = quint16(total);
+    m_frameLength = quint16(total);
     TransactionPhase = PhaseAwaitWritten;
     if (port.write(bufferChars(), total) != total)
         m_lost = true;
@@ -166,7 +225,7 @@ void SerialThread::awaitWritten(QSerialPort &port)
         }
         return;
     }
-    if (portGone(port)) {
+    if (LinePort::gone(port)) {
         m_lost = true;
         return;
     }
@@ -175,180 +234,28 @@ void SerialThread::awaitWritten(QSerialPort &port)
     emit timeout(tr("Wait write request timeout %1").arg(QTime::currentTime().toString()));
 }
 
-// Sleeps like pause(), but notices meanwhile when the port goes away, so a
-// pulled adapter is reported at once, not after a ten-second pause. What
-// arrives during the pause stays in the port's buffer.
-void SerialThread::pauseWatchingPort(QSerialPort &port, int ms)
-{
-    QElapsedTimer clock;
-    clock.start();
-    for (;;) {
-        const qint64 left = ms - clock.elapsed();
-        if (left <= 0 || quitRequested())
-            return;
-        // Returns at once when new bytes arrive, and they join the buffer.
-        if (!port.waitForReadyRead(int(qMin<qint64>(left, WatchStep))) && portGone(port)) {
-            m_lost = true;
-            return;
-        }
-    }
-}
-
-// Reads everything the port holds into the stream and cuts out the frames
-// that are complete. False when the port has failed.
-bool SerialThread::readWhatCame(QSerialPort &port, Gathered &result)
-{
-    char chunk[4096];
-    for (;;) {
-        const qint64 n = port.read(chunk, sizeof chunk);
-        if (n < 0 || (n == 0 && portGone(port)))
-            return false;
-        if (n == 0)
-            break;
-        if (result.bytes == 0)
-            qDebug("new data availaable to read");
-        result.bytes += n;
-        m_stream.append(reinterpret_cast<const quint8 *>(chunk), size_t(n));
-    }
-    std::vector<quint8> frame;
-    while (m_stream.takeFrame(&frame, false))
-        accept(frame, result);
-    return true;
-}
-
-// Decides what becomes of one frame read off the line. A search answer from
-// a device not yet heard is news, and news keeps a search round open. During
-// an update only the answer of the device being written is handled; anything
-// else is dropped, unanswered, so it can never move the transfer or make the
-// worker write to another device.
-void SerialThread::accept(const std::vector<quint8> &frame, Gathered &result)
-{
-    const DeviceId sender = senderOf(frame.data());
-    const Cpd::CommandWord word = Cpd::unpackCommand(frame.data());
-    switch (WorkMode.load()) {
-    case ModeSearch:
-        if (word.type == Cpd::TypeResponse && word.block == Cpd::BlockSearch
-            && std::find(m_heard.begin(), m_heard.end(), sender) == m_heard.end()
-            && !isRegistered(sender)) {
-            m_heard.push_back(sender);
-            result.answered = true;
-        }
-        break;
-    case ModeUpdate:
-        if (sender != m_asked
-            || !(word.type == Cpd::TypeError
-                 || (word.type == Cpd::TypeResponse && word.block == Cpd::BlockDevice
-                     && word.number == Cpd::NumberFirmware))) {
-            logFrameHeader(frame.data(), ": not the answer awaited, dropped");
-            return;
-        }
-        result.answered = true;
-        break;
-    default:
-        if (sender == m_asked)
-            result.answered = true;
-        break;
-    }
-    m_received.push_back(frame);
-}
-
-// Waits for the answers to the request just written and reads them.
-//
-// A search request is answered by every unconfirmed device, one after the
-// other: the answers are read until the line has been quiet for the gathering
-// gap (the host must not talk while devices still do). The answer window
-// opens again with every new device heard, so a crowd is read to its end,
-// while a device that repeats itself or a line full of noise is not waited
-// for.
-//
-// Any other request is answered by the device asked: the wait ends with its
-// answer, or with the window, or early when what came was garbled and the
-// line has gone quiet. Other devices' frames that come meanwhile do not end
-// it.
-SerialThread::Gathered SerialThread::gather(QSerialPort &port)
+void SerialThread::awaitResponse(QSerialPort &port)
 {
     const LineTiming &timing = lineTiming();
-    const bool search = WorkMode == ModeSearch;
-    // Told to quit, the worker leaves a search or an inventory at once, as
-    // nothing goes on the line after them. During an update the window runs
-    // out first, so the frame that gives the device up never talks over the
-    // device's answer.
-    const bool watchQuit = WorkMode != ModeUpdate;
-    const quint64 skippedBefore = m_stream.skippedBytes();
-    m_heard.clear();
-    Gathered result;
-    QElapsedTimer window; // restarts with every new device heard in a search
-    QElapsedTimer total;
-    window.start();
-    total.start();
-
-    while (!(result.answered && !search)) {
-        if (port.bytesAvailable() == 0) {
-            qint64 wait = timing.answerWait - window.elapsed();
-            const bool garbled = m_stream.skippedBytes() > skippedBefore && m_stream.pending() == 0;
-            if (result.bytes > 0 && (search || garbled))
-                wait = qMin<qint64>(wait, timing.gatherGap);
-            if (search)
-                wait = qMin<qint64>(wait, timing.gatherLimit - total.elapsed());
-            if (wait <= 0)
-                break;
-            const qint64 step = watchQuit ? qMin<qint64>(wait, WatchStep) : wait;
-            if (!port.waitForReadyRead(int(step))) {
-                if (portGone(port))
-                    m_lost = true;
-                if (m_lost)
-                    break;
-                if (step < wait) {
-                    if (quitRequested())
-                        break;
-                    continue;
-                }
-                if (!search || result.bytes > 0 || window.elapsed() >= timing.answerWait)
-                    break;
-                continue;
-            }
-        }
-        if (!readWhatCame(port, result)) {
-            m_lost = true;
-            break;
-        }
-        if (search && result.answered) {
-            window.restart();
-            result.answered = false;
-        }
-    }
-    if (m_lost)
-        return result;
-
-    if (!result.answered) {
-        // The line is quiet or the window is over: what is left will not be
-        // finished. An answer of untold length takes the rest.
-        std::vector<quint8> frame;
-        while (m_stream.takeFrame(&frame, true))
-            accept(frame, result);
-        m_stream.discard();
-    }
-    result.garbled = m_stream.skippedBytes() > skippedBefore;
-    return result;
-}
-
-void SerialThread::awaitResponse(QSerialPort &port, quint16 &frameLength)
-{
-    const LineTiming &timing = lineTiming();
-    if (WorkMode == ModeSearch)
-        pauseWatchingPort(port, timing.searchPause);
-    if (UpdateStage == StageStart && WorkMode == ModeUpdate)
-        pauseWatchingPort(port, timing.startPause);
+    const auto quitting = [this] {
+        return quitRequested();
+    };
+    if (WorkMode == ModeSearch && !LinePort::pause(port, timing.searchPause, quitting))
+        m_lost = true;
+    if (!m_lost && UpdateStage == StageStart && WorkMode == ModeUpdate
+        && !LinePort::pause(port, timing.startPause, quitting))
+        m_lost = true;
     if (m_lost || quitRequested())
         return;
 
-    const Gathered got = gather(port);
+    const Gathered got = gatherAnswers(port, m_answers, quitting);
+    m_lost = got.lost;
     if (m_lost || (WorkMode != ModeUpdate && quitRequested()))
         return;
     if (got.bytes == 0) {
         qDebug("don't found new data to read");
         emit timeout(tr("Wait read response timeout %1").arg(QTime::currentTime().toString()));
-        TransactionPhase = frameLength != 0 ? PhaseAwaitWritten : PhaseReady;
+        TransactionPhase = m_frameLength != 0 ? PhaseAwaitWritten : PhaseReady;
         return;
     }
     // Garbled answers mean devices that tried to answer and will try again:
@@ -356,27 +263,26 @@ void SerialThread::awaitResponse(QSerialPort &port, quint16 &frameLength)
     if (got.garbled && WorkMode == ModeSearch)
         SearchRound = 0;
     TransactionPhase = PhaseReady;
-    frameLength = 0;
+    m_frameLength = 0;
 }
 
 // Hands the next frame read to the answer handling and confirms it when the
 // handling asks for it; the devices that answered a search are confirmed one
 // after the other, each with the pause after its confirmation.
-void SerialThread::handleNextReceived(QSerialPort &port, quint16 &frameLength)
+void SerialThread::handleNextReceived(QSerialPort &port)
 {
-    const std::vector<quint8> frame = std::move(m_received.front());
-    m_received.pop_front();
+    const std::vector<quint8> frame = m_answers.nextFrame();
     std::copy(frame.begin(), frame.end(), FrameBuffer);
     const quint16 body = quint16(frame.size() - 1);
-    frameLength = body;
+    m_frameLength = body;
     if (handleFrame(FrameBuffer, body) == 0) {
         TransactionPhase = PhaseReady;
-        frameLength = 0;
+        m_frameLength = 0;
         return;
     }
     const quint16 length = composeFrame(FrameBuffer, Cpd::TypeResponse);
     ResponseExpected = 0;
-    sendFrame(port, length, frameLength);
+    sendFrame(port, length);
 }
 
 // Told to quit while a device is being written (the window closes, the
@@ -387,148 +293,46 @@ void SerialThread::giveUpOnQuit(QSerialPort &port)
 {
     if (WorkMode != ModeUpdate || !FirmwareTransfer::giveUpNow())
         return;
-    const auto record = DeviceList.at(DeviceCursor - 1);
+    const auto record = DeviceList.at(cursorPosition());
     if (!record)
         return;
     TargetId = record->id;
     CmdBlock = Cpd::BlockDevice;
     CmdNumber = Cpd::NumberFirmware;
-    quint16 frameLength = 0;
-    sendFrame(port, composeFrame(FrameBuffer, Cpd::TypeRequest), frameLength);
+    sendFrame(port, composeFrame(FrameBuffer, Cpd::TypeRequest));
     if (!m_lost)
         port.waitForBytesWritten(writeTimeout);
     TransactionPhase = PhaseReady;
     FirmwareTransfer::endPass();
 }
 
-// The port failed while the run was using it (the adapter was pulled). The
-// job ends at once and says so: a search or an inventory ends without a
-// result, an update gives up the device being written, and the search button
-// comes back. The next search opens the port again.
-void SerialThread::portLost(QSerialPort &port)
+void SerialThread::endJob(QSerialPort &port, PortFailure failure)
 {
-    QString name;
-    {
-        std::lock_guard<std::mutex> lock(mutex);
-        name = portName;
-    }
+    const QString name = currentPortName();
     const int code = int(port.error());
-    emit error(tr("Lost %1, error code %2").arg(name).arg(code));
-    qDebug("Lost %s, error code %d", name.toLatin1().constData(), code);
-    m_received.clear();
-    m_stream.clear();
-    TransactionPhase = PhaseReady;
+    const bool lost = failure == PortFailure::Lost;
+    emit error((lost ? tr("Lost %1, error code %2") : tr("Can't open %1, error code %2"))
+                   .arg(name)
+                   .arg(code));
+    if (failure != PortFailure::CannotReopen)
+        qDebug(lost ? "Lost %s, error code %d" : "Can't open %s, error code %d",
+               name.toLatin1().constData(),
+               code);
+    if (lost) {
+        m_answers.clear();
+        TransactionPhase = PhaseReady;
+    }
+    // An update that lost its port gives up the device it was writing. One
+    // whose port failed as the worker took the request up is dropped: it must
+    // never start later on its own, after some other search.
     if (WorkMode == ModeUpdate) {
         FlashRequest = 0;
-        FirmwareTransfer::abandonPass();
-        emit Notifier.UpdateDevStatus();
+        if (lost) {
+            FirmwareTransfer::abandonPass();
+            emit Notifier.UpdateDevStatus();
+        }
         emit Notifier.UnblockTableSignals();
     }
     emit Notifier.UnblockSearchButton();
     emit Notifier.UpdateMainStatus(PortBusy);
-}
-
-void SerialThread::run()
-{
-    CurrentWorker = this;
-    struct RunEnd
-    {
-        SerialThread *thread;
-        ~RunEnd()
-        {
-            std::lock_guard<std::mutex> lock(thread->mutex);
-            thread->m_runActive = false;
-            CurrentWorker = nullptr;
-        }
-    } runEnd{this};
-
-    QString runPort;
-    {
-        std::lock_guard<std::mutex> lock(mutex);
-        runPort = portName;
-    }
-    QSerialPort port;
-    if (runPort.isEmpty()) {
-        emit error(tr("No port name specified"));
-        emit Notifier.UnblockSearchButton();
-        emit Notifier.UpdateMainStatus(NoPortSelected);
-        return;
-    }
-    if (quitRequested())
-        return;
-    quint16 frameLength = 0;
-    m_lost = false;
-    m_received.clear();
-    m_stream.clear();
-    if (!openPort(port, runPort)) {
-        openFailed(port, true);
-        return;
-    }
-
-    for (;;) {
-        switch (TransactionPhase.load()) {
-        case PhaseReady:
-            if (!m_received.empty()) {
-                handleNextReceived(port, frameLength);
-            } else if (nextRequest() == 1) {
-                const quint16 length = composeFrame(FrameBuffer, Cpd::TypeRequest);
-                ResponseExpected = 1;
-                m_asked = TargetId;
-                sendFrame(port, length, frameLength);
-            }
-            break;
-        case PhaseAwaitWritten:
-            awaitWritten(port);
-            break;
-        case PhaseAwaitResponse:
-            awaitResponse(port, frameLength);
-            break;
-        default:
-            break;
-        }
-        if (m_lost) {
-            portLost(port);
-            return;
-        }
-
-        if (WorkMode == ModeIdle) {
-            port.close();
-            m_stream.clear();
-            while (WorkMode == ModeIdle) {
-                if (quitRequested())
-                    break;
-                pause(lineTiming().idlePoll);
-                if (FlashRequest == 1) {
-                    WorkMode = ModeUpdate;
-                    break;
-                }
-            }
-            if (!openPort(port, runPort)) {
-                openFailed(port, false);
-                return;
-            }
-        }
-
-        std::unique_lock<std::mutex> lock(mutex);
-        if (runPort == portName) {
-            if (!quit)
-                continue;
-            lock.unlock();
-            giveUpOnQuit(port);
-            return;
-        }
-        runPort = portName;
-        const bool quitting = quit;
-        lock.unlock();
-        if (quitting) {
-            giveUpOnQuit(port);
-            return;
-        }
-        m_received.clear();
-        m_stream.clear();
-        if (!openPort(port, runPort)) {
-            openFailed(port, true);
-            return;
-        }
-    }
 }

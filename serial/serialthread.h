@@ -3,30 +3,15 @@
 // The serial worker: the only code that opens, writes and reads the port.
 // One loop, one frame outstanding at a time, fixed waits (serial/timing.h).
 
-#include "protocol/stream.h"
-#include "registry/registry.h"
+#include "serial/answers.h"
 
 #include <QString>
 #include <QThread>
 
-#include <atomic>
 #include <condition_variable>
-#include <deque>
 #include <mutex>
-#include <vector>
 
 class QSerialPort;
-
-enum TransactionPhases : qint32 {
-    PhaseReady = 0,         // nothing outstanding; the scheduler may choose the next request
-    PhaseAwaitWritten = 1,  // a frame has been handed to the port
-    PhaseAwaitResponse = 2, // a request has left; its answer is awaited
-};
-
-// Worker state that outlives a run: a new run starts where the last one left off.
-extern std::atomic<qint32> TransactionPhase;
-extern std::atomic<qint32> ResponseExpected;
-extern quint8 FrameBuffer[1000]; // both directions; worker thread only
 
 class SerialThread : public QThread
 {
@@ -49,6 +34,10 @@ public:
     static void workerPause(int ms);
 
 signals:
+    // Diagnostic texts. Nothing in the program needs to listen to them: the
+    // window hears of failures through the notifier, the terminal tool takes
+    // the error texts for its messages. response is part of the worker's
+    // published interface and is never emitted.
     void response(const QString &s);
     void error(const QString &s);
     void timeout(const QString &s);
@@ -57,28 +46,30 @@ protected:
     void run() override;
 
 private:
-    // What one wait for answers brought.
-    struct Gathered
-    {
-        qint64 bytes = 0;     // bytes read
-        bool garbled = false; // some of them formed no valid frame
-        bool answered = false; // the device asked has answered
+    enum class PortFailure {
+        CannotOpen,   // at the start of a run or after a change of port
+        CannotReopen, // when the idle wait ends; logged by nobody
+        Lost,         // under a job: the adapter was pulled, the driver failed
     };
 
+    QString currentPortName();
     bool quitRequested();
     void pause(int ms);
-    void pauseWatchingPort(QSerialPort &port, int ms);
-    bool openPort(QSerialPort &port, const QString &name);
-    void openFailed(QSerialPort &port, bool withLogLine);
-    void portLost(QSerialPort &port);
-    void giveUpOnQuit(QSerialPort &port);
+
+    // The steps of a pass: advance the exchange, idle while there is no work,
+    // follow a change of port or end on quit. False when the run ends.
+    void advanceExchange(QSerialPort &port);
+    bool idleUntilWork(QSerialPort &port, const QString &runPort);
+    bool followPortName(QSerialPort &port, QString &runPort);
+
+    void sendFrame(QSerialPort &port, quint16 bodyLength);
     void awaitWritten(QSerialPort &port);
-    void awaitResponse(QSerialPort &port, quint16 &frameLength);
-    Gathered gather(QSerialPort &port);
-    bool readWhatCame(QSerialPort &port, Gathered &result);
-    void accept(const std::vector<quint8> &frame, Gathered &result);
-    void handleNextReceived(QSerialPort &port, quint16 &frameLength);
-    void sendFrame(QSerialPort &port, quint16 bodyLength, quint16 &frameLength);
+    void awaitResponse(QSerialPort &port);
+    void handleNextReceived(QSerialPort &port);
+    void giveUpOnQuit(QSerialPort &port);
+    // Ends the job the port failed under and says so: the search button comes
+    // back with «Порт занят», an update gives up the device being written.
+    void endJob(QSerialPort &port, PortFailure failure);
 
     QString portName;
     int writeTimeout;
@@ -88,9 +79,7 @@ private:
     std::condition_variable m_quitSignal;
 
     // Worker thread only.
-    FrameStream m_stream;                         // bytes read, not yet cut into frames
-    std::deque<std::vector<quint8>> m_received;   // frames read, not yet handled
-    DeviceId m_asked{};                           // the device the last request went to
-    std::vector<DeviceId> m_heard;                // new senders heard in this search round
-    bool m_lost = false;                          // the port failed under the run
+    Answers m_answers;
+    quint16 m_frameLength = 0; // of the last frame written, or of the block read
+    bool m_lost = false;       // the port failed under the run
 };

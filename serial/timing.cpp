@@ -1,3 +1,5 @@
+// The waits and pauses in force, and the tests' seam to shorten them.
+
 #include "serial/timing.h"
 
 namespace {

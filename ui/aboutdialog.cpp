@@ -1,3 +1,5 @@
+// The about dialog.
+
 #include "ui/aboutdialog.h"
 #include "ui_aboutdialog.h"
 

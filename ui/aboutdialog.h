@@ -1,5 +1,7 @@
 #pragma once
 
+// The about dialog.
+
 #include <QDialog>
 
 namespace Ui {

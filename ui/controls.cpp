@@ -3,19 +3,16 @@
 #include "ui/mainwindow.h"
 #include "ui_mainwindow.h"
 
-#include "protocol/firmware.h"
+#include "protocol/image.h"
+#include "protocol/typerule.h"
 #include "serial/jobs.h"
+#include "ui/columns.h"
 #include "ui/texts.h"
 
 #include <QCloseEvent>
 #include <QFileDialog>
 #include <QMessageBox>
 #include <QPushButton>
-
-namespace {
-constexpr int StatusColumn = 3;
-constexpr int CheckColumn = 4;
-} // namespace
 
 void MainWindow::on_SearchButton_clicked()
 {
@@ -43,7 +40,7 @@ void MainWindow::on_FlashButton_clicked()
     if (FlashRequest == 1 || WorkMode == ModeUpdate)
         return;
 
-    if (FirmwareTransfer::findTypeConflict(DeviceList.snapshot())) {
+    if (TypeRule::findConflict(DeviceList.snapshot())) {
         QMessageBox::critical(nullptr, Texts::errorTitle(), Texts::mixedTypes());
         return;
     }
@@ -53,24 +50,23 @@ void MainWindow::on_FlashButton_clicked()
     // not carry to its end: anything but a regular file that can be read, an
     // empty file, one too short to have a first, middle and last part, one
     // with more parts than the part number can count.
-    const FirmwareTransfer::LoadedImage loaded
-        = FirmwareTransfer::loadImage(ui->fileNameLine->text());
+    const ImageFile::Loaded loaded = ImageFile::load(ui->fileNameLine->text());
     switch (loaded.problem) {
-    case FirmwareTransfer::ImageProblem::Missing:
+    case ImageFile::Problem::Missing:
         return; // a path that names no file is ignored
-    case FirmwareTransfer::ImageProblem::Unreadable:
+    case ImageFile::Problem::Unreadable:
         refuseFirmware(Texts::fileUnreadable());
         return;
-    case FirmwareTransfer::ImageProblem::Empty:
+    case ImageFile::Problem::Empty:
         refuseFirmware(Texts::fileEmpty());
         return;
-    case FirmwareTransfer::ImageProblem::TooSmall:
+    case ImageFile::Problem::TooSmall:
         refuseFirmware(Texts::fileTooSmall());
         return;
-    case FirmwareTransfer::ImageProblem::TooLarge:
+    case ImageFile::Problem::TooLarge:
         refuseFirmware(Texts::fileTooLarge());
         return;
-    case FirmwareTransfer::ImageProblem::None:
+    case ImageFile::Problem::None:
         break;
     }
 
@@ -78,7 +74,7 @@ void MainWindow::on_FlashButton_clicked()
     freezeTickBoxes(true);
     ui->tableWidget->blockSignals(true);
     qDebug("frw choised");
-    FirmwareTransfer::requestPass(loaded.image);
+    LineJobs::requestPass(loaded.image);
     emit Notifier.UpdateMainStatus(Updating);
 }
 
@@ -115,8 +111,11 @@ void MainWindow::closeEvent(QCloseEvent *event)
         event->accept();
         return;
     }
-    QMessageBox box(QMessageBox::Question, Texts::closeTitle(), Texts::closeDuringUpdate(),
-                    QMessageBox::NoButton, this);
+    QMessageBox box(QMessageBox::Question,
+                    Texts::closeTitle(),
+                    Texts::closeDuringUpdate(),
+                    QMessageBox::NoButton,
+                    this);
     QPushButton *stop = box.addButton(Texts::yes(), QMessageBox::YesRole);
     box.setDefaultButton(box.addButton(Texts::no(), QMessageBox::NoRole));
     m_askingToClose = true;

@@ -3,20 +3,13 @@
 #include "ui/mainwindow.h"
 #include "ui_mainwindow.h"
 
-#include "registry/devicetext.h"
+#include "protocol/firmware.h"
+#include "ui/columns.h"
 #include "ui/texts.h"
 
 #include <QTableWidgetItem>
 
 namespace {
-
-enum Column {
-    AddressColumn = 0,
-    TypeColumn = 1,
-    VersionColumn = 2,
-    StatusColumn = 3,
-    CheckColumn = 4
-};
 
 QTableWidgetItem *checkItem(Qt::CheckState state)
 {
@@ -28,66 +21,6 @@ QTableWidgetItem *checkItem(Qt::CheckState state)
 }
 
 } // namespace
-
-namespace Texts {
-
-QString mainStatus(int status)
-{
-    switch (status) {
-    case PortBusy:
-        return QStringLiteral("Порт занят");
-    case NoPortSelected:
-        return QStringLiteral("Порт не выбран");
-    case SearchNeeded:
-        return QStringLiteral("Необходим поиск");
-    case Searching:
-        return QStringLiteral("Идет поиск");
-    case SelectDevices:
-        return QStringLiteral("Выберите устройство(а)");
-    case WrongSelection:
-        return QStringLiteral("Устроства выбраны неверно");
-    case NoDevicesFound:
-        return QStringLiteral("Устройства не найдены");
-    case Updating:
-        return QStringLiteral("Идет обновление");
-    case UpdateFinished:
-        return QStringLiteral("Обновление завершено");
-    default:
-        return QString();
-    }
-}
-
-QString typeName(qint32 devType)
-{
-    const QString model = DeviceText::model(devType);
-    return model.isEmpty() ? QStringLiteral("Неизвестно") : model;
-}
-
-QString versionText(quint8 major, quint8 minor)
-{
-    const QString version = DeviceText::version(major, minor);
-    if (DeviceText::runsBootLoader(major))
-        return version + QStringLiteral("(Загрузчик)");
-    return version.isEmpty() ? QStringLiteral("Неизвестно") : version;
-}
-
-QString addressText(const DeviceId &id)
-{
-    return DeviceText::address(id);
-}
-
-QString foundDevices(int count)
-{
-    return QStringLiteral("Найдено устройств: %1").arg(count);
-}
-
-QString progress(int partNumber, int partsTotal)
-{
-    const int percent = partsTotal > 0 ? partNumber * 100 / partsTotal : 0;
-    return QStringLiteral("Обновление:%1%").arg(percent);
-}
-
-} // namespace Texts
 
 void MainWindow::UpdatingTable()
 {
@@ -157,7 +90,7 @@ void MainWindow::UpdatingDevStatus()
     // The worker may be several frames, or a device, further on by now. Every
     // device whose transfer has ended shows how it ended; the one in progress
     // shows its progress.
-    const int cursorRow = int(DeviceCursor) - 1;
+    const int cursorRow = cursorPosition();
     const int partNumber = PartNumber;
     const int partsTotal = PartsTotal;
     const int repeats = PartRepeats;
@@ -173,7 +106,7 @@ void MainWindow::UpdatingDevStatus()
                 continue;
             if (partNumber == 1)
                 status->setText(Texts::preparing());
-            else if (repeats > 4)
+            else if (repeats > FirmwareTransfer::MaxRepeats)
                 status->setText(Texts::failed());
             else
                 status->setText(Texts::progress(partNumber, partsTotal));

@@ -1,26 +1,16 @@
+// The main window's construction: the form, the port list, the table's
+// columns and header.
+
 #include "ui/mainwindow.h"
 #include "ui_mainwindow.h"
 
 #include "ui/aboutdialog.h"
+#include "ui/columns.h"
+#include "ui/headerstyle.h"
 #include "ui/portlist.h"
 
 #include <QHeaderView>
 #include <QSysInfo>
-
-namespace {
-
-constexpr int ColumnCount = 5;
-constexpr int CheckColumn = 4;
-constexpr int CheckColumnWidth = 20;
-
-const char HeaderStyle[]
-    = "QHeaderView::section{border-top:0px solid #D8D8D8;border-left:0px solid "
-      "#D8D8D8;border-right:1px solid #D8D8D8;border-bottom: 1px solid "
-      "#D8D8D8;background-color:white;padding:4px;}QTableCornerButton::section{border-top:0px "
-      "solid #D8D8D8;border-left:0px solid #D8D8D8;border-right:1px solid "
-      "#D8D8D8;border-bottom: 1px solid #D8D8D8;background-color:white;}";
-
-} // namespace
 
 MainWindow::MainWindow(QWidget *parent)
     : QMainWindow(parent)
@@ -40,11 +30,11 @@ MainWindow::MainWindow(QWidget *parent)
                                                 QString()});
     QHeaderView *header = ui->tableWidget->horizontalHeader();
     header->resizeSection(CheckColumn, CheckColumnWidth);
-    for (int column = 3; column >= 0; --column)
+    for (int column = StatusColumn; column >= AddressColumn; --column)
         header->setSectionResizeMode(column, QHeaderView::Stretch);
 
     if (usesFlatHeaderStyle(QSysInfo::productVersion()))
-        setStyleSheet(QLatin1String(HeaderStyle));
+        setStyleSheet(flatHeaderStyleSheet());
 
     connect(ui->tableWidget,
             SIGNAL(itemChanged(QTableWidgetItem *)),

@@ -1,5 +1,8 @@
 #pragma once
 
+// The main window: its form and its slots. Construction is in mainwindow.cpp,
+// the device table in devicetable.cpp, the operator's controls in controls.cpp.
+
 #include "registry/registry.h"
 #include "serial/serialthread.h"
 

@@ -1,3 +1,5 @@
+// The serial ports the window offers.
+
 #include "ui/portlist.h"
 
 #include <QSerialPortInfo>
@@ -37,9 +39,4 @@ void setPortNameSource(std::function<QStringList()> newSource)
 QStringList portNamesFromSource()
 {
     return source()();
-}
-
-bool usesFlatHeaderStyle(const QString &productVersion)
-{
-    return productVersion == QLatin1String("10");
 }

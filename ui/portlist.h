@@ -1,5 +1,7 @@
 #pragma once
 
+// The serial ports the main window lists.
+
 #include <QStringList>
 
 #include <functional>
@@ -16,7 +18,3 @@ QStringList systemPortNames();
 // line to the system's list.
 void setPortNameSource(std::function<QStringList()> source);
 QStringList portNamesFromSource();
-
-// The table header gets its flat white look only on an OS whose product
-// version is exactly "10".
-bool usesFlatHeaderStyle(const QString &productVersion);

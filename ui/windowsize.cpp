@@ -1,5 +1,8 @@
+// The size the main window opens with.
+
 #include "ui/windowsize.h"
 
+#include "ui/columns.h"
 #include "ui/texts.h"
 
 #include <QFontMetrics>
@@ -8,9 +11,9 @@
 #include <QTableWidget>
 
 namespace {
-constexpr int TextColumns = 4;
-constexpr int CellPadding = 16; // the style's margins around a cell's text
-constexpr int OuterMargin = 11; // the central layout's margin
+constexpr int TextColumns = CheckColumn; // the columns left of the tick boxes
+constexpr int CellPadding = 16;          // the style's margins around a cell's text
+constexpr int OuterMargin = 11;          // the central layout's margin
 } // namespace
 
 QSize openingSize(const QWidget *window)
@@ -36,7 +39,7 @@ QSize openingSize(const QWidget *window)
     // Beside the text columns: the layout's margins, the table's frame, the
     // tick-box column and room for a vertical scroll bar.
     const int others = 2 * OuterMargin + 2 * table->frameWidth()
-                       + table->horizontalHeader()->sectionSize(TextColumns)
+                       + table->horizontalHeader()->sectionSize(CheckColumn)
                        + table->style()->pixelMetric(QStyle::PM_ScrollBarExtent);
     size.setWidth(qMax(size.width(), others + TextColumns * (column + CellPadding)));
     return size;

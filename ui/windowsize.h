@@ -1,5 +1,7 @@
 #pragma once
 
+// The size the main window opens with.
+
 #include <QSize>
 
 class QWidget;

@@ -2,7 +2,7 @@
 // them: app/olvex-updater.rc compiled by MinGW's windres into a .res file
 // (tests/app/CMakeLists.txt), read back here byte by byte.
 
-#include "app/startup.h"
+#include "ui/startup.h"
 
 #include <QFile>
 #include <QImage>

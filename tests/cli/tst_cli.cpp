@@ -4,6 +4,7 @@
 
 #include "cli/cli.h"
 #include "cli/interrupts.h"
+#include "registry/exchange.h"
 #include "registry/registry.h"
 #include "serial/serialthread.h"
 

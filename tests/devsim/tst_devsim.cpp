@@ -12,7 +12,7 @@ class TstDevsim : public QObject
 {
     Q_OBJECT
 private slots:
-    void searchAndConfirm()
+    void confirmedDeviceKeepsQuietUntilANewSearch()
     {
         Line line({device(0)});
         QVERIFY(line.ok());
@@ -29,14 +29,14 @@ private slots:
         QVERIFY(!line.sim.confirmed(0));
     }
 
-    void staggeredAnswers_data()
+    void answersToOneSearchFollowOneAnother_data()
     {
         QTest::addColumn<int>("devices");
         QTest::addColumn<int>("baud");
         QTest::newRow("32 devices paced at 9600") << 32 << 9600;
         QTest::newRow("3 devices unpaced") << 3 << 0;
     }
-    void staggeredAnswers()
+    void answersToOneSearchFollowOneAnother()
     {
         QFETCH(int, devices);
         QFETCH(int, baud);
@@ -67,7 +67,7 @@ private slots:
         }
     }
 
-    void versionAndUnknownRequest()
+    void versionIsToldAndUnknownRequestsRefused()
     {
         Line line({device(0, 10, "version=0.9,boot")});
         QVERIFY(line.ok());
@@ -77,7 +77,7 @@ private slots:
         QCOMPARE(qba(line.exchange(unknown, 15)), qba(errorReport(ErrorUnknownCommand, 9)));
     }
 
-    void firmwareTransfer_data()
+    void imageIsStoredPartByPartAndAcknowledged_data()
     {
         QTest::addColumn<int>("size");
         QTest::addColumn<int>("parts");
@@ -85,7 +85,7 @@ private slots:
         QTest::newRow("empty last part") << 2 * Cpd::PartSize << 3;
         QTest::newRow("single part") << 120 << 1;
     }
-    void firmwareTransfer()
+    void imageIsStoredPartByPartAndAcknowledged()
     {
         QFETCH(int, size);
         QFETCH(int, parts);
@@ -114,7 +114,7 @@ private slots:
         QCOMPARE(line.sim.firmwareFramesReceived(0), int(line.sim.hostFrames().size()));
     }
 
-    void sequenceErrors_data()
+    void partsOutOfSequenceAreRefusedWithTheirCode_data()
     {
         QTest::addColumn<int>("accepted"); // parts sent correctly before
         QTest::addColumn<int>("stage");
@@ -130,7 +130,7 @@ private slots:
         QTest::newRow("short first") << 0 << 1 << 1 << 100 << int(ErrorBadLength);
         QTest::newRow("unknown stage") << 1 << 5 << 2 << full << int(ErrorBadStage);
     }
-    void sequenceErrors()
+    void partsOutOfSequenceAreRefusedWithTheirCode()
     {
         QFETCH(int, accepted);
         QFETCH(int, stage);
@@ -152,7 +152,7 @@ private slots:
         QCOMPARE(line.sim.imageState(0), state);
     }
 
-    void abortKeepsQuiet()
+    void givenUpTransferIsAbortedWithoutAnAnswer()
     {
         Line line({device(0)});
         QVERIFY(line.ok());
@@ -164,7 +164,7 @@ private slots:
         QCOMPARE(qba(refused), qba(errorReport(ErrorNotStarted)));
     }
 
-    void faults_data()
+    void eachFaultSpoilsTheAnswerAsDescribed_data()
     {
         QTest::addColumn<QString>("description");
         QTest::addColumn<QByteArray>("expected"); // all bytes received, checksum aside
@@ -190,7 +190,7 @@ private slots:
         QTest::newRow("garbage") << "fault=garbage:60" << stray + good << true << 2 << 0 << 40
                                  << true;
     }
-    void faults()
+    void eachFaultSpoilsTheAnswerAsDescribed()
     {
         QFETCH(QString, description);
         QFETCH(QByteArray, expected);
@@ -221,7 +221,7 @@ private slots:
         QCOMPARE(line.sim.hostFrames().size(), size_t(1));
     }
 
-    void faultCountsAndParts()
+    void faultsSpoilOnlyTheirCountOfAnswersAndTheirPart()
     {
         Line line({device(0, 10, "fault=silent:times=1,fault=wrongpart:part=2")});
         QVERIFY(line.ok());
@@ -236,14 +236,14 @@ private slots:
         QCOMPARE(qba(line.sim.image(0)), qba(image));
     }
 
-    void pacing_data()
+    void answersAreTimedAsOnALineOfTheGivenRate_data()
     {
         QTest::addColumn<bool>("firmware");
         QTest::addColumn<int>("idealMs");
         QTest::newRow("version query") << false << (11 + 13) * 10 * 1000 / 9600;
         QTest::newRow("first part") << true << (211 + 14) * 10 * 1000 / 9600;
     }
-    void pacing()
+    void answersAreTimedAsOnALineOfTheGivenRate()
     {
         QFETCH(bool, firmware);
         QFETCH(int, idealMs);
@@ -259,7 +259,7 @@ private slots:
         QVERIFY(msSince(sent, got.back().at) < idealMs + 150); // a loaded machine's margin
     }
 
-    void ignoredFrames_data()
+    void framesNotMeantForADeviceGetNoAnswer_data()
     {
         QTest::addColumn<QByteArray>("request");
         QTest::addColumn<bool>("valid");
@@ -269,7 +269,7 @@ private slots:
         QTest::newRow("other address") << qba(frame(idOf(5), 0, 20, 3)) << true;
         QTest::newRow("stray bytes") << QByteArray("\x01\x02\x03", 3) << false;
     }
-    void ignoredFrames()
+    void framesNotMeantForADeviceGetNoAnswer()
     {
         QFETCH(QByteArray, request);
         QFETCH(bool, valid);
@@ -287,7 +287,7 @@ private slots:
         QVERIFY(line.sim.hostFrames().empty());
     }
 
-    void confirmationsInOneWrite()
+    void confirmationsInOneWriteAreEachTaken()
     {
         Line line({device(0), device(1), device(2)});
         QVERIFY(line.ok());
@@ -305,7 +305,7 @@ private slots:
 
     // A USB adapter may hand a frame over in pieces. A firmware piece that
     // happens to end in a matching checksum must not be taken for a frame.
-    void framesInPieces()
+    void framesArrivingInPiecesAreJoined()
     {
         Options options;
         options.quietGapMs = 50;
@@ -327,7 +327,7 @@ private slots:
         QCOMPARE(qba(line.sim.image(0)), qba(data));
     }
 
-    void reopenRawAndStop()
+    void portReopenedByTheHostStillWorksAndStopIsPrompt()
     {
         auto line = std::make_unique<Line>(
             std::vector<DeviceConfig>{device(0, 10, "fault=late:10000:times=1")});
@@ -343,7 +343,7 @@ private slots:
         QVERIFY(msSince(before, Clock::now()) < 500);
     }
 
-    void parseDevice_data()
+    void descriptionsAreParsedOrRefused_data()
     {
         QTest::addColumn<QString>("description");
         QTest::addColumn<bool>("ok");
@@ -374,7 +374,7 @@ private slots:
             QTest::newRow(qPrintable(description))
                 << description << false << QByteArray() << 0 << 0 << 0 << "";
     }
-    void parseDevice()
+    void descriptionsAreParsedOrRefused()
     {
         QFETCH(QString, description);
         QFETCH(bool, ok);

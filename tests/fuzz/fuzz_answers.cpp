@@ -10,6 +10,7 @@
 #include "protocol/frame.h"
 #include "protocol/handle.h"
 #include "protocol/stream.h"
+#include "registry/exchange.h"
 #include "registry/registry.h"
 
 #include <QtGlobal>

@@ -5,7 +5,10 @@
 #include "protocol/firmware.h"
 #include "protocol/frame.h"
 #include "protocol/handle.h"
+#include "protocol/image.h"
+#include "registry/exchange.h"
 #include "registry/registry.h"
+#include "serial/jobs.h"
 #include "serial/scheduler.h"
 
 #include "support/fixtures.h"
@@ -97,7 +100,7 @@ std::vector<SentFrame> runUpdatePass(const Device &device, int frameLimit = 2000
 // The image a pass writes, handed over as the flash button does.
 void useImage(const QByteArray &bytes)
 {
-    FirmwareTransfer::requestPass(std::make_shared<const FirmwareImage>(FirmwareImage{bytes}));
+    LineJobs::requestPass(std::make_shared<const FirmwareImage>(FirmwareImage{bytes}));
 }
 
 QList<QPair<int, int>> stagesAndParts(const std::vector<SentFrame> &frames)
@@ -428,9 +431,9 @@ void ExchangeTest::imageIsWhatTheFileHeldWhenItWasRead()
 {
     const QByteArray image = firmwareImage(1000, 13);
     const QString path = writeFile(m_dir, "changing.bin", image);
-    const FirmwareTransfer::LoadedImage loaded = FirmwareTransfer::loadImage(path);
+    const ImageFile::Loaded loaded = ImageFile::load(path);
     QVERIFY(loaded.image);
-    FirmwareTransfer::requestPass(loaded.image);
+    LineJobs::requestPass(loaded.image);
     DeviceList.append(deviceRecord(DevA, TypeProbe, 1, 0, 1));
     bool rewritten = false;
     const Device rewriting = [&path, &rewritten](const SentFrame &f) -> std::optional<Bytes> {

@@ -1,11 +1,10 @@
-// Cutting answers out of the byte stream: the vectors are written out by
-// hand (their checksums worked out apart from the product's code), so an
-// error in the frame code cannot hide behind itself.
+// Cutting answers out of the byte stream, on frames written out by hand.
 
 #include "protocol/stream.h"
 
 #include "support/fixtures.h"
 #include "support/logcapture.h"
+#include "support/vectors.h"
 
 #include <QtTest>
 
@@ -15,14 +14,7 @@ namespace {
 
 using Bytes = std::vector<quint8>;
 
-const Bytes SearchA = hex("01 02 03 04 05 06 07 08 5E 0A AF");
-const Bytes SearchB = hex("00 1A 2B 3C 4D 5E 6F 70 5E 00 A6");
-const Bytes VersionA = hex("01 02 03 04 05 06 07 08 54 03 02 05 CD");
-const Bytes AckA = hex("01 02 03 04 05 06 07 08 54 32 01 00 01 B5");
-const Bytes ErrorA = hex("01 02 03 04 05 06 07 08 D4 32 05 00 00 00 2D");
-const Bytes ErrorB = hex("00 1A 2B 3C 4D 5E 6F 70 DE 00 FF FF FF FF C7");
-const Bytes Unknown = hex("01 02 03 04 05 06 07 08 59 04 09 09 AA"); // block 25, 2 bytes
-const Bytes BadSearchB = hex("00 1A 2B 3C 4D 5E 6F 70 5E 00 A7");
+using namespace Vectors;
 
 Bytes operator+(Bytes a, const Bytes &b)
 {

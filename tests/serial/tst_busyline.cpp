@@ -3,6 +3,7 @@
 // device that speaks out of turn during an update, an adapter pulled out.
 
 #include "protocol/frame.h"
+#include "registry/exchange.h"
 #include "registry/registry.h"
 #include "serial/serialthread.h"
 
@@ -21,46 +22,6 @@ using DevSim::FaultRule;
 const Id Good = {0x01, 0x02, 0x03, 0x04, 0x05, 0x06, 0x07, 0x08};
 const Id Bad = {0xBA, 0xD0, 0xBA, 0xD0, 0xBA, 0xD0, 0xBA, 0xD0};
 const Id Other = {0x00, 0x1A, 0x2B, 0x3C, 0x4D, 0x5E, 0x6F, 0x70};
-
-Id crowdId(int i)
-{
-    return {0x4F, 0x4C, 0x56, 0x00, 0x00, quint8(i >> 8), quint8(i), 0x01};
-}
-
-std::vector<DevSim::DeviceConfig> crowd(int count)
-{
-    std::vector<DevSim::DeviceConfig> out;
-    for (int i = 0; i < count; ++i)
-        out.push_back(simDevice(crowdId(i), 10, 1, quint8(i)));
-    return out;
-}
-
-struct Traffic
-{
-    int searches = 0;
-    int confirmations = 0;
-    int queries = 0;
-    int firmware = 0;
-};
-
-Traffic trafficOn(DevSim::Simulator &sim)
-{
-    Traffic t;
-    for (const DevSim::HostFrame &f : sim.hostFrames()) {
-        if (!f.valid)
-            continue;
-        const Cpd::CommandWord w = Cpd::unpackCommand(f.bytes.data());
-        if (w.type == Cpd::TypeResponse)
-            ++t.confirmations;
-        else if (w.block == Cpd::BlockSearch)
-            ++t.searches;
-        else if (w.number == Cpd::NumberVersion)
-            ++t.queries;
-        else if (w.number == Cpd::NumberFirmware)
-            ++t.firmware;
-    }
-    return t;
-}
 
 bool listed(const Id &id)
 {
@@ -228,8 +189,8 @@ void BusyLineTest::strayAnswersDuringAnUpdateAreDropped()
     };
     for (size_t i = 0; i < strays.size(); ++i) {
         const int after = 3 + 4 * int(i);
-        QVERIFY(rig.sim().waitFor([&] { return rig.sim().firmwareFramesReceived(0) >= after; },
-                                  10000));
+        QVERIFY(
+            rig.sim().waitFor([&] { return rig.sim().firmwareFramesReceived(0) >= after; }, 10000));
         rig.sim().writeRaw(strays[i]);
     }
     QVERIFY(rig.waitForSignal("UpdateMainStatus(8)", 30000));

@@ -3,6 +3,7 @@
 // port failures.
 
 #include "protocol/frame.h"
+#include "registry/exchange.h"
 #include "registry/registry.h"
 #include "serial/serialthread.h"
 
@@ -489,11 +490,7 @@ void LineTest::updateRunsWithTheRealStartPause()
     QCOMPARE(imageOf(rig.sim(), 0), image);
     QCOMPARE(int(DeviceList.at(0)->outcome), int(FlashDone));
 
-    std::vector<DevSim::HostFrame> firmware;
-    for (const DevSim::HostFrame &f : rig.sim().hostFrames()) {
-        if (f.bytes.size() > 13 && Cpd::unpackCommand(f.bytes.data()).number == Cpd::NumberFirmware)
-            firmware.push_back(f);
-    }
+    const std::vector<DevSim::HostFrame> firmware = firmwareFrames(rig.sim());
     QCOMPARE(int(firmware.size()), 6);
     // As noted by the simulator, which may read the first part a little late.
     const auto pause

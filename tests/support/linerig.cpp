@@ -1,7 +1,7 @@
 #include "support/linerig.h"
 
-#include "protocol/firmware.h"
 #include "protocol/frame.h"
+#include "protocol/image.h"
 #include "serial/jobs.h"
 
 #include <QTest>
@@ -63,14 +63,18 @@ bool LineRig::search(int timeoutMs)
         timeoutMs);
 }
 
-void LineRig::requestFlash(const QString &path, const std::vector<int> &ticked)
+void requestFlash(const QString &path, const std::vector<int> &ticked)
 {
     for (int i = 0; i < DeviceList.size(); ++i)
         DeviceList.setSelected(i, 0);
     for (int pos : ticked)
         DeviceList.setSelected(pos, 1);
-    // As the flash button does, refusals aside: the test's images fit.
-    FirmwareTransfer::requestPass(FirmwareTransfer::loadImage(path).image);
+    LineJobs::requestPass(ImageFile::load(path).image);
+}
+
+void LineRig::requestFlash(const QString &path, const std::vector<int> &ticked)
+{
+    ::requestFlash(path, ticked);
 }
 
 bool LineRig::flash(const QString &path, const std::vector<int> &ticked, int timeoutMs)
@@ -83,30 +87,6 @@ bool LineRig::flash(const QString &path, const std::vector<int> &ticked, int tim
 std::vector<std::pair<int, int>> LineRig::firmwareFramesTo(const std::array<quint8, 8> &id) const
 {
     return ::firmwareFramesTo(*m_sim, id);
-}
-
-std::vector<std::vector<quint8>> firmwareFrameBytesTo(const DevSim::Simulator &sim,
-                                                      const std::array<quint8, 8> &id)
-{
-    std::vector<std::vector<quint8>> out;
-    for (const DevSim::HostFrame &f : sim.hostFrames()) {
-        if (!f.valid || f.bytes.size() < 14 || !std::equal(id.begin(), id.end(), f.bytes.begin()))
-            continue;
-        const Cpd::CommandWord w = Cpd::unpackCommand(f.bytes.data());
-        if (w.type == Cpd::TypeRequest && w.block == Cpd::BlockDevice
-            && w.number == Cpd::NumberFirmware)
-            out.push_back(f.bytes);
-    }
-    return out;
-}
-
-std::vector<std::pair<int, int>> firmwareFramesTo(const DevSim::Simulator &sim,
-                                                  const std::array<quint8, 8> &id)
-{
-    std::vector<std::pair<int, int>> out;
-    for (const std::vector<quint8> &bytes : firmwareFrameBytesTo(sim, id))
-        out.emplace_back(bytes[10], (bytes[11] << 8) | bytes[12]);
-    return out;
 }
 
 QByteArray imageOf(const DevSim::Simulator &sim, size_t device)
@@ -128,4 +108,17 @@ DevSim::DeviceConfig simDevice(const std::array<quint8, 8> &id,
     d.verMinor = minor;
     d.faults = std::move(faults);
     return d;
+}
+
+std::array<quint8, 8> crowdId(int n)
+{
+    return {0x4F, 0x4C, 0x56, 0x00, 0x00, quint8(n >> 8), quint8(n), 0x01};
+}
+
+std::vector<DevSim::DeviceConfig> crowd(int count)
+{
+    std::vector<DevSim::DeviceConfig> out;
+    for (int i = 0; i < count; ++i)
+        out.push_back(simDevice(crowdId(i), Cpd::KindTally8, 1, quint8(i)));
+    return out;
 }

@@ -8,6 +8,7 @@
 #include "serial/serialthread.h"
 
 #include "support/signalrecorder.h"
+#include "support/traffic.h"
 
 #include <QByteArray>
 #include <QString>
@@ -18,6 +19,10 @@
 // A simulator with these devices, running on a pseudo-terminal of its own.
 std::unique_ptr<DevSim::Simulator> startSimulator(std::vector<DevSim::DeviceConfig> devices,
                                                   DevSim::Options options = {});
+
+// What the flash button does, refusals aside (the callers' images fit): ticks
+// exactly the given list positions and asks for an update pass with the file.
+void requestFlash(const QString &path, const std::vector<int> &ticked);
 
 class LineRig
 {
@@ -54,13 +59,6 @@ private:
     SignalRecorder m_signals;
 };
 
-// Firmware frames the host sent to one device on a simulated line: (stage, part) in order.
-std::vector<std::pair<int, int>> firmwareFramesTo(const DevSim::Simulator &sim,
-                                                  const std::array<quint8, 8> &id);
-// The same frames whole, as they came over the line (checksum included).
-std::vector<std::vector<quint8>> firmwareFrameBytesTo(const DevSim::Simulator &sim,
-                                                      const std::array<quint8, 8> &id);
-
 // What a simulated device holds of the image it was sent.
 QByteArray imageOf(const DevSim::Simulator &sim, size_t device);
 
@@ -69,3 +67,7 @@ DevSim::DeviceConfig simDevice(const std::array<quint8, 8> &id,
                                quint8 major,
                                quint8 minor,
                                std::vector<DevSim::FaultRule> faults = {});
+
+// A crowd of tally-8 devices, numbered from 0, version 1.n.
+std::vector<DevSim::DeviceConfig> crowd(int count);
+std::array<quint8, 8> crowdId(int n);

@@ -1,7 +1,8 @@
 #include "support/operator.h"
 
-#include "app/startup.h"
+#include "ui/columns.h"
 #include "ui/portlist.h"
+#include "ui/startup.h"
 
 #include <QLabel>
 #include <QLineEdit>
@@ -9,21 +10,65 @@
 #include <QTableWidget>
 #include <QTest>
 
-Operator::Operator(DevSim::Simulator &sim)
+Controls::Controls(MainWindow &w)
+    : table(w.findChild<QTableWidget *>("tableWidget"))
+    , search(w.findChild<QPushButton *>("SearchButton"))
+    , flash(w.findChild<QPushButton *>("FlashButton"))
+    , firmware(w.findChild<QPushButton *>("FramewareButton"))
+    , path(w.findChild<QLineEdit *>("fileNameLine"))
+    , status(w.findChild<QLabel *>("StatusLabel"))
+{}
+
+QString Controls::text(int row, int column) const
+{
+    const QTableWidgetItem *item = table->item(row, column);
+    return item ? item->text() : QStringLiteral("<none>");
+}
+
+Qt::CheckState Controls::check(int row) const
+{
+    return table->item(row, CheckColumn)->checkState();
+}
+
+int Controls::selectAllRow() const
+{
+    return table->rowCount() - 1;
+}
+
+void Controls::tick(int row, Qt::CheckState state)
+{
+    table->item(row, CheckColumn)->setCheckState(state);
+}
+
+void Controls::clickTickBox(int row)
+{
+    const QRect cell = table->visualItemRect(table->item(row, CheckColumn));
+    QTest::mouseClick(table->viewport(), Qt::LeftButton, Qt::NoModifier, cell.center());
+}
+
+namespace {
+
+std::unique_ptr<MainWindow> windowOn(DevSim::Simulator &sim)
 {
     const QString path = QString::fromStdString(sim.path());
     setPortNameSource([path] { return QStringList{path}; });
-    window = std::make_unique<MainWindow>();
+    return std::make_unique<MainWindow>();
+}
+
+} // namespace
+
+Operator::Operator(DevSim::Simulator &sim)
+    : Operator(windowOn(sim))
+{}
+
+Operator::Operator(std::unique_ptr<MainWindow> w)
+    : Controls(*w)
+    , window(std::move(w))
+{
     connectNotifier(window.get());
-    table = window->findChild<QTableWidget *>("tableWidget");
-    search = window->findChild<QPushButton *>("SearchButton");
-    flash = window->findChild<QPushButton *>("FlashButton");
-    path_ = window->findChild<QLineEdit *>("fileNameLine");
-    status = window->findChild<QLabel *>("StatusLabel");
-    // Every status text the device rows show, in the order they show them.
     QObject::connect(&Notifier, &DevTable::UpdateDevStatus, window.get(), [this] {
         for (int row = 0; row + 1 < table->rowCount(); ++row) {
-            const QString text = table->item(row, 3)->text();
+            const QString text = table->item(row, StatusColumn)->text();
             if (seen[row].isEmpty() || seen[row].last() != text)
                 seen[row] << text;
         }
@@ -34,25 +79,4 @@ Operator::Operator(DevSim::Simulator &sim)
 Operator::~Operator()
 {
     setPortNameSource(nullptr);
-}
-
-QString Operator::cell(int row, int column) const
-{
-    return table->item(row, column)->text();
-}
-
-void Operator::tick(int row)
-{
-    table->item(row, 4)->setCheckState(Qt::Checked);
-}
-
-void Operator::clickTickBox(int row)
-{
-    const QRect cell = table->visualItemRect(table->item(row, 4));
-    QTest::mouseClick(table->viewport(), Qt::LeftButton, Qt::NoModifier, cell.center());
-}
-
-Qt::CheckState Operator::box(int row) const
-{
-    return table->item(row, 4)->checkState();
 }

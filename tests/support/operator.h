@@ -1,7 +1,8 @@
 #pragma once
 
-// The real main window with its controls, on a simulator's line, for tests
-// that act as the operator does.
+// The real main window with its controls, for tests that act as the operator
+// does: the controls found by their object names, and a window of its own on
+// a simulator's line.
 
 #include "devsim/simulator.h"
 #include "ui/mainwindow.h"
@@ -16,23 +17,39 @@ class QLineEdit;
 class QPushButton;
 class QTableWidget;
 
-// The window with its controls, on the simulator's line.
-struct Operator
+// The controls of a main window.
+struct Controls
+{
+    explicit Controls(MainWindow &window);
+
+    // A cell's text; "<none>" where the cell holds no item.
+    QString text(int row, int column) const;
+    Qt::CheckState check(int row) const;
+    int selectAllRow() const;
+    // What a click on a tick box does: the view sets the new check state.
+    void tick(int row, Qt::CheckState state = Qt::Checked);
+    // A click on a device's tick box, where the operator's mouse would go.
+    void clickTickBox(int row);
+
+    QTableWidget *table;
+    QPushButton *search;
+    QPushButton *flash;
+    QPushButton *firmware;
+    QLineEdit *path;
+    QLabel *status;
+};
+
+// A window of its own, shown, on the simulator's line, its notifier
+// connections made as at start-up.
+struct Operator : Controls
 {
     explicit Operator(DevSim::Simulator &sim);
     ~Operator();
 
-    QString cell(int row, int column) const;
-    void tick(int row);
-    // A click on a device's tick box, where the operator's mouse would go.
-    void clickTickBox(int row);
-    Qt::CheckState box(int row) const;
-
     std::unique_ptr<MainWindow> window;
-    QTableWidget *table = nullptr;
-    QPushButton *search = nullptr;
-    QPushButton *flash = nullptr;
-    QLineEdit *path_ = nullptr;
-    QLabel *status = nullptr;
+    // Every status text each device row showed, in the order it showed them.
     QMap<int, QStringList> seen;
+
+private:
+    explicit Operator(std::unique_ptr<MainWindow> window);
 };

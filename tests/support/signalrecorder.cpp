@@ -41,14 +41,27 @@ int SignalRecorder::count(const QString &name) const
     return int(m_names.count(name));
 }
 
+std::optional<std::chrono::steady_clock::time_point>
+SignalRecorder::lastAt(const QString &name) const
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    const int i = m_names.lastIndexOf(name);
+    if (i < 0)
+        return std::nullopt;
+    return m_times[size_t(i)];
+}
+
 void SignalRecorder::clear()
 {
     std::lock_guard<std::mutex> lock(m_mutex);
     m_names.clear();
+    m_times.clear();
 }
 
 void SignalRecorder::add(const QString &name)
 {
+    const auto now = std::chrono::steady_clock::now();
     std::lock_guard<std::mutex> lock(m_mutex);
     m_names.append(name);
+    m_times.push_back(now);
 }

@@ -2,13 +2,15 @@
 // window: fills, tick boxes and select-all, the type check, the flash button's
 // readiness and refusals, status texts and per-device progress.
 
-#include "app/startup.h"
 #include "registry/registry.h"
+#include "ui/columns.h"
 #include "ui/mainwindow.h"
 #include "ui/portlist.h"
+#include "ui/startup.h"
 
 #include "support/fixtures.h"
 #include "support/modal.h"
+#include "support/operator.h"
 
 #include <QElapsedTimer>
 #include <QFileDialog>
@@ -36,34 +38,6 @@ void setStatus(MainWindow &w, int status)
     QVERIFY(QMetaObject::invokeMethod(
         &w, "UpdatingMainStatus", Qt::DirectConnection, Q_ARG(Status, Status(status))));
 }
-
-struct Controls
-{
-    explicit Controls(MainWindow &w)
-        : table(w.findChild<QTableWidget *>("tableWidget"))
-        , search(w.findChild<QPushButton *>("SearchButton"))
-        , flash(w.findChild<QPushButton *>("FlashButton"))
-        , firmware(w.findChild<QPushButton *>("FramewareButton"))
-        , path(w.findChild<QLineEdit *>("fileNameLine"))
-        , status(w.findChild<QLabel *>("StatusLabel"))
-    {}
-    QString text(int row, int column) const
-    {
-        const QTableWidgetItem *item = table->item(row, column);
-        return item ? item->text() : QStringLiteral("<none>");
-    }
-    Qt::CheckState check(int row) const { return table->item(row, 4)->checkState(); }
-    int selectAllRow() const { return table->rowCount() - 1; }
-    // What a click on a tick box does: the view sets the new check state.
-    void tick(int row, Qt::CheckState state) { table->item(row, 4)->setCheckState(state); }
-
-    QTableWidget *table;
-    QPushButton *search;
-    QPushButton *flash;
-    QPushButton *firmware;
-    QLineEdit *path;
-    QLabel *status;
-};
 
 } // namespace
 
@@ -159,22 +133,23 @@ void ControlsTest::tableShowsEachDevice()
     const QStringList versions{
         "5.3(Загрузчик)", "0.0(Загрузчик)", "0.7", "Неизвестно", "1.10", "5.3", "127.255"};
     for (int row = 0; row < 7; ++row) {
-        QCOMPARE(ui.text(row, 0), addresses[row]);
-        QCOMPARE(ui.text(row, 1), types[row]);
-        QCOMPARE(ui.text(row, 2), versions[row]);
-        QCOMPARE(ui.text(row, 3), QString());
+        QCOMPARE(ui.text(row, AddressColumn), addresses[row]);
+        QCOMPARE(ui.text(row, TypeColumn), types[row]);
+        QCOMPARE(ui.text(row, VersionColumn), versions[row]);
+        QCOMPARE(ui.text(row, StatusColumn), QString());
         QCOMPARE(ui.check(row), Qt::Unchecked);
-        QVERIFY(ui.table->item(row, 4)->flags() & Qt::ItemIsUserCheckable);
-        QCOMPARE(ui.table->item(row, 4)->textAlignment(), int(Qt::AlignCenter));
-        QCOMPARE(ui.table->columnSpan(row, 0), 1);
+        QVERIFY(ui.table->item(row, CheckColumn)->flags() & Qt::ItemIsUserCheckable);
+        QCOMPARE(ui.table->item(row, CheckColumn)->textAlignment(), int(Qt::AlignCenter));
+        QCOMPARE(ui.table->columnSpan(row, AddressColumn), 1);
     }
     const int last = ui.selectAllRow();
-    QCOMPARE(ui.text(last, 0), QString("Найдено устройств: 7"));
-    QCOMPARE(ui.table->item(last, 0)->textAlignment(), int(Qt::AlignCenter));
-    QCOMPARE(ui.table->columnSpan(last, 0), 2);
-    QCOMPARE(ui.text(last, 2), QString("Выбрать все устройства:"));
-    QCOMPARE(ui.table->item(last, 2)->textAlignment(), int(Qt::AlignRight | Qt::AlignVCenter));
-    QCOMPARE(ui.table->columnSpan(last, 2), 2);
+    QCOMPARE(ui.text(last, AddressColumn), QString("Найдено устройств: 7"));
+    QCOMPARE(ui.table->item(last, AddressColumn)->textAlignment(), int(Qt::AlignCenter));
+    QCOMPARE(ui.table->columnSpan(last, AddressColumn), 2);
+    QCOMPARE(ui.text(last, VersionColumn), QString("Выбрать все устройства:"));
+    QCOMPARE(ui.table->item(last, VersionColumn)->textAlignment(),
+             int(Qt::AlignRight | Qt::AlignVCenter));
+    QCOMPARE(ui.table->columnSpan(last, VersionColumn), 2);
     QCOMPARE(ui.check(last), Qt::Unchecked);
     QVERIFY(!ui.table->signalsBlocked());
     // The fill never changes a record.
@@ -188,8 +163,8 @@ void ControlsTest::emptyListGivesOnlyTheSelectAllRow()
     ui.table->blockSignals(true); // a fill always ends with the signals released
     fill(w, {});
     QCOMPARE(ui.table->rowCount(), 1);
-    QCOMPARE(ui.text(0, 0), QString("Найдено устройств: 0"));
-    QCOMPARE(ui.text(0, 2), QString("Выбрать все устройства:"));
+    QCOMPARE(ui.text(0, AddressColumn), QString("Найдено устройств: 0"));
+    QCOMPARE(ui.text(0, VersionColumn), QString("Выбрать все устройства:"));
     QCOMPARE(ui.check(0), Qt::Checked);
     QVERIFY(!ui.table->signalsBlocked());
 }
@@ -202,7 +177,7 @@ void ControlsTest::refillIsIdenticalAndKeepsTicks()
     auto snapshot = [&ui] {
         QStringList cells;
         for (int row = 0; row < ui.table->rowCount(); ++row) {
-            for (int column = 0; column < 5; ++column)
+            for (int column = AddressColumn; column < ColumnCount; ++column)
                 cells << ui.text(row, column) + "|" + QString::number(ui.check(row));
         }
         return cells;
@@ -211,7 +186,7 @@ void ControlsTest::refillIsIdenticalAndKeepsTicks()
     call(w, "UpdatingTable");
     QCOMPARE(snapshot(), first);
     QCOMPARE(ui.check(1), Qt::Checked);
-    QCOMPARE(ui.text(1, 3), QString("Ожидание"));
+    QCOMPARE(ui.text(1, StatusColumn), QString("Ожидание"));
     QCOMPARE(ui.check(2), Qt::PartiallyChecked);
     QCOMPARE(selectedFlags(), (QList<qint32>{0, 1}));
 }
@@ -225,7 +200,7 @@ void ControlsTest::tickingDevicesDrivesTheSelectAllBox()
 
     ui.tick(1, Qt::Checked);
     QCOMPARE(selectedFlags(), (QList<qint32>{0, 1, 0}));
-    QCOMPARE(ui.text(1, 3), QString("Ожидание"));
+    QCOMPARE(ui.text(1, StatusColumn), QString("Ожидание"));
     QCOMPARE(ui.check(3), Qt::PartiallyChecked);
 
     ui.tick(0, Qt::Checked);
@@ -235,7 +210,7 @@ void ControlsTest::tickingDevicesDrivesTheSelectAllBox()
 
     ui.tick(1, Qt::Unchecked);
     QCOMPARE(selectedFlags(), (QList<qint32>{1, 0, 1}));
-    QCOMPARE(ui.text(1, 3), QString());
+    QCOMPARE(ui.text(1, StatusColumn), QString());
     QCOMPARE(ui.check(3), Qt::PartiallyChecked);
 
     ui.tick(0, Qt::Unchecked);
@@ -243,7 +218,7 @@ void ControlsTest::tickingDevicesDrivesTheSelectAllBox()
     QCOMPARE(selectedFlags(), (QList<qint32>{0, 0, 0}));
     QCOMPARE(ui.check(3), Qt::Unchecked);
     for (int row = 0; row < 3; ++row)
-        QCOMPARE(ui.text(row, 3), QString());
+        QCOMPARE(ui.text(row, StatusColumn), QString());
 }
 
 void ControlsTest::selectAllTicksAndUnticksEveryDevice()
@@ -257,7 +232,7 @@ void ControlsTest::selectAllTicksAndUnticksEveryDevice()
     QCOMPARE(selectedFlags(), (QList<qint32>{1, 1, 1}));
     for (int row = 0; row < 3; ++row) {
         QCOMPARE(ui.check(row), Qt::Checked);
-        QCOMPARE(ui.text(row, 3), QString("Ожидание"));
+        QCOMPARE(ui.text(row, StatusColumn), QString("Ожидание"));
     }
     QCOMPARE(ui.check(3), Qt::Checked);
 
@@ -266,7 +241,7 @@ void ControlsTest::selectAllTicksAndUnticksEveryDevice()
     QCOMPARE(selectedFlags(), (QList<qint32>{0, 0, 0}));
     for (int row = 0; row < 3; ++row) {
         QCOMPARE(ui.check(row), Qt::Unchecked);
-        QCOMPARE(ui.text(row, 3), QString());
+        QCOMPARE(ui.text(row, StatusColumn), QString());
     }
     QCOMPARE(ui.check(3), Qt::Unchecked);
 
@@ -566,19 +541,19 @@ void ControlsTest::progressTextsOfOneDevice()
     for (int part = 1; part <= 6; ++part) {
         PartNumber = quint16(part);
         call(w, "UpdatingDevStatus");
-        QCOMPARE(ui.text(0, 3), expected[part - 1]);
-        QCOMPARE(ui.text(0, 2), QString("2.1")); // not taken before the device says so
+        QCOMPARE(ui.text(0, StatusColumn), expected[part - 1]);
+        QCOMPARE(ui.text(0, VersionColumn), QString("2.1")); // not taken before the device says so
     }
     DeviceList.setOutcome(0, FlashDone);
     call(w, "UpdatingDevStatus");
-    QCOMPARE(ui.text(0, 3), QString("Обновлено"));
-    QCOMPARE(ui.text(0, 2), QString("Необходимо обновить"));
+    QCOMPARE(ui.text(0, StatusColumn), QString("Обновлено"));
+    QCOMPARE(ui.text(0, VersionColumn), QString("Необходимо обновить"));
     QCOMPARE(int(DeviceList.at(0)->verMajor), 0);
     QCOMPARE(int(DeviceList.at(0)->verMinor), 0);
     QCOMPARE(selectedFlags(), (QList<qint32>{1}));
     // A later fill shows the version as unknown.
     call(w, "UpdatingTable");
-    QCOMPARE(ui.text(0, 2), QString("Неизвестно"));
+    QCOMPARE(ui.text(0, VersionColumn), QString("Неизвестно"));
 }
 
 void ControlsTest::outcomesShowOnTheirOwnRows()
@@ -600,16 +575,16 @@ void ControlsTest::outcomesShowOnTheirOwnRows()
     DeviceCursor = 3;
     PartNumber = 1;
     call(w, "UpdatingDevStatus");
-    QCOMPARE(ui.text(0, 3), QString("Ошибка"));
-    QCOMPARE(ui.text(1, 3), QString("Ошибка"));
-    QCOMPARE(ui.text(2, 3), QString("Подготовка"));
-    QCOMPARE(ui.text(1, 2), QString("1.0"));
+    QCOMPARE(ui.text(0, StatusColumn), QString("Ошибка"));
+    QCOMPARE(ui.text(1, StatusColumn), QString("Ошибка"));
+    QCOMPARE(ui.text(2, StatusColumn), QString("Подготовка"));
+    QCOMPARE(ui.text(1, VersionColumn), QString("1.0"));
 
     DeviceList.setOutcome(2, FlashDone);
     PartNumber = 6;
     call(w, "UpdatingDevStatus");
-    QCOMPARE(ui.text(2, 3), QString("Обновлено"));
-    QCOMPARE(ui.text(0, 3), QString("Ошибка"));
+    QCOMPARE(ui.text(2, StatusColumn), QString("Обновлено"));
+    QCOMPARE(ui.text(0, StatusColumn), QString("Ошибка"));
     QCOMPARE(selectedFlags(), (QList<qint32>{1, 1, 1}));
 }
 
@@ -624,7 +599,7 @@ void ControlsTest::emptyImageProgressDoesNotDivideByZero()
     PartsTotal = 0;
     PartNumber = 2;
     call(w, "UpdatingDevStatus");
-    QCOMPARE(ui.text(0, 3), QString("Обновление:0%"));
+    QCOMPARE(ui.text(0, StatusColumn), QString("Обновление:0%"));
 }
 
 QTEST_MAIN(ControlsTest)

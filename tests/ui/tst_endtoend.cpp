@@ -1,8 +1,9 @@
 // The whole tool: the real main window, the real worker, simulated devices on
 // a pseudo-terminal. The operator searches, ticks, picks a file and flashes.
 
-#include "app/startup.h"
 #include "registry/registry.h"
+#include "ui/columns.h"
+#include "ui/startup.h"
 
 #include "devsim/simulator.h"
 #include "support/fixtures.h"
@@ -71,7 +72,7 @@ void EndToEndTest::searchTickAndFlashTwoDevices()
     sim.start();
     Operator op(sim);
     const QByteArray image = firmwareImage(1000, 21);
-    op.path_->setText(writeFile(m_dir, "fw.bin", image));
+    op.path->setText(writeFile(m_dir, "fw.bin", image));
 
     QTest::mouseClick(op.search, Qt::LeftButton);
     QCOMPARE(op.status->text(), QString("Идет поиск"));
@@ -81,27 +82,27 @@ void EndToEndTest::searchTickAndFlashTwoDevices()
     QVERIFY(op.search->isEnabled());
     QVERIFY(op.flash->isEnabled());
     QCOMPARE(op.table->rowCount(), 4);
-    QCOMPARE(op.cell(0, 0), QString("00:1a:2b:3c:4d:5e"));
-    QCOMPARE(op.cell(0, 1), QString("VT-TALLY-8"));
-    QCOMPARE(op.cell(0, 2), QString("2.7"));
-    QCOMPARE(op.cell(1, 2), QString("2.5(Загрузчик)"));
-    QCOMPARE(op.cell(2, 1), QString("VT-TALLY-16"));
-    QCOMPARE(op.cell(3, 0), QString("Найдено устройств: 3"));
+    QCOMPARE(op.text(0, AddressColumn), QString("00:1a:2b:3c:4d:5e"));
+    QCOMPARE(op.text(0, TypeColumn), QString("VT-TALLY-8"));
+    QCOMPARE(op.text(0, VersionColumn), QString("2.7"));
+    QCOMPARE(op.text(1, VersionColumn), QString("2.5(Загрузчик)"));
+    QCOMPARE(op.text(2, TypeColumn), QString("VT-TALLY-16"));
+    QCOMPARE(op.text(3, AddressColumn), QString("Найдено устройств: 3"));
 
     op.tick(0);
     op.tick(1);
-    QCOMPARE(op.cell(0, 3), QString("Ожидание"));
-    QCOMPARE(op.table->item(3, 4)->checkState(), Qt::PartiallyChecked);
+    QCOMPARE(op.text(0, StatusColumn), QString("Ожидание"));
+    QCOMPARE(op.table->item(3, CheckColumn)->checkState(), Qt::PartiallyChecked);
     QTest::mouseClick(op.flash, Qt::LeftButton);
     QCOMPARE(op.status->text(), QString("Идет обновление"));
     QVERIFY(!op.search->isEnabled());
 
     QTRY_COMPARE_WITH_TIMEOUT(op.status->text(), QString("Обновление завершено"), 60000);
-    QCOMPARE(op.cell(0, 3), QString("Обновлено"));
-    QCOMPARE(op.cell(1, 3), QString("Обновлено"));
-    QCOMPARE(op.cell(2, 3), QString());
-    QCOMPARE(op.cell(0, 2), QString("Необходимо обновить"));
-    QCOMPARE(op.cell(2, 2), QString("1.0"));
+    QCOMPARE(op.text(0, StatusColumn), QString("Обновлено"));
+    QCOMPARE(op.text(1, StatusColumn), QString("Обновлено"));
+    QCOMPARE(op.text(2, StatusColumn), QString());
+    QCOMPARE(op.text(0, VersionColumn), QString("Необходимо обновить"));
+    QCOMPARE(op.text(2, VersionColumn), QString("1.0"));
     QVERIFY(op.search->isEnabled());
     QVERIFY(op.flash->isEnabled());
     QVERIFY(!op.table->signalsBlocked());
@@ -127,20 +128,20 @@ void EndToEndTest::deviceThatNeverAcknowledgesReadsError()
     sim.start();
     Operator op(sim);
     const QByteArray image = firmwareImage(1200, 22);
-    op.path_->setText(writeFile(m_dir, "fw.bin", image));
+    op.path->setText(writeFile(m_dir, "fw.bin", image));
 
     QTest::mouseClick(op.search, Qt::LeftButton);
     QTRY_COMPARE_WITH_TIMEOUT(op.status->text(), QString("Выберите устройство(а)"), 20000);
     QCOMPARE(op.table->rowCount(), 3);
-    op.table->item(2, 4)->setCheckState(Qt::Checked); // select all
-    QCOMPARE(op.cell(0, 3), QString("Ожидание"));
-    QCOMPARE(op.cell(1, 3), QString("Ожидание"));
+    op.table->item(2, CheckColumn)->setCheckState(Qt::Checked); // select all
+    QCOMPARE(op.text(0, StatusColumn), QString("Ожидание"));
+    QCOMPARE(op.text(1, StatusColumn), QString("Ожидание"));
     QTest::mouseClick(op.flash, Qt::LeftButton);
 
     QTRY_COMPARE_WITH_TIMEOUT(op.status->text(), QString("Обновление завершено"), 30000);
-    QCOMPARE(op.cell(0, 3), QString("Ошибка"));
-    QCOMPARE(op.cell(0, 2), QString("2.7"));
-    QCOMPARE(op.cell(1, 3), QString("Обновлено"));
+    QCOMPARE(op.text(0, StatusColumn), QString("Ошибка"));
+    QCOMPARE(op.text(0, VersionColumn), QString("2.7"));
+    QCOMPARE(op.text(1, StatusColumn), QString("Обновлено"));
     QCOMPARE(imageOf(sim, 1), image);
     QVERIFY(!op.seen.value(0).contains("Обновлено"));
     QVERIFY(op.search->isEnabled());

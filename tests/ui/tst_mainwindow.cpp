@@ -1,11 +1,13 @@
 // The main window as the operator first sees it, its start-up wiring and the
 // about dialog.
 
-#include "app/startup.h"
 #include "registry/registry.h"
 #include "ui/aboutdialog.h"
+#include "ui/columns.h"
+#include "ui/headerstyle.h"
 #include "ui/mainwindow.h"
 #include "ui/portlist.h"
+#include "ui/startup.h"
 
 #include "support/modal.h"
 
@@ -178,20 +180,27 @@ void MainWindowTest::deviceTableColumns()
 
     const QStringList labels{"MAC-адрес", "Тип устройства", "Версия ПО", "Статус", ""};
     QHeaderView *header = table->horizontalHeader();
-    for (int column = 0; column < 5; ++column) {
+    for (int column = AddressColumn; column < ColumnCount; ++column) {
         QCOMPARE(table->horizontalHeaderItem(column)->text(), labels[column]);
         QCOMPARE(header->sectionResizeMode(column),
-                 column < 4 ? QHeaderView::Stretch : QHeaderView::Interactive);
+                 column < CheckColumn ? QHeaderView::Stretch : QHeaderView::Interactive);
     }
-    QCOMPARE(header->sectionSize(4), 20);
+    QCOMPARE(header->sectionSize(CheckColumn), 20);
+    // The names the code gives the columns are the columns the header shows.
+    QCOMPARE(table->horizontalHeaderItem(AddressColumn)->text(), QString("MAC-адрес"));
+    QCOMPARE(table->horizontalHeaderItem(TypeColumn)->text(), QString("Тип устройства"));
+    QCOMPARE(table->horizontalHeaderItem(VersionColumn)->text(), QString("Версия ПО"));
+    QCOMPARE(table->horizontalHeaderItem(StatusColumn)->text(), QString("Статус"));
+    QCOMPARE(table->horizontalHeaderItem(CheckColumn)->text(), QString());
+    QCOMPARE(int(ColumnCount), 5);
 
     // Columns 0 to 3 share the width; the tick-box column keeps its 20 pixels.
     w.resize(800, 417);
     w.show();
     QVERIFY(QTest::qWaitForWindowExposed(&w));
-    QCOMPARE(header->sectionSize(4), 20);
-    QVERIFY(qAbs(header->sectionSize(0) - header->sectionSize(3)) <= 1);
-    QVERIFY(header->sectionSize(0) > 100);
+    QCOMPARE(header->sectionSize(CheckColumn), 20);
+    QVERIFY(qAbs(header->sectionSize(AddressColumn) - header->sectionSize(StatusColumn)) <= 1);
+    QVERIFY(header->sectionSize(AddressColumn) > 100);
 }
 
 void MainWindowTest::portListDropsNullPortsAndKeepsOrder_data()
@@ -329,8 +338,8 @@ void MainWindowTest::notifierSignalsArriveQueuedFromTheWorkerThread()
 
     DeviceList.setOutcome(0, FlashFailed);
     emitFromWorker([] { emit Notifier.UpdateDevStatus(); });
-    QCOMPARE(table->item(0, 3)->text(), QString());
-    QTRY_COMPARE(table->item(0, 3)->text(), QString("Ошибка"));
+    QCOMPARE(table->item(0, StatusColumn)->text(), QString());
+    QTRY_COMPARE(table->item(0, StatusColumn)->text(), QString("Ошибка"));
 }
 
 void MainWindowTest::notifierSignalsOnTheGuiThreadRunAtOnce()

@@ -2,8 +2,9 @@
 // tick boxes tell the truth, the image written is the one chosen, closing
 // during an update asks and tells the device.
 
-#include "app/startup.h"
 #include "registry/registry.h"
+#include "ui/columns.h"
+#include "ui/startup.h"
 
 #include "support/fixtures.h"
 #include "support/linerig.h"
@@ -76,14 +77,14 @@ void SafetyTest::tickBoxesCannotChangeDuringAPassAndTellTheTruthAfter()
     sim.start();
     Operator op(sim);
     const QByteArray image = firmwareImage(30 * 197, 31);
-    op.path_->setText(writeFile(m_dir, "fw.bin", image));
+    op.path->setText(writeFile(m_dir, "fw.bin", image));
     QVERIFY(searchDone(op));
 
     // A click on a box ticks and unticks it while nothing runs.
     op.clickTickBox(1);
-    QCOMPARE(op.box(1), Qt::Checked);
+    QCOMPARE(op.check(1), Qt::Checked);
     op.clickTickBox(1);
-    QCOMPARE(op.box(1), Qt::Unchecked);
+    QCOMPARE(op.check(1), Qt::Unchecked);
     op.clickTickBox(0);
     QCOMPARE(selectedFlags(), (QList<qint32>{1, 0}));
 
@@ -93,17 +94,17 @@ void SafetyTest::tickBoxesCannotChangeDuringAPassAndTellTheTruthAfter()
     op.clickTickBox(0);
     op.clickTickBox(1);
     op.clickTickBox(2);
-    QCOMPARE(op.box(0), Qt::Checked);
-    QCOMPARE(op.box(1), Qt::Unchecked);
-    QCOMPARE(op.box(2), Qt::PartiallyChecked);
+    QCOMPARE(op.check(0), Qt::Checked);
+    QCOMPARE(op.check(1), Qt::Unchecked);
+    QCOMPARE(op.check(2), Qt::PartiallyChecked);
     QCOMPARE(selectedFlags(), (QList<qint32>{1, 0}));
 
     QTRY_COMPARE_WITH_TIMEOUT(op.status->text(), Done, 30000);
-    QCOMPARE(op.cell(0, 3), QString("Обновлено"));
+    QCOMPARE(op.text(0, StatusColumn), QString("Обновлено"));
     QCOMPARE(imageOf(sim, 0), image);
     QCOMPARE(sim.firmwareFramesReceived(1), 0);
-    QCOMPARE(op.box(0), Qt::Checked);
-    QCOMPARE(op.box(1), Qt::Unchecked);
+    QCOMPARE(op.check(0), Qt::Checked);
+    QCOMPARE(op.check(1), Qt::Unchecked);
 
     // Free again afterwards; and a second press writes what the boxes show.
     op.clickTickBox(0);
@@ -125,14 +126,14 @@ void SafetyTest::imageReplacedBetweenDevicesReachesNone()
     Operator op(sim);
     const QByteArray chosen = firmwareImage(30 * 197 + 11, 41);
     const QString path = writeFile(m_dir, "fw.bin", chosen);
-    op.path_->setText(path);
+    op.path->setText(path);
     QVERIFY(searchDone(op));
-    op.table->item(2, 4)->setCheckState(Qt::Checked); // select all
+    op.table->item(2, CheckColumn)->setCheckState(Qt::Checked); // select all
     QTest::mouseClick(op.flash, Qt::LeftButton);
 
     // The first device has its image; the file is replaced before the second.
-    QVERIFY(sim.waitFor([&sim] { return sim.imageState(0) == DevSim::ImageState::Complete; },
-                        20000));
+    QVERIFY(
+        sim.waitFor([&sim] { return sim.imageState(0) == DevSim::ImageState::Complete; }, 20000));
     const QString replacement = writeFile(m_dir, "new.bin", firmwareImage(60 * 1024, 42));
     QVERIFY(QFile::remove(path));
     QVERIFY(QFile::rename(replacement, path));
@@ -140,8 +141,8 @@ void SafetyTest::imageReplacedBetweenDevicesReachesNone()
     QTRY_COMPARE_WITH_TIMEOUT(op.status->text(), Done, 30000);
     QCOMPARE(imageOf(sim, 0), chosen);
     QCOMPARE(imageOf(sim, 1), chosen);
-    QCOMPARE(op.cell(0, 3), QString("Обновлено"));
-    QCOMPARE(op.cell(1, 3), QString("Обновлено"));
+    QCOMPARE(op.text(0, StatusColumn), QString("Обновлено"));
+    QCOMPARE(op.text(1, StatusColumn), QString("Обновлено"));
 }
 
 void SafetyTest::closingDuringAnUpdateAsksFirst_data()
@@ -163,7 +164,7 @@ void SafetyTest::closingDuringAnUpdateAsksFirst()
     // 150 parts at 57600 baud: the update still runs some five seconds after
     // the tenth part, when the window is closed.
     const QByteArray image = firmwareImage(150 * 197, 51);
-    op.path_->setText(writeFile(m_dir, "fw.bin", image));
+    op.path->setText(writeFile(m_dir, "fw.bin", image));
     QVERIFY(searchDone(op));
     op.tick(0);
     QTest::mouseClick(op.flash, Qt::LeftButton);
@@ -193,7 +194,7 @@ void SafetyTest::closingDuringAnUpdateAsksFirst()
         QVERIFY(op.window->isVisible());
         QTRY_COMPARE_WITH_TIMEOUT(op.status->text(), Done, 30000);
         QCOMPARE(imageOf(sim, 0), image);
-        QCOMPARE(op.cell(0, 3), QString("Обновлено"));
+        QCOMPARE(op.text(0, StatusColumn), QString("Обновлено"));
         return;
     }
     QVERIFY(!op.window->isVisible());

@@ -1,19 +1,16 @@
 #pragma once
 
+// How the main window comes up: its icon, its opening size, the notifier's
+// connections. The app, the demo and the screenshots share it, so they show
+// the same window.
+
 #include "app/identity.h"
 
 #include <QIcon>
-#include <QString>
 
-class QApplication;
 class MainWindow;
 
 namespace Identity {
-inline QString iconPath()
-{
-    return QStringLiteral(":/icons/ruvo_olvex.png");
-}
-
 // The window icon: the resource image as the icon's only, 32 x 32, image.
 QIcon icon();
 
@@ -26,6 +23,5 @@ void applyToWindow(QApplication &app);
 void connectNotifier(MainWindow *window);
 
 // What start-up does with the constructed window: opening size, icon, show,
-// then the notifier's connections. The app, the demo and the screenshots
-// share it, so they show the same window.
+// then the notifier's connections.
 void presentMainWindow(MainWindow *window, const QIcon &icon);

@@ -1,4 +1,6 @@
-#include "app/startup.h"
+// Bringing up the main window.
+
+#include "ui/startup.h"
 
 #include "registry/registry.h"
 #include "ui/mainwindow.h"

@@ -1,0 +1,78 @@
+// Sorting what the line brings into the frames the answer handling gets.
+
+#include "serial/answers.h"
+
+#include "protocol/frame.h"
+#include "protocol/handle.h"
+#include "registry/registry.h"
+
+#include <algorithm>
+
+void Answers::beginRound()
+{
+    m_skippedBefore = m_stream.skippedBytes();
+    m_heard.clear();
+    m_bytes = 0;
+    m_news = false;
+}
+
+void Answers::take(const quint8 *data, size_t size)
+{
+    m_bytes += qint64(size);
+    m_stream.append(data, size);
+    std::vector<quint8> frame;
+    while (m_stream.takeFrame(&frame, false))
+        judge(frame);
+}
+
+void Answers::settle()
+{
+    std::vector<quint8> frame;
+    while (m_stream.takeFrame(&frame, true))
+        judge(frame);
+    m_stream.discard();
+}
+
+std::vector<quint8> Answers::nextFrame()
+{
+    std::vector<quint8> frame = std::move(m_kept.front());
+    m_kept.pop_front();
+    return frame;
+}
+
+void Answers::clear()
+{
+    m_kept.clear();
+    m_stream.clear();
+}
+
+void Answers::judge(const std::vector<quint8> &frame)
+{
+    const DeviceId sender = senderOf(frame.data());
+    const Cpd::CommandWord word = Cpd::unpackCommand(frame.data());
+    switch (WorkMode.load()) {
+    case ModeSearch:
+        if (word.type == Cpd::TypeResponse && word.block == Cpd::BlockSearch
+            && std::find(m_heard.begin(), m_heard.end(), sender) == m_heard.end()
+            && !isRegistered(sender)) {
+            m_heard.push_back(sender);
+            m_news = true;
+        }
+        break;
+    case ModeUpdate:
+        if (sender != m_asked
+            || !(word.type == Cpd::TypeError
+                 || (word.type == Cpd::TypeResponse && word.block == Cpd::BlockDevice
+                     && word.number == Cpd::NumberFirmware))) {
+            logFrameHeader(frame.data(), ": not the answer awaited, dropped");
+            return;
+        }
+        m_news = true;
+        break;
+    default:
+        if (sender == m_asked)
+            m_news = true;
+        break;
+    }
+    m_kept.push_back(frame);
+}

@@ -1,0 +1,62 @@
+#pragma once
+
+// The answers to one request, as bytes come off the line: cut into frames,
+// and each frame judged against what was asked. A search answer from a
+// device not yet heard is news, and news keeps a search round open. During an
+// update only the answer of the device being written is kept; anything else
+// is dropped, unanswered, so it can never move the transfer or make the worker
+// write to another device. In the other modes every frame is kept, and the
+// answer of the device asked ends the wait. No port here: the worker reads,
+// this decides.
+
+#include "protocol/stream.h"
+#include "registry/device.h"
+
+#include <deque>
+#include <vector>
+
+class Answers
+{
+public:
+    // A request has gone to `asked` (all 0xFF for a search).
+    void expect(const DeviceId &asked) { m_asked = asked; }
+
+    // The wait for the answers to the request just written begins.
+    void beginRound();
+
+    // Bytes as they came off the line, in any pieces.
+    void take(const quint8 *data, size_t size);
+
+    // The line is quiet or the window is over: what is left will not be
+    // finished. An answer of untold length takes the rest.
+    void settle();
+
+    // A search: a device not heard before has answered. Any other request:
+    // the device asked has answered. Cleared by clearNews().
+    bool news() const { return m_news; }
+    void clearNews() { m_news = false; }
+
+    qint64 bytesThisRound() const { return m_bytes; }
+    // Some bytes of this round formed no valid frame.
+    bool garbled() const { return m_stream.skippedBytes() > m_skippedBefore; }
+    // ... and nothing is left that may still become one.
+    bool garbledAndQuiet() const { return garbled() && m_stream.pending() == 0; }
+
+    // Frames kept for the answer handling, in the order they came.
+    bool hasFrame() const { return !m_kept.empty(); }
+    std::vector<quint8> nextFrame();
+
+    // The line was switched or lost: nothing of it is kept.
+    void clear();
+
+private:
+    void judge(const std::vector<quint8> &frame);
+
+    FrameStream m_stream;
+    std::deque<std::vector<quint8>> m_kept;
+    DeviceId m_asked{};
+    std::vector<DeviceId> m_heard; // new senders heard in this round
+    quint64 m_skippedBefore = 0;
+    qint64 m_bytes = 0;
+    bool m_news = false;
+};

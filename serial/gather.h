@@ -1,0 +1,34 @@
+#pragma once
+
+// Waiting for the answers to the request just written, and reading them.
+//
+// A search request is answered by every unconfirmed device, one after the
+// other: the answers are read until the line has been quiet for the gathering
+// gap (the host must not talk while devices still do). The answer window
+// opens again with every new device heard, so a crowd is read to its end,
+// while a device that repeats itself or a line full of noise is not waited
+// for; a hard limit ends even that.
+//
+// Any other request is answered by the device asked: the wait ends with its
+// answer, or with the window, or early when what came was garbled and the
+// line has gone quiet. Other devices' frames that come meanwhile do not end
+// it.
+
+#include "serial/answers.h"
+
+#include <functional>
+
+class QSerialPort;
+
+struct Gathered
+{
+    qint64 bytes = 0;     // bytes read
+    bool garbled = false; // some of them formed no valid frame
+    bool lost = false;    // the port failed meanwhile
+};
+
+// Told to quit, a search or an inventory is left at once (nothing goes on the
+// line after them); during an update the window runs out first, so the frame
+// that gives the device up never talks over the device's answer.
+Gathered
+gatherAnswers(QSerialPort &port, Answers &answers, const std::function<bool()> &quitRequested);

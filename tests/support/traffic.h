@@ -1,0 +1,35 @@
+#pragma once
+
+// What the host put on a simulated line, sorted by kind: the one rule of the
+// tests and the benchmark for what a firmware frame is, and the counts of each
+// kind of frame.
+
+#include "devsim/simulator.h"
+
+#include <array>
+#include <utility>
+#include <vector>
+
+// A valid host request of the firmware command that carries at least its
+// stage and part number.
+bool isFirmwareFrame(const DevSim::HostFrame &frame);
+
+// Every firmware frame, to any device, as the simulator stamped it.
+std::vector<DevSim::HostFrame> firmwareFrames(const DevSim::Simulator &sim);
+
+// The firmware frames sent to one device, whole (checksum included).
+std::vector<std::vector<quint8>> firmwareFrameBytesTo(const DevSim::Simulator &sim,
+                                                      const std::array<quint8, 8> &id);
+// The same frames as (stage, part), in order.
+std::vector<std::pair<int, int>> firmwareFramesTo(const DevSim::Simulator &sim,
+                                                  const std::array<quint8, 8> &id);
+
+struct Traffic
+{
+    int searches = 0;
+    int silentSearches = 0; // search requests no confirmation followed
+    int confirmations = 0;
+    int queries = 0;
+    int firmware = 0;
+};
+Traffic trafficOn(const DevSim::Simulator &sim);
