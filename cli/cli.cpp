@@ -31,6 +31,8 @@ int run(const QStringList &arguments, Console &console)
         return scan(options, console);
     case Command::Flash:
         return flash(options, console);
+    case Command::Image:
+        return checkImage(options, console);
     case Command::None:
         break;
     }

@@ -5,6 +5,7 @@
 #include "cli/cli.h"
 #include "cli/diagnostics.h"
 #include "cli/interrupts.h"
+#include "cli/portcheck.h"
 #include "cli/progress.h"
 #include "cli/report.h"
 #include "cli/session.h"
@@ -66,6 +67,13 @@ struct Job
         , log(to.err, given.verbose)
     {}
 
+    // A live line no wider than the terminal.
+    QString fitted(const QString &text) const
+    {
+        const int columns = console.errColumns();
+        return columns > 0 && text.size() >= columns ? text.left(columns - 1) : text;
+    }
+
     // People's texts, unless --quiet.
     void say(const QString &text)
     {
@@ -101,6 +109,12 @@ struct Job
         return false;
     }
 
+    QString portTrouble(const LineSession &session) const
+    {
+        const SerialThread::PortFault fault = session.portFault();
+        return portProblem(options.port, fault.lost, fault.error);
+    }
+
     // The search, with the exit status of a search that found nothing to do.
     int search(LineSession &session)
     {
@@ -108,11 +122,11 @@ struct Job
         const bool live = !options.quiet && console.errIsTerminal;
         QMetaObject::Connection counter;
         if (live) {
-            console.err.write(QStringLiteral("searching %1").arg(options.port));
+            console.err.writeLive(fitted(QStringLiteral("searching %1").arg(options.port)));
             counter = QObject::connect(&session, &LineSession::changed, &session, [this] {
-                console.err.write(QStringLiteral("\r\033[Ksearching %1: %2 found")
-                                      .arg(options.port)
-                                      .arg(DeviceList.size()));
+                console.err.writeLive(fitted(QStringLiteral("searching %1: %2 found")
+                                                 .arg(options.port)
+                                                 .arg(DeviceList.size())));
             });
         } else {
             say(QStringLiteral("searching %1").arg(options.port));
@@ -120,7 +134,7 @@ struct Job
         const LineSession::End end = session.search();
         if (live) {
             QObject::disconnect(counter);
-            console.err.write(QStringLiteral("\n"));
+            console.err.endLive();
         }
         switch (end) {
         case LineSession::End::Done:
@@ -128,7 +142,7 @@ struct Job
         case LineSession::End::NoDevices:
             return fail(ExitNotFound, QStringLiteral("no devices found on %1").arg(options.port));
         case LineSession::End::PortFailed:
-            return fail(ExitPort, session.portError());
+            return fail(ExitPort, portTrouble(session));
         case LineSession::End::NoPort:
             return fail(ExitUsage, QStringLiteral("no port named"));
         case LineSession::End::Interrupted:
@@ -317,7 +331,7 @@ int flash(const Options &options, Console &console)
         status = job.fail(ExitSignalBase + session.signalNumber(),
                           QStringLiteral("interrupted, giving up the device being written"));
     } else if (end == LineSession::End::PortFailed) {
-        status = job.fail(ExitPort, session.portError());
+        status = job.fail(ExitPort, job.portTrouble(session));
     }
     // Interrupted, this gives up the device being written and starts no
     // other; otherwise the worker is idle and ends at once.
@@ -335,6 +349,28 @@ int flash(const Options &options, Console &console)
     if (!options.json)
         console.out.write(flashTable(devices, partsTotal));
     return job.result(status, document);
+}
+
+// What a flash would make of the image, without a line: a fleet checks the
+// image once on every gateway before any of them writes.
+int checkImage(const Options &options, Console &console)
+{
+    Job job(options, console);
+    QJsonObject document{{QStringLiteral("command"), QStringLiteral("image")},
+                         {QStringLiteral("image"), options.image}};
+    const ImageFile::Loaded loaded = ImageFile::load(options.image);
+    if (loaded.problem != ImageFile::Problem::None) {
+        job.fail(ExitUsage, imageRefusal(loaded.problem) + QStringLiteral(": ") + options.image);
+        return job.result(ExitUsage, document);
+    }
+    const quint32 bytes = quint32(loaded.image->bytes.size());
+    const quint32 parts = ImageFile::partsFor(bytes);
+    document.insert(QStringLiteral("imageBytes"), qint64(bytes));
+    document.insert(QStringLiteral("partsTotal"), qint64(parts));
+    if (!options.json)
+        console.out.write(
+            QStringLiteral("%1: %2 bytes, %3 parts\n").arg(options.image).arg(bytes).arg(parts));
+    return job.result(ExitOk, document);
 }
 
 } // namespace Cli

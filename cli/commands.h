@@ -1,6 +1,6 @@
 #pragma once
 
-// The three commands of olvex-cli.
+// The commands of olvex-cli.
 
 #include "cli/console.h"
 #include "cli/options.h"
@@ -10,5 +10,6 @@ namespace Cli {
 int listPorts(const Options &options, Console &console);
 int scan(const Options &options, Console &console);
 int flash(const Options &options, Console &console);
+int checkImage(const Options &options, Console &console);
 
 } // namespace Cli

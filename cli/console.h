@@ -8,6 +8,7 @@
 #include <QString>
 #include <QTextStream>
 
+#include <functional>
 #include <mutex>
 
 namespace Cli {
@@ -21,11 +22,22 @@ public:
     TextChannel(const TextChannel &) = delete;
     TextChannel &operator=(const TextChannel &) = delete;
 
+    // Text that starts on a line of its own: a live line standing on the
+    // terminal is left as it is and the text goes below it.
     void write(const QString &text);
+
+    // A live line: drawn over the one before, never ended. The next write()
+    // starts below it, the next writeLive() draws over it.
+    void writeLive(const QString &text);
+    // Takes a live line away, if one stands.
+    void clearLive();
+    // Leaves a live line standing as it is, and goes on below it.
+    void endLive();
 
 private:
     std::mutex m_mutex;
     QTextStream &m_stream;
+    bool m_live = false;
 };
 
 struct Console
@@ -33,6 +45,9 @@ struct Console
     TextChannel &out;           // the result: tables, reports, JSON
     TextChannel &err;           // everything for people
     bool errIsTerminal = false; // live progress lines instead of one per ten percent
+    // The terminal's width in columns, asked afresh for every live line (it
+    // may be resized meanwhile); 0 when it does not say.
+    std::function<int()> errColumns = [] { return 0; };
 };
 
 } // namespace Cli

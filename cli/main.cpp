@@ -24,6 +24,6 @@ int main(int argc, char *argv[])
     QTextStream errStream(stderr);
     Cli::TextChannel out(outStream);
     Cli::TextChannel err(errStream);
-    Cli::Console console{out, err, Cli::Terminal::errorIsTerminal()};
+    Cli::Console console{out, err, Cli::Terminal::errorIsTerminal(), Cli::Terminal::errorColumns};
     return Cli::run(QCoreApplication::arguments(), console);
 }

@@ -28,6 +28,8 @@ Commands:
   flash PORT IMAGE --device ADDRESS...
                             search, then update the named devices (addresses
                             as scan shows them, or all eight bytes)
+  image IMAGE               load the image as flash does and print its size
+                            and part count, or refuse it as flash would
 
 All devices of one update must be of one type. An empty image, one of %1
 bytes or less, one of more than %2 parts, or one that cannot be read is
@@ -35,7 +37,7 @@ refused before anything goes on the line.)";
 
 const char ExitCodes[] = R"(
 Exit status:
-  0    every selected device updated (scan: devices found)
+  0    every selected device updated (scan: devices found; image: taken)
   1    some device failed
   2    usage error, image refused, or devices of different types
   3    the port cannot be opened, or it was lost
@@ -51,6 +53,8 @@ Command commandNamed(const QString &name)
         return Command::Scan;
     if (name == QLatin1String("flash"))
         return Command::Flash;
+    if (name == QLatin1String("image"))
+        return Command::Image;
     return Command::None;
 }
 
@@ -61,6 +65,7 @@ int positionalsOf(Command command)
     case Command::Ports:
         return 0;
     case Command::Scan:
+    case Command::Image:
         return 1;
     case Command::Flash:
         return 2;
@@ -80,10 +85,18 @@ QString checkCommand(const QStringList &positional, Options &options)
     const int wanted = positionalsOf(options.command);
     QStringList rest = positional.mid(1);
     if (rest.size() < wanted) {
-        return options.command == Command::Scan ? QStringLiteral("scan needs a PORT")
-                                                : QStringLiteral("flash needs a PORT and an IMAGE");
+        switch (options.command) {
+        case Command::Scan:
+            return QStringLiteral("scan needs a PORT");
+        case Command::Image:
+            return QStringLiteral("image needs an IMAGE");
+        default:
+            return QStringLiteral("flash needs a PORT and an IMAGE");
+        }
     }
-    if (wanted >= 1)
+    if (options.command == Command::Image)
+        options.image = rest.takeFirst();
+    else if (wanted >= 1)
         options.port = rest.takeFirst();
     if (wanted >= 2)
         options.image = rest.takeFirst();
@@ -98,10 +111,14 @@ QString checkCommand(const QStringList &positional, Options &options)
     }
     if (options.command != Command::Flash && (options.all || !options.devices.empty()))
         return QStringLiteral("--all and --device belong to flash");
-    if (options.command == Command::Flash && options.all == !options.devices.empty())
+    if (options.command == Command::Flash && options.all && !options.devices.empty())
+        return QStringLiteral("--all and --device cannot be used together");
+    if (options.command == Command::Flash && !options.all && options.devices.empty())
         return QStringLiteral("flash needs either --all or --device ADDRESS");
     if (options.command == Command::Ports && !options.logFile.isEmpty())
         return QStringLiteral("ports keeps no log");
+    if (options.command == Command::Image && !options.logFile.isEmpty())
+        return QStringLiteral("image keeps no log");
     return QString();
 }
 
@@ -158,12 +175,13 @@ ParsedArguments parseArguments(const QStringList &arguments)
                                  QStringLiteral("file"));
     for (const QCommandLineOption &option : {version, all, device, json, quiet, verbose, log})
         parser.addOption(option);
-    parser.addPositionalArgument(QStringLiteral("command"), QStringLiteral("ports, scan or flash"));
+    parser.addPositionalArgument(QStringLiteral("command"),
+                                 QStringLiteral("ports, scan, flash or image"));
     parser.addPositionalArgument(QStringLiteral("PORT"),
                                  QStringLiteral("The serial port, e.g. /dev/ttyUSB0."),
                                  QStringLiteral("[PORT]"));
     parser.addPositionalArgument(QStringLiteral("IMAGE"),
-                                 QStringLiteral("The firmware image (flash)."),
+                                 QStringLiteral("The firmware image (flash, image)."),
                                  QStringLiteral("[IMAGE]"));
 
     if (!parser.parse(arguments)) {

@@ -12,7 +12,7 @@
 
 namespace Cli {
 
-enum class Command { None, Ports, Scan, Flash };
+enum class Command { None, Ports, Scan, Flash, Image };
 
 // A device address as the operator names it: the six bytes the device table
 // shows ("00:1a:2b:3c:4d:5e") or all eight.

@@ -10,9 +10,10 @@ namespace Cli {
 
 namespace {
 
+// A terminal's line is redrawn this often: the clocks on it move on between
+// frames, and a resized terminal gets a line of its new width.
 constexpr int TerminalRefreshMs = 250;
 constexpr int Tenths = 10;
-const QString ClearLine = QStringLiteral("\r\033[K");
 
 int percent(int acked, int total)
 {
@@ -41,7 +42,7 @@ void Progress::finish()
 {
     m_timer.stop();
     refresh();
-    endLive();
+    m_console.err.clearLive();
 }
 
 qint64 Progress::msPerPart(const DeviceRecord &record, const Shown &shown, qint64 nowMs) const
@@ -50,39 +51,69 @@ qint64 Progress::msPerPart(const DeviceRecord &record, const Shown &shown, qint6
     return parts > 0 ? (nowMs - shown.firstAckMs) / parts : 0;
 }
 
-QString Progress::line(const DeviceRecord &record, const Shown &shown, qint64 nowMs) const
+QString Progress::line(const DeviceRecord &record,
+                       const Shown &shown,
+                       qint64 nowMs,
+                       int columns) const
 {
-    QString text = name(record) + QStringLiteral("  ");
-    if (record.partsAcked == 0)
-        text += QStringLiteral("preparing");
-    else
-        text += QStringLiteral("%1%").arg(percent(record.partsAcked, m_partsTotal), 3);
-    text += QStringLiteral("  %1/%2 parts  %3 elapsed")
-                .arg(record.partsAcked)
-                .arg(m_partsTotal)
-                .arg(duration(nowMs - record.startedMs));
+    const QString percentText = record.partsAcked == 0
+                                    ? QStringLiteral("preparing")
+                                    : QStringLiteral("%1%").arg(
+                                        percent(record.partsAcked, m_partsTotal), 3);
+    const QString parts = QStringLiteral("%1/%2").arg(record.partsAcked).arg(m_partsTotal);
+    const QString repeats = record.repeats == 0 ? QString()
+                                                : QStringLiteral("%1 repeats").arg(record.repeats);
+    const QString elapsed = duration(nowMs - record.startedMs) + QStringLiteral(" elapsed");
+    QString left;
+    QString batch;
     const qint64 partMs = msPerPart(record, shown, nowMs);
-    if (partMs <= 0)
-        return text;
-    // The devices still waiting each take what this one took to its first
-    // acknowledgement (the start pause) and then a part time for every other part.
-    const qint64 deviceLeft = qint64(m_partsTotal - record.partsAcked) * partMs;
-    const qint64 perDevice
-        = (shown.firstAckMs - record.startedMs) + qint64(m_partsTotal - 1) * partMs;
-    text += QStringLiteral("  %1 left").arg(duration(deviceLeft));
-    if (m_waiting > 0)
-        text += QStringLiteral("  batch %1 left").arg(duration(deviceLeft + m_waiting * perDevice));
-    return text;
+    if (partMs > 0) {
+        // The devices still waiting each take what this one took to its first
+        // acknowledgement (the start pause) and then a part time for every other part.
+        const qint64 deviceLeft = qint64(m_partsTotal - record.partsAcked) * partMs;
+        const qint64 perDevice
+            = (shown.firstAckMs - record.startedMs) + qint64(m_partsTotal - 1) * partMs;
+        left = duration(deviceLeft) + QStringLiteral(" left");
+        if (m_waiting > 0)
+            batch = QStringLiteral("batch %1 left").arg(duration(deviceLeft + m_waiting * perDevice));
+    }
+    // From the whole line to the barest, the first that fits: the batch goes
+    // first, then the elapsed time, the word "parts", the time left, the parts.
+    const QString full = parts + QStringLiteral(" parts");
+    const std::vector<QStringList> variants{
+        {name(record), percentText, full, repeats, elapsed, left, batch},
+        {name(record), percentText, full, repeats, elapsed, left},
+        {name(record), percentText, full, repeats, left},
+        {name(record), percentText, parts, repeats, left},
+        {name(record), percentText, parts, repeats},
+        {name(record), percentText, repeats},
+    };
+    QString text;
+    for (const QStringList &fields : variants) {
+        QStringList present;
+        for (const QString &field : fields) {
+            if (!field.isEmpty())
+                present << field;
+        }
+        text = present.join(QStringLiteral("  "));
+        if (columns <= 0 || text.size() < columns)
+            return text;
+    }
+    // Never wider than the terminal: a wrapped line would be left behind at
+    // every redraw.
+    return text.left(columns - 1);
 }
 
 QString Progress::settledLine(const DeviceRecord &record, qint64 nowMs) const
 {
-    return QStringLiteral("%1  %2  %3/%4 parts  %5 repeats  %6")
+    const QString reason = failureReason(record);
+    return QStringLiteral("%1  %2  %3/%4 parts  %5 repeats  %6%7")
         .arg(name(record), outcomeName(record))
         .arg(record.partsAcked)
         .arg(m_partsTotal)
         .arg(record.repeats)
-        .arg(duration(qint64(transferSeconds(record, nowMs) * 1000)));
+        .arg(duration(qint64(transferSeconds(record, nowMs) * 1000)),
+             reason.isEmpty() ? QString() : QStringLiteral("  (%1)").arg(reason));
 }
 
 QString Progress::name(const DeviceRecord &record) const
@@ -110,40 +141,26 @@ void Progress::refresh()
             shown.firstAcked = record.partsAcked;
         }
         if (!shown.started && !m_console.errIsTerminal)
-            m_console.err.write(line(record, shown, now) + QLatin1Char('\n'));
+            m_console.err.write(line(record, shown, now, 0) + QLatin1Char('\n'));
         shown.started = true;
         if (record.outcome != FlashRunning) {
             shown.settled = true;
-            endLive();
+            m_console.err.clearLive();
             m_console.err.write(settledLine(record, now) + QLatin1Char('\n'));
             continue;
         }
         if (m_console.errIsTerminal) {
-            live = line(record, shown, now);
+            live = line(record, shown, now, m_console.errColumns());
             continue;
         }
         const int tenths = percent(record.partsAcked, m_partsTotal) / Tenths;
         if (tenths > shown.tenths && tenths < Tenths) {
             shown.tenths = tenths;
-            m_console.err.write(line(record, shown, now) + QLatin1Char('\n'));
+            m_console.err.write(line(record, shown, now, 0) + QLatin1Char('\n'));
         }
     }
     if (!live.isEmpty())
-        showLive(live);
-}
-
-void Progress::showLive(const QString &text)
-{
-    m_console.err.write(ClearLine + text);
-    m_live = true;
-}
-
-void Progress::endLive()
-{
-    if (!m_live)
-        return;
-    m_console.err.write(ClearLine);
-    m_live = false;
+        m_console.err.writeLive(live);
 }
 
 } // namespace Cli

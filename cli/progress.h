@@ -1,10 +1,12 @@
 #pragma once
 
 // Progress of an update pass, for people, on standard error. On a terminal
-// the device being written has a live line (percentage, parts, elapsed, time
-// left for the device and for the batch); elsewhere one plain line per ten
-// percent. Every device's outcome gets a line of its own. Read from the
-// device list's transfer figures, which the worker keeps.
+// the device being written has a live line (percentage, parts, repeats,
+// elapsed, time left for the device and for the batch), fitted to the
+// terminal's width as it is at each redraw; elsewhere one plain line per ten
+// percent. Every device's outcome gets a line of its own, a failure with its
+// reason. Read from the device list's transfer figures, which the worker
+// keeps.
 
 #include "cli/console.h"
 #include "registry/registry.h"
@@ -38,20 +40,18 @@ private:
         int firstAcked = 0;    // parts acknowledged then
     };
 
-    QString line(const DeviceRecord &record, const Shown &shown, qint64 nowMs) const;
+    // The line of a device being written, as wide as `columns` allows (0: no limit).
+    QString line(const DeviceRecord &record, const Shown &shown, qint64 nowMs, int columns) const;
     QString settledLine(const DeviceRecord &record, qint64 nowMs) const;
     QString name(const DeviceRecord &record) const;
     qint64 msPerPart(const DeviceRecord &record, const Shown &shown, qint64 nowMs) const;
-    void showLive(const QString &text);
-    void endLive();
 
     Console &m_console;
     const int m_partsTotal;
     std::vector<Shown> m_shown;
     std::vector<DeviceRecord> m_devices; // as of the last look
     QTimer m_timer;
-    bool m_live = false; // a live line stands unfinished on the terminal
-    int m_waiting = 0;   // ticked devices not started yet
+    int m_waiting = 0; // ticked devices not started yet
 };
 
 } // namespace Cli

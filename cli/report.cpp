@@ -43,6 +43,8 @@ QString table(const std::vector<QStringList> &rows)
         for (int i = 0; i < row.size(); ++i)
             line += i + 1 < row.size() ? row[i].leftJustified(widths[size_t(i)] + ColumnGap)
                                        : row[i];
+        while (line.endsWith(QLatin1Char(' ')))
+            line.chop(1); // an empty last column leaves no blanks behind
         text += line + QLatin1Char('\n');
     }
     return text;
@@ -72,6 +74,29 @@ QString outcomeName(const DeviceRecord &record)
     default:
         // Running after the worker has ended means given up unsettled.
         return QStringLiteral("failed");
+    }
+}
+
+QString failureReason(const DeviceRecord &record)
+{
+    if (record.outcome != FlashFailed && record.outcome != FlashRunning)
+        return QString();
+    switch (record.failure) {
+    case FailureNoAnswer:
+        return QStringLiteral("no answer");
+    case FailureErrorAnswer:
+        return QStringLiteral("error answer (code %1)").arg(record.errorCode);
+    case FailureWrongAnswer:
+        return QStringLiteral("wrong acknowledgement");
+    case FailureInterrupted:
+        return QStringLiteral("interrupted");
+    case FailurePortLost:
+        return QStringLiteral("port lost");
+    case FailureNoImage:
+        return QStringLiteral("no image");
+    default:
+        // Still running once the worker has ended: it was stopped with it.
+        return record.outcome == FlashRunning ? QStringLiteral("interrupted") : QString();
     }
 }
 
@@ -122,10 +147,12 @@ QString flashTable(const std::vector<DeviceRecord> &devices, int partsTotal)
                                    QStringLiteral("OUTCOME"),
                                    QStringLiteral("PARTS"),
                                    QStringLiteral("REPEATS"),
-                                   QStringLiteral("SECONDS")}};
+                                   QStringLiteral("SECONDS"),
+                                   QStringLiteral("REASON")}};
     int updated = 0;
     int failed = 0;
     int notStarted = 0;
+    bool reasons = false;
     for (const DeviceRecord &r : devices) {
         if (r.selected != 1)
             continue;
@@ -138,7 +165,13 @@ QString flashTable(const std::vector<DeviceRecord> &devices, int partsTotal)
                         outcome,
                         QStringLiteral("%1/%2").arg(r.partsAcked).arg(partsTotal),
                         QString::number(r.repeats),
-                        QString::number(transferSeconds(r, transferClockMs()), 'f', 1)});
+                        QString::number(transferSeconds(r, transferClockMs()), 'f', 1),
+                        failureReason(r)});
+        reasons = reasons || !rows.back().last().isEmpty();
+    }
+    if (!reasons) { // a column only when some device failed
+        for (QStringList &row : rows)
+            row.removeLast();
     }
     return table(rows)
            + QStringLiteral("%1 updated, %2 failed, %3 not started\n")
@@ -170,6 +203,13 @@ QJsonObject deviceJson(const DeviceRecord &record, int partsTotal)
     device.insert(QStringLiteral("repeats"), qint64(record.repeats));
     device.insert(QStringLiteral("seconds"),
                   qRound(transferSeconds(record, transferClockMs()) * 10) / 10.0);
+    const QString reason = failureReason(record);
+    if (!reason.isEmpty()) {
+        // The reason without its code; the code as a number of its own.
+        device.insert(QStringLiteral("reason"), reason.section(QStringLiteral(" ("), 0, 0));
+        if (record.failure == FailureErrorAnswer)
+            device.insert(QStringLiteral("errorCode"), int(record.errorCode));
+    }
     return device;
 }
 

@@ -18,6 +18,10 @@ QString deviceName(const DeviceRecord &record, const std::vector<DeviceRecord> &
 
 // "updated", "failed" or "not started".
 QString outcomeName(const DeviceRecord &record);
+// Why a failed device was given up: "no answer", "error answer (code -6)",
+// "wrong acknowledgement", "interrupted", "port lost", "no image"; empty for
+// any other device.
+QString failureReason(const DeviceRecord &record);
 // Seconds the device's transfer took, so far if it still runs.
 double transferSeconds(const DeviceRecord &record, qint64 nowMs);
 // "0:07", "12:40", "1:02:03".
@@ -29,11 +33,13 @@ QString scanTable(const std::vector<DeviceRecord> &devices);
 QString deviceCount(int count);
 
 // The selected devices with their outcome, parts acknowledged of total,
-// repeats and seconds; then the counts of each outcome.
+// repeats, seconds and, where one failed, why; then the counts of each
+// outcome.
 QString flashTable(const std::vector<DeviceRecord> &devices, int partsTotal);
 
 // address, id, type, typeCode, version, bootLoader; with outcome fields
-// (selected, outcome, partsAcknowledged, partsTotal, repeats, seconds) when
+// (selected, outcome, partsAcknowledged, partsTotal, repeats, seconds, and
+// for a failed device reason and, for an error answer, errorCode) when
 // partsTotal > 0.
 QJsonObject deviceJson(const DeviceRecord &record, int partsTotal = 0);
 

@@ -20,8 +20,6 @@ LineSession::LineSession(const QString &port, Interrupts &interrupts, QObject *p
     connect(&Notifier, &DevTable::UpdateMainStatus, this, &LineSession::onStatus);
     connect(&Notifier, &DevTable::UpdateTable, this, &LineSession::changed);
     connect(&Notifier, &DevTable::UpdateDevStatus, this, &LineSession::changed);
-    connect(
-        &m_worker, &SerialThread::error, this, [this](const QString &text) { m_portError = text; });
     connect(&interrupts, &Interrupts::interrupted, this, [this](int signalNumber) {
         m_signal = signalNumber;
         finish(End::Interrupted);

@@ -43,7 +43,8 @@ public:
     // answer window and a frame).
     void stop();
 
-    QString portError() const { return m_portError; }
+    // How the port failed, when the job ended with PortFailed.
+    SerialThread::PortFault portFault() const { return m_worker.lastPortFault(); }
     int signalNumber() const { return m_signal; }
 
 signals:
@@ -60,7 +61,6 @@ private:
     QEventLoop *m_loop = nullptr;
     Status m_awaited = SearchNeeded;
     End m_end = End::Done;
-    QString m_portError;
     int m_signal = 0;
 };
 

@@ -112,7 +112,14 @@ bool parseArguments(int argc, char **argv, Arguments *args, std::string *error)
             struct stat info
             {
             };
-            ok = ::stat(value.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+            if (::stat(value.c_str(), &info) != 0) {
+                *error = "--save-images: no such folder: " + value;
+                return false;
+            }
+            if (!S_ISDIR(info.st_mode)) {
+                *error = "--save-images: not a folder: " + value;
+                return false;
+            }
             args->imageDir = value;
         } else {
             DevSim::DeviceConfig config;

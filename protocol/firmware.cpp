@@ -15,6 +15,13 @@ std::shared_ptr<const FirmwareImage> PassImage;
 quint8 PartBuffer[Cpd::PartSize];
 int PartLength = 0;
 
+// What the device being written answered to the last frame sent to it, so
+// that a device given up can say why.
+enum class Heard { Nothing, WrongAcknowledgement, ErrorReport };
+Heard LastHeard = Heard::Nothing;
+qint32 LastErrorCode = 0;
+bool Stopping = false; // the update is being stopped: the give-up frame is for that
+
 quint32 imageSize()
 {
     return quint32(FirmwareSize.load());
@@ -30,6 +37,24 @@ void markAcked(quint16 number)
     DeviceList.setPartsAcked(cursorPosition(), number);
 }
 
+void giveUp(FlashFailure failure, qint32 errorCode = 0)
+{
+    DeviceList.setFailed(cursorPosition(), failure, errorCode);
+}
+
+// Why the part in hand goes out again.
+void giveUpForWhatWasHeard()
+{
+    if (Stopping)
+        giveUp(FailureInterrupted);
+    else if (LastHeard == Heard::ErrorReport)
+        giveUp(FailureErrorAnswer, LastErrorCode);
+    else if (LastHeard == Heard::WrongAcknowledgement)
+        giveUp(FailureWrongAnswer);
+    else
+        giveUp(FailureNoAnswer);
+}
+
 // No image to send (the pass was started without one, or the part asked for
 // lies beyond it). The device is given up at once; the frame that tells it so
 // carries no data, never stale bytes of an earlier part.
@@ -38,7 +63,7 @@ void giveUpWithoutImage(const char *what)
     qDebug("CPD_Wrlss: firmware file error (%s), device given up", what);
     PartLength = 0;
     UpdateStage = StageIdle;
-    markOutcome(FlashFailed);
+    giveUp(FailureNoImage);
 }
 
 // Copies the part PartNumber is due to carry. False when there is none.
@@ -75,6 +100,8 @@ void beginPass(std::shared_ptr<const FirmwareImage> image)
 {
     PassImage = std::move(image);
     PartLength = 0;
+    LastHeard = Heard::Nothing;
+    Stopping = false;
     DeviceList.resetOutcomes();
 }
 
@@ -87,7 +114,7 @@ void abandonPass()
 {
     if (UpdateStage != StageIdle) {
         qDebug("CPD_Wrlss: line lost, device given up");
-        markOutcome(FlashFailed);
+        giveUp(FailurePortLost);
     }
     UpdateStage = StageIdle;
     endPass();
@@ -111,6 +138,7 @@ bool giveUpNow()
             return false;
     }
     PartRepeats = MaxRepeats;
+    Stopping = true;
     return true;
 }
 
@@ -124,11 +152,12 @@ quint16 composePart(quint8 *frame)
         PartRepeats = quint8(PartRepeats + 1);
         if (PartRepeats > MaxRepeats) {
             UpdateStage = StageIdle;
-            markOutcome(FlashFailed);
+            giveUpForWhatWasHeard();
         } else {
             DeviceList.countRepeat(cursorPosition());
         }
     }
+    LastHeard = Heard::Nothing;
 
     const quint16 number = PartNumber;
     frame[10] = UpdateStage;
@@ -143,8 +172,16 @@ quint16 composePart(quint8 *frame)
     return quint16(Cpd::FirmwareHeaderSize + PartLength);
 }
 
+void errorReported(qint32 code)
+{
+    LastHeard = Heard::ErrorReport;
+    LastErrorCode = code;
+}
+
 void acknowledge(quint8 stageEcho, quint16 number)
 {
+    // Anything not taken below leaves the part to go out again.
+    LastHeard = Heard::WrongAcknowledgement;
     switch (UpdateStage.load()) {
     case StageStart:
         if (stageEcho == StageStart && number == 1) {

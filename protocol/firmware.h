@@ -43,4 +43,8 @@ quint16 composePart(quint8 *frame);
 // from the device being updated.
 void acknowledge(quint8 stageEcho, quint16 partNumber);
 
+// The device being updated answered with an error report: the part goes out
+// again, and if the device is given up, this is why.
+void errorReported(qint32 code);
+
 } // namespace FirmwareTransfer

@@ -161,6 +161,11 @@ quint16 handleFrame(quint8 *buffer, quint16 length)
                code,
                word.block,
                word.number);
+        if (WorkMode == ModeUpdate) {
+            const auto current = DeviceList.at(cursorPosition());
+            if (current && current->id == senderOf(buffer))
+                FirmwareTransfer::errorReported(code);
+        }
         return 0;
     }
     qDebug("SerialP: unknown CPD_Command type 0x%X", word.type);

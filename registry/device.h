@@ -28,6 +28,17 @@ enum FlashOutcome : quint8 {
     FlashFailed = 3,  // the device was given up
 };
 
+// Why the last pass gave a device up, for the front ends that say so.
+enum FlashFailure : quint8 {
+    FailureNone = 0,
+    FailureNoAnswer = 1,    // the part in hand went unanswered
+    FailureErrorAnswer = 2, // the device answered with an error report (errorCode)
+    FailureWrongAnswer = 3, // the device acknowledged another stage or part
+    FailureInterrupted = 4, // the update was stopped while the device was written
+    FailurePortLost = 5,    // the line went away under the transfer
+    FailureNoImage = 6,     // the pass had no image, or none for this part
+};
+
 struct DeviceRecord
 {
     DeviceId id{};       // address bytes exactly as they stand in the device's frames
@@ -41,5 +52,7 @@ struct DeviceRecord
     quint32 repeats = 0;    // parts sent again for want of an acknowledgement
     qint64 startedMs = 0;   // transferClockMs() when it was started; 0: not started
     qint64 endedMs = 0;     // transferClockMs() when its outcome settled; 0: not yet
+    quint8 failure = FailureNone; // set when the device was given up
+    qint32 errorCode = 0;         // the error report's code, with FailureErrorAnswer
 };
 static_assert(std::is_trivially_copyable_v<DeviceRecord>);

@@ -90,6 +90,8 @@ void clearFigures(DeviceRecord &r)
     r.repeats = 0;
     r.startedMs = 0;
     r.endedMs = 0;
+    r.failure = FailureNone;
+    r.errorCode = 0;
 }
 } // namespace
 
@@ -130,4 +132,15 @@ bool SharedDeviceList::setPartsAcked(int pos, quint16 acked)
 bool SharedDeviceList::countRepeat(int pos)
 {
     return change(pos, [](DeviceRecord &r) { ++r.repeats; });
+}
+
+bool SharedDeviceList::setFailed(int pos, FlashFailure failure, qint32 errorCode)
+{
+    const qint64 now = transferClockMs();
+    return change(pos, [failure, errorCode, now](DeviceRecord &r) {
+        r.outcome = FlashFailed;
+        r.endedMs = now;
+        r.failure = failure;
+        r.errorCode = errorCode;
+    });
 }

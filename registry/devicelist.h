@@ -43,6 +43,8 @@ public:
     void resetOutcomes();
     bool setPartsAcked(int pos, quint16 acked);
     bool countRepeat(int pos);
+    // Gives the device up (FlashFailed) and says why.
+    bool setFailed(int pos, FlashFailure failure, qint32 errorCode = 0);
 
 private:
     template<typename Change>

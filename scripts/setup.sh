@@ -10,7 +10,8 @@ packages=(g++ cmake ninja-build pkg-config qtbase5-dev libqt5serialport5-dev
           binutils-mingw-w64-x86-64
           desktop-file-utils appstream dpkg-dev file lintian
           man-db bash-completion devscripts
-          clang)
+          clang
+          ansible-core ansible-lint python3-apt)
 
 install_missing() { # packages...
     local missing=() p

@@ -3,7 +3,8 @@
 # then the same suite under AddressSanitizer+UndefinedBehaviorSanitizer, under
 # ThreadSanitizer and built on Qt 6; fuzzes the answer handling for a minute;
 # then builds the Debian package and checks it, installing and removing it on
-# this machine (scripts/check-package.sh).
+# this machine (scripts/check-package.sh), and runs the Ansible recipe against
+# this machine (scripts/check-ansible.sh).
 # Installs what is missing first (Debian, apt-get).
 #
 #   scripts/test.sh              everything
@@ -55,4 +56,6 @@ if [ $quick -eq 0 ]; then
     run_fuzz
     echo "== Debian package"
     scripts/check-package.sh
+    echo "== Ansible (deploy/ansible)"
+    scripts/check-ansible.sh
 fi

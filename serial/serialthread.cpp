@@ -306,11 +306,18 @@ void SerialThread::giveUpOnQuit(QSerialPort &port)
     FirmwareTransfer::endPass();
 }
 
+SerialThread::PortFault SerialThread::lastPortFault() const
+{
+    return PortFault{m_faultLost.load(), m_faultError.load()};
+}
+
 void SerialThread::endJob(QSerialPort &port, PortFailure failure)
 {
     const QString name = currentPortName();
     const int code = int(port.error());
     const bool lost = failure == PortFailure::Lost;
+    m_faultLost = lost;
+    m_faultError = code;
     emit error((lost ? tr("Lost %1, error code %2") : tr("Can't open %1, error code %2"))
                    .arg(name)
                    .arg(code));

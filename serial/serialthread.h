@@ -8,6 +8,7 @@
 #include <QString>
 #include <QThread>
 
+#include <atomic>
 #include <condition_variable>
 #include <mutex>
 
@@ -32,6 +33,16 @@ public:
     // Sleeps on the worker thread; returns early once the worker is told to quit,
     // so closing the window never waits out a long pause.
     static void workerPause(int ms);
+
+    // How the last job that failed on its port failed: the port was lost
+    // under it, or it could not be opened; and the port's error then (a
+    // QSerialPort::SerialPortError). Set before the failure is announced.
+    struct PortFault
+    {
+        bool lost = false;
+        int error = 0;
+    };
+    PortFault lastPortFault() const;
 
 signals:
     // Diagnostic texts. Nothing in the program needs to listen to them: the
@@ -80,6 +91,8 @@ private:
 
     // Worker thread only.
     Answers m_answers;
+    std::atomic<bool> m_faultLost{false};
+    std::atomic<int> m_faultError{0};
     quint16 m_frameLength = 0; // of the last frame written, or of the block read
     bool m_lost = false;       // the port failed under the run
 };

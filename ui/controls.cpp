@@ -73,6 +73,7 @@ void MainWindow::on_FlashButton_clicked()
     ui->SearchButton->setEnabled(false);
     freezeTickBoxes(true);
     ui->tableWidget->blockSignals(true);
+    m_updateRunning = true;
     qDebug("frw choised");
     LineJobs::requestPass(loaded.image);
     emit Notifier.UpdateMainStatus(Updating);
@@ -107,7 +108,7 @@ void MainWindow::closeEvent(QCloseEvent *event)
         event->ignore();
         return;
     }
-    if (WorkMode != ModeUpdate && FlashRequest != 1) {
+    if (!m_updateRunning) {
         event->accept();
         return;
     }
@@ -141,6 +142,7 @@ void MainWindow::UnblockingSearchButton()
 
 void MainWindow::UnblockingTableSignals()
 {
+    m_updateRunning = false;
     freezeTickBoxes(false);
     ui->tableWidget->blockSignals(false);
 }

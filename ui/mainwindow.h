@@ -52,4 +52,9 @@ private:
     Ui::MainWindow *ui;
     SerialThread m_serial;
     bool m_askingToClose = false;
+    // From the accepted flash press until the worker releases the table at
+    // the end of the pass, however it ended (done, lost port, port that could
+    // not be opened). WorkMode is no guide here: it keeps its value after a
+    // port failure.
+    bool m_updateRunning = false;
 };

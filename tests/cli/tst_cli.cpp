@@ -4,6 +4,7 @@
 
 #include "cli/cli.h"
 #include "cli/interrupts.h"
+#include "cli/portcheck.h"
 #include "registry/exchange.h"
 #include "registry/registry.h"
 #include "serial/serialthread.h"
@@ -15,9 +16,11 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QSerialPort>
 #include <QtTest>
 
 #include <csignal>
+#include <atomic>
 #include <thread>
 #include <unistd.h>
 
@@ -46,14 +49,17 @@ struct Run
     }
 };
 
-Run runCli(const QStringList &arguments, bool terminal = false)
+// On a terminal when `columns` says how wide it is (0: off a terminal).
+Run runCli(const QStringList &arguments, std::function<int()> columns = {})
 {
     Run run;
     QTextStream out(&run.out);
     QTextStream err(&run.err);
     Cli::TextChannel outChannel(out);
     Cli::TextChannel errChannel(err);
-    Cli::Console console{outChannel, errChannel, terminal};
+    Cli::Console console{outChannel, errChannel, bool(columns)};
+    if (columns)
+        console.errColumns = columns;
     QElapsedTimer clock;
     clock.start();
     run.code = Cli::run(QStringList{QStringLiteral("olvex-cli")} + arguments, console);
@@ -112,11 +118,15 @@ private slots:
     void scanPrintsTheInventoryAndTheLogGoesWhereAsked();
     void flashWritesTheNamedDevicesOnly();
     void silentDeviceFailsTheRunAndQuietPrintsOnlyTheResult();
+    void failedDeviceSaysWhy();
+    void liveLinesFitTheTerminalAsItIsResized();
     void refusalsComeBeforeAnythingIsWritten_data();
     void refusalsComeBeforeAnythingIsWritten();
+    void imageIsCheckedWithoutALine();
     void usageErrors_data();
     void usageErrors();
-    void portThatCannotBeOpenedOrIsLost();
+    void portTroubleIsSaidInWords();
+    void lostPortEndsTheRunAndSaysSo();
     void interruptGivesUpTheDeviceUnderTransfer();
     void interruptDuringAScanEndsWithinASecond();
 
@@ -241,10 +251,40 @@ void CliTest::silentDeviceFailsTheRunAndQuietPrintsOnlyTheResult()
     QCOMPARE(a["partsAcknowledged"].toInt(), 0);
     QCOMPARE(a["partsTotal"].toInt(), 6);
     QCOMPARE(a["repeats"].toInt(), 4);
+    QCOMPARE(a["reason"].toString(), QString("no answer"));
+    QVERIFY(!a.contains("errorCode"));
     const std::vector<std::pair<int, int>> toA{{1, 1}, {1, 1}, {1, 1}, {1, 1}, {1, 1}, {0, 1}};
     QCOMPARE(firmwareFramesTo(*sim, IdA), toA);
     QCOMPARE(run.device(1)["outcome"].toString(), QString("updated"));
+    QVERIFY(!run.device(1).contains("reason"));
     QCOMPARE(imageOf(*sim, 1), image);
+}
+
+// A failed device says why: the last thing it answered before it was given up.
+void CliTest::failedDeviceSaysWhy()
+{
+    const QByteArray image = firmwareImage(1000, 25);
+    const QString path = writeFile(m_dir, "i.bin", image);
+    auto sim = startSimulator(
+        {simDevice(IdA, 10, 1, 0, {FaultRule{FaultRule::ErrorReport, -1, 2, -6}}),
+         simDevice(IdB, 10, 1, 0, {FaultRule{FaultRule::WrongPart, -1, 3, 0}}),
+         simDevice(IdC, 10, 1, 0)});
+    const Run run = runCli({"flash", port(*sim), path, "--all", "--json", "-q"});
+    QCOMPARE(run.code, 1);
+    QCOMPARE(run.device(0)["reason"].toString(), QString("error answer"));
+    QCOMPARE(run.device(0)["errorCode"].toInt(), -6);
+    QCOMPARE(run.device(0)["partsAcknowledged"].toInt(), 1);
+    QCOMPARE(run.device(1)["reason"].toString(), QString("wrong acknowledgement"));
+    QCOMPARE(run.device(1)["partsAcknowledged"].toInt(), 2);
+    QCOMPARE(run.device(2)["outcome"].toString(), QString("updated"));
+
+    sim->clearHostFrames();
+    const Run table = runCli({"flash", port(*sim), path, "-d", "00:1a:2b:3c:4d:5e", "-q"});
+    QCOMPARE(table.code, 1);
+    const QString row = table.out.section('\n', 1, 1);
+    QVERIFY2(row.startsWith("00:1a:2b:3c:4d:5e  VT-TALLY-8  failed   1/6    4        "),
+             qPrintable(table.out));
+    QVERIFY(row.endsWith("  error answer (code -6)"));
 }
 
 void CliTest::refusalsComeBeforeAnythingIsWritten_data()
@@ -301,9 +341,35 @@ void CliTest::refusalsComeBeforeAnythingIsWritten()
     for (size_t i = 0; i < sim->deviceCount(); ++i)
         firmware += sim->firmwareFramesReceived(i);
     QCOMPARE(firmware, 0);
-    // A refused image does not even search.
-    if (choice == QStringList{"--all"})
+    // A refused image does not even search, and the image check refuses it alike.
+    if (choice == QStringList{"--all"}) {
         QVERIFY(sim->hostFrames().empty());
+        const Run checked = runCli({"image", path, "--json"});
+        QCOMPARE(checked.code, 2);
+        QCOMPARE(checked.err, run.err);
+        QCOMPARE(checked.json()["error"].toString(), error);
+        QVERIFY(!checked.json().contains("partsTotal"));
+    }
+}
+
+void CliTest::imageIsCheckedWithoutALine()
+{
+    // The smallest image taken is one byte into the third part.
+    const QString path = writeFile(m_dir, "smallest.bin", firmwareImage(2 * 197 + 1, 25));
+    const Run run = runCli({"image", path});
+    QCOMPARE(run.code, 0);
+    QCOMPARE(run.out, path + ": 395 bytes, 3 parts\n");
+    QCOMPARE(run.err, QString());
+
+    const QString largest = m_dir.filePath("largest.bin");
+    QFile file(largest);
+    QVERIFY(file.open(QIODevice::WriteOnly) && file.resize(65535 * 197)); // sparse
+    file.close();
+    const Run json = runCli({"image", largest, "--json"});
+    QCOMPARE(json.code, 0);
+    QCOMPARE(json.json()["imageBytes"].toInt(), 65535 * 197);
+    QCOMPARE(json.json()["partsTotal"].toInt(), 65535);
+    QCOMPARE(json.json()["exitCode"].toInt(), 0);
 }
 
 void CliTest::usageErrors_data()
@@ -313,13 +379,16 @@ void CliTest::usageErrors_data()
     QTest::newRow("nothing") << QStringList{} << "no command given";
     QTest::newRow("unknown command") << QStringList{"erase", "/dev/x"} << "unknown command 'erase'";
     QTest::newRow("scan without port") << QStringList{"scan"} << "scan needs a PORT";
+    QTest::newRow("image without image") << QStringList{"image"} << "image needs an IMAGE";
+    QTest::newRow("image with a log")
+        << QStringList{"image", "i.bin", "--log", "x.log"} << "image keeps no log";
     QTest::newRow("flash without image")
         << QStringList{"flash", "/dev/x", "--all"} << "flash needs a PORT and an IMAGE";
     QTest::newRow("no choice") << QStringList{"flash", "/dev/x", "i.bin"}
                                << "flash needs either --all or --device ADDRESS";
     QTest::newRow("both")
         << QStringList{"flash", "/dev/x", "i.bin", "--all", "-d", "01:02:03:04:05:06"}
-        << "flash needs either --all or --device ADDRESS";
+        << "--all and --device cannot be used together";
     QTest::newRow("bad address") << QStringList{"flash", "/dev/x", "i.bin", "-d", "01:02:03"}
                                  << "'01:02:03' is not a device address";
     QTest::newRow("more addresses, one bad")
@@ -343,15 +412,41 @@ void CliTest::usageErrors()
     QCOMPARE(run.out, QString());
 }
 
-void CliTest::portThatCannotBeOpenedOrIsLost()
+void CliTest::portTroubleIsSaidInWords()
 {
     const Run missing = runCli({"scan", "/dev/olvex-no-such-port", "-q", "--json"});
     QCOMPARE(missing.code, 3);
-    QVERIFY2(missing.err.startsWith("olvex-cli: Can't open /dev/olvex-no-such-port, error code "),
+    QVERIFY2(missing.err.startsWith("olvex-cli: no such port: /dev/olvex-no-such-port ("),
              qPrintable(missing.err));
+    QVERIFY(missing.err.contains(Cli::listedPortsText()));
     QCOMPARE(missing.json()["exitCode"].toInt(), 3);
     QCOMPARE(runCli({"scan", "", "-q"}).err, QString("olvex-cli: no port named\n"));
 
+    const QString file = writeFile(m_dir, "notes.txt", "not a port");
+    QCOMPARE(runCli({"scan", file, "-q"}).err,
+             QString("olvex-cli: %1 is a regular file, not a serial port\n").arg(file));
+    QCOMPARE(runCli({"scan", m_dir.path(), "-q"}).err,
+             QString("olvex-cli: %1 is a folder, not a serial port\n").arg(m_dir.path()));
+
+    // Another program has the port: it is named.
+    auto sim = startSimulator({simDevice(IdA, 10, 1, 0)});
+    {
+        QSerialPort other(port(*sim));
+        QVERIFY(other.open(QIODevice::ReadWrite));
+        const Run busy = runCli({"scan", port(*sim), "-q"});
+        QCOMPARE(busy.code, 3);
+        QVERIFY2(busy.err.contains(QRegularExpression(
+                     QString("^olvex-cli: %1 is in use by another program \\(tst_cli, PID %2\\); "
+                             "close it and try again\n$")
+                         .arg(QRegularExpression::escape(port(*sim)))
+                         .arg(QCoreApplication::applicationPid()))),
+                 qPrintable(busy.err));
+    }
+    QCOMPARE(runCli({"scan", port(*sim), "-q"}).code, 0); // free again
+}
+
+void CliTest::lostPortEndsTheRunAndSaysSo()
+{
     // The adapter is pulled in the middle of the first device.
     auto sim = startSimulator({simDevice(IdA, 10, 1, 0), simDevice(IdB, 10, 1, 0)}, at9600());
     const QString path = writeFile(m_dir, "i.bin", firmwareImage(40 * 197, 23));
@@ -362,10 +457,15 @@ void CliTest::portThatCannotBeOpenedOrIsLost()
     const Run lost = runCli({"flash", port(*sim), path, "--all", "-q"});
     pull.join();
     QCOMPARE(lost.code, 3);
-    QVERIFY2(lost.err.startsWith("olvex-cli: Lost "), qPrintable(lost.err));
+    QCOMPARE(lost.err,
+             QString("olvex-cli: lost %1: it is gone, the adapter was unplugged; plug it back in "
+                     "and try again\n")
+                 .arg(port(*sim)));
     const QStringList rows = lost.out.split('\n');
     QVERIFY2(rows.size() == 5, qPrintable(lost.out));
+    QVERIFY(rows[0].endsWith("SECONDS  REASON"));
     QVERIFY(rows[1].startsWith("00:1a:2b:3c:4d:5e  VT-TALLY-8  failed       "));
+    QVERIFY(rows[1].endsWith("  port lost"));
     QVERIFY(rows[2].startsWith("01:02:03:04:05:06  VT-TALLY-8  not started  0/40"));
     QCOMPARE(rows[3], QString("0 updated, 1 failed, 1 not started"));
 }
@@ -385,7 +485,7 @@ void CliTest::interruptGivesUpTheDeviceUnderTransfer()
                               at9600());
     const QString path = writeFile(m_dir, "i.bin", firmwareImage(40 * 197, 24));
     std::thread ctrlC = interruptWhen(*sim, [&sim] { return sim->firmwareFramesReceived(0) >= 6; });
-    const Run run = runCli({"flash", port(*sim), path, "--all"}, true);
+    const Run run = runCli({"flash", port(*sim), path, "--all"}, [] { return 0; });
     ctrlC.join();
     QCOMPARE(run.code, 130);
     // Parts 1 to 6, then the frame that gives the device up: written before
@@ -403,13 +503,53 @@ void CliTest::interruptGivesUpTheDeviceUnderTransfer()
         run.out.contains("\n01:02:03:04:05:06  VT-TALLY-8  not started  0/40   0        0.0\n"),
         qPrintable(run.out));
     QVERIFY(run.out.endsWith("0 updated, 1 failed, 1 not started\n"));
+    QVERIFY(run.out.contains(QRegularExpression("\n00:1a:2b:3c:4d:5e .* interrupted\n")));
     // On a terminal: the live line of the device, with its time left and the batch's.
     QVERIFY2(
         run.err.contains(QRegularExpression(
             "\r\033\\[K00:1a:2b:3c:4d:5e   1\\d%  [4-9]/40 parts  0:0\\d elapsed  0:\\d\\d left  "
             "batch 0:\\d\\d left")),
         qPrintable(run.err));
-    QVERIFY(run.err.contains("olvex-cli: interrupted, giving up the device being written\n"));
+    // The message starts a line of its own below the live line.
+    QVERIFY(run.err.contains(
+        QRegularExpression("left\n(\r\033\\[K)?olvex-cli: interrupted, giving up the device "
+                           "being written\n")));
+}
+
+void CliTest::liveLinesFitTheTerminalAsItIsResized()
+{
+    auto sim = startSimulator({simDevice(IdA, 10, 1, 0, {FaultRule{FaultRule::WrongPart, 2, 4, 0}}),
+                               simDevice(IdB, 10, 1, 0)},
+                              at9600());
+    const QString path = writeFile(m_dir, "i.bin", firmwareImage(30 * 197, 26));
+    std::atomic<int> columns{60};
+    std::thread narrow([&sim, &columns] {
+        if (sim->waitFor([&sim] { return sim->firmwareFramesReceived(0) >= 15; }, 30000))
+            columns = 28;
+    });
+    const Run run = runCli({"flash", port(*sim), path, "--all"}, [&columns] { return columns.load(); });
+    narrow.join();
+    QCOMPARE(run.code, 0);
+    // Every draw of a live line, from the sequence that starts it to the next.
+    const QStringList draws = run.err.split("\r\033[K");
+    int wide = 0;
+    int narrowed = 0;
+    bool repeatsShown = false;
+    for (QString draw : draws.mid(1)) {
+        draw = draw.section('\n', 0, 0);
+        QVERIFY2(draw.size() < 60, qPrintable(draw));
+        if (draw.size() >= 28)
+            ++wide;
+        else if (draw.startsWith("00:1a:") || draw.startsWith("01:02:"))
+            ++narrowed;
+        repeatsShown = repeatsShown || draw.contains("2 repeats");
+    }
+    QVERIFY2(wide > 0 && narrowed > 0, qPrintable(QString("%1 wide, %2 narrow").arg(wide).arg(narrowed)));
+    QVERIFY(repeatsShown); // the wrong acknowledgements, as they came
+    // A settled line takes the live line's place, whole; the report is whole.
+    QVERIFY2(run.err.contains("\r\033[K00:1a:2b:3c:4d:5e  updated  30/30 parts  2 repeats  "),
+             qPrintable(run.err.right(400)));
+    QVERIFY(run.out.startsWith("ADDRESS            TYPE        OUTCOME  PARTS  REPEATS  SECONDS\n"));
 }
 
 void CliTest::interruptDuringAScanEndsWithinASecond()

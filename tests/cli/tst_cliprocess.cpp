@@ -16,8 +16,13 @@
 #include <QSerialPortInfo>
 #include <QtTest>
 
+#include <QStandardPaths>
+
 #include <chrono>
 #include <csignal>
+#include <grp.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -96,6 +101,7 @@ private slots:
     void helpVersionAndPortsWithoutADisplay();
     void twoLinesAtOnceWithTheRealWaits();
     void secondInterruptEndsAtOnce();
+    void portWithoutPermissionNamesTheGroupToJoin();
 
 private:
     QTemporaryDir m_dir;
@@ -108,6 +114,7 @@ void CliProcessTest::helpVersionAndPortsWithoutADisplay()
     QCOMPARE(help->exitCode(), 0);
     const QString text = output(*help);
     for (const char *line : {"flash PORT IMAGE --all",
+                             "image IMAGE",
                              "-d, --device <address>",
                              "--json",
                              "--log <file>",
@@ -241,6 +248,31 @@ void CliProcessTest::secondInterruptEndsAtOnce()
                        "device up, which it does only once the first Ctrl-C's wait is over; "
                        "\"before\" means the machine was too slow to send it in time. ")
         + tries.join("; ")));
+}
+
+// As a user who may not use the port: the message names the group that may.
+void CliProcessTest::portWithoutPermissionNamesTheGroupToJoin()
+{
+    if (::geteuid() != 0)
+        QSKIP("needs root, to hand the port to a group and run the tool as another user");
+    const QString setpriv = QStandardPaths::findExecutable(QStringLiteral("setpriv"));
+    QVERIFY2(!setpriv.isEmpty(), "setpriv (util-linux) is missing");
+    auto sim = startSimulator({simDevice(IdA, 10, 1, 0)});
+    const QByteArray line = QByteArray::fromStdString(sim->path());
+    const struct group *dialout = ::getgrnam("dialout");
+    QVERIFY2(dialout, "no group dialout on this machine");
+    QCOMPARE(::chown(line.constData(), 0, dialout->gr_gid), 0);
+    QCOMPARE(::chmod(line.constData(), 0660), 0);
+    auto process = std::make_unique<QProcess>();
+    process->start(setpriv,
+                   {"--reuid=65534", "--regid=65534", "--clear-groups", OLVEX_CLI, "scan",
+                    QString::fromLatin1(line), "-q"});
+    QVERIFY(process->waitForFinished(RunMs));
+    QCOMPARE(process->exitCode(), 3);
+    QCOMPARE(QString::fromUtf8(process->readAllStandardError()),
+             QString("olvex-cli: no permission to use %1: add your user to the group 'dialout' "
+                     "(sudo usermod -aG dialout $USER), then log out and back in\n")
+                 .arg(QString::fromLatin1(line)));
 }
 
 QTEST_GUILESS_MAIN(CliProcessTest)

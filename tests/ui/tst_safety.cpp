@@ -2,6 +2,7 @@
 // tick boxes tell the truth, the image written is the one chosen, closing
 // during an update asks and tells the device.
 
+#include "registry/exchange.h"
 #include "registry/registry.h"
 #include "ui/columns.h"
 #include "ui/startup.h"
@@ -48,6 +49,8 @@ private slots:
     void imageReplacedBetweenDevicesReachesNone();
     void closingDuringAnUpdateAsksFirst_data();
     void closingDuringAnUpdateAsksFirst();
+    void closingAfterAnUpdateLostItsPortAsksNothing_data();
+    void closingAfterAnUpdateLostItsPortAsksNothing();
 
 private:
     QTemporaryDir m_dir;
@@ -212,6 +215,61 @@ void SafetyTest::closingDuringAnUpdateAsksFirst()
     const auto bodies = firmwareFrameBytesTo(sim, IdA);
     QCOMPARE(bodies.size(), frames.size());
     QCOMPARE(int(bodies.back().size()), 13 + 197 + 1);
+}
+
+void SafetyTest::closingAfterAnUpdateLostItsPortAsksNothing_data()
+{
+    QTest::addColumn<QString>("pulled");
+    QTest::newRow("adapter pulled in the start pause") << "start pause";
+    QTest::newRow("adapter pulled during the parts") << "parts";
+    QTest::newRow("port gone before the update could start") << "before";
+}
+
+void SafetyTest::closingAfterAnUpdateLostItsPortAsksNothing()
+{
+    QFETCH(QString, pulled);
+    LineTiming timing = quickTiming();
+    timing.startPause = 3000;
+    m_timing.reset();
+    ScopedLineTiming scoped(timing);
+    DevSim::Options paced;
+    paced.baud = 9600;
+    DevSim::Simulator sim({simDevice(IdA, 10, 1, 0), simDevice(IdB, 10, 1, 0)}, paced);
+    QVERIFY(sim.openPty());
+    sim.start();
+    Operator op(sim);
+    op.path->setText(writeFile(m_dir, "fw.bin", firmwareImage(40 * 197, 61)));
+    QVERIFY(searchDone(op));
+    op.tick(0);
+    op.tick(1);
+    if (pulled == "before")
+        sim.stop(); // the idle worker finds the port gone when it takes the request up
+    QTest::mouseClick(op.flash, Qt::LeftButton);
+    QCOMPARE(op.status->text(), QString("Идет обновление"));
+    if (pulled == "start pause") {
+        QVERIFY(sim.waitFor([&sim] { return sim.firmwareFramesReceived(0) >= 1; }, 10000));
+        QVERIFY(QTest::qWaitFor(
+            [] { return TransactionPhase == PhaseAwaitResponse && UpdateStage == StageStart; },
+            timing.startPause));
+        sim.stop();
+    } else if (pulled == "parts") {
+        QVERIFY(sim.waitFor([&sim] { return sim.firmwareFramesReceived(0) >= 6; }, 10000));
+        sim.stop();
+    }
+    QTRY_COMPARE_WITH_TIMEOUT(op.status->text(), QString("Порт занят"), 5000);
+    QTRY_VERIFY(op.search->isEnabled());
+    QTRY_VERIFY(!op.table->signalsBlocked());
+    QCOMPARE(op.text(0, StatusColumn), pulled == "before" ? QString("Ожидание") : QString("Ошибка"));
+    QCOMPARE(op.text(1, StatusColumn), QString("Ожидание")); // never started
+
+    ModalWatcher watcher(nullptr, 1000);
+    op.window->close();
+    QCOMPARE(watcher.seen(), 0);
+    QVERIFY(!op.window->isVisible());
+    QElapsedTimer clock;
+    clock.start();
+    op.window.reset();
+    QVERIFY2(clock.elapsed() < 1000, qPrintable(QString::number(clock.elapsed())));
 }
 
 QTEST_MAIN(SafetyTest)
