@@ -1,8 +1,10 @@
 # cmake -DPAGE=<page> [-DPROGRAM=<program>] [-DMAN=<man>] -P CheckManPage.cmake
 # A manual page that cannot drift from its program: every option the
 # program's --help lists is described in the page's OPTIONS section, and the
-# section describes no option the program does not have. With MAN, the page
-# also renders without a single warning, as lintian renders it.
+# section describes no option the program does not have; every command the
+# help lists under "Commands:" has its entry in the page's COMMANDS section.
+# With MAN, the page also renders without a single warning, as lintian
+# renders it.
 file(READ ${PAGE} _page)
 get_filename_component(_name ${PAGE} NAME)
 
@@ -44,19 +46,25 @@ if(NOT _program_options)
     message(FATAL_ERROR "${PROGRAM} --help lists no options: the check looks at the wrong thing")
 endif()
 
-# The OPTIONS section as text: roff's minus signs plain, font changes gone.
-string(FIND "${_page}" "\n.SH OPTIONS\n" _start)
-if(_start EQUAL -1)
-    message(FATAL_ERROR "${_name} has no OPTIONS section")
-endif()
-string(SUBSTRING "${_page}" ${_start} -1 _section)
-string(SUBSTRING "${_section}" 12 -1 _section)
-string(FIND "${_section}" "\n.SH " _end)
-if(NOT _end EQUAL -1)
-    string(SUBSTRING "${_section}" 0 ${_end} _section)
-endif()
-string(REPLACE "\\-" "-" _section "${_section}")
-string(REGEX REPLACE "\\\\f[BIRP]" "" _section "${_section}")
+# A section of the page as text: roff's minus signs plain, font changes gone.
+function(page_section title out)
+    string(FIND "${_page}" "\n.SH ${title}\n" _start)
+    if(_start EQUAL -1)
+        message(FATAL_ERROR "${_name} has no ${title} section")
+    endif()
+    string(LENGTH "\n.SH ${title}\n" _skip)
+    math(EXPR _start "${_start} + ${_skip}")
+    string(SUBSTRING "${_page}" ${_start} -1 _section)
+    string(FIND "${_section}" "\n.SH " _end)
+    if(NOT _end EQUAL -1)
+        string(SUBSTRING "${_section}" 0 ${_end} _section)
+    endif()
+    string(REPLACE "\\-" "-" _section "${_section}")
+    string(REGEX REPLACE "\\\\f[BIRP]" "" _section "${_section}")
+    set(${out} "${_section}" PARENT_SCOPE)
+endfunction()
+
+page_section(OPTIONS _section)
 string(REGEX REPLACE "\n\\.[A-Z]+ " "\n" _section "${_section}")
 options_in("${_section}" _page_options)
 
@@ -69,5 +77,28 @@ if(_missing)
 endif()
 if(_extra)
     message(FATAL_ERROR "${_name} describes ${_extra}, which ${PROGRAM} --help does not list")
+endif()
+
+# Commands: the help's lines "  name ..." under "Commands:", each the tag of
+# an entry (".B name", ".BI name ...") in the page's COMMANDS section.
+string(FIND "${_help}" "\nCommands:\n" _start)
+if(NOT _start EQUAL -1)
+    string(SUBSTRING "${_help}" ${_start} -1 _commands_text)
+    string(FIND "${_commands_text}" "\n\n" _end)
+    string(SUBSTRING "${_commands_text}" 0 ${_end} _commands_text)
+    string(REGEX MATCHALL "\n  [a-z]+ " _commands "${_commands_text}")
+    list(TRANSFORM _commands STRIP)
+    list(REMOVE_DUPLICATES _commands)
+    if(NOT _commands)
+        message(FATAL_ERROR "${PROGRAM} --help has a Commands section without commands")
+    endif()
+    page_section(COMMANDS _section)
+    foreach(_command ${_commands})
+        if(NOT _section MATCHES "\n\\.BI? ${_command}[ \n]")
+            message(FATAL_ERROR "${_name} has no entry for the command ${_command}, which "
+                                "${PROGRAM} --help lists")
+        endif()
+    endforeach()
+    message(STATUS "${_name}: commands ${_commands}")
 endif()
 message(STATUS "${_name}: ${_page_options}")

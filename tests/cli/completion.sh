@@ -65,7 +65,10 @@ trap 'rm -rf "$work"' EXIT
 mkdir "$work/images"
 touch "$work/images/tally8-2.8.bin" "$work/images/tally16-1.5.bin" "$work/olvex-line" "$work/flash.log"
 
-expect "olvex-cli " $'ports\nscan\nflash'
+# The commands the program's help lists under "Commands:".
+commands=$("$cli" --help | sed -n '/^Commands:/,/^$/p' | sed -n 's/^  \([a-z][a-z]*\) .*/\1/p' | sort -u)
+[ "$(wc -l <<<"$commands")" -ge 4 ] || fail "olvex-cli --help lists only the commands: $(echo $commands)"
+expect "olvex-cli " "$commands"
 expect "olvex-cli sc" "scan"
 expect "olvex-cli -v --log $work/flash.log f" "flash"
 expect "olvex-cli -d 00:1a:2b:3c:4d:5e --log=$work/flash.log fl" "flash"
@@ -92,6 +95,8 @@ expect "olvex-cli scan $work/olvex-l" "$work/olvex-line"
 expect "olvex-cli flash /dev/ttyUSB0 $work/images/tally" \
     $"$work/images/tally16-1.5.bin"$'\n'"$work/images/tally8-2.8.bin"
 expect "olvex-cli flash /dev/ttyUSB0 $work/im" "$work/images"
+expect "olvex-cli image $work/images/tally1" "$work/images/tally16-1.5.bin"
+expect "olvex-cli image fw.bin " ""
 expect "olvex-cli scan /dev/ttyUSB0 --log $work/fl" "$work/flash.log"
 expect "olvex-cli scan /dev/ttyUSB0 --log=$work/fl" "$work/flash.log"
 expect "olvex-cli flash /dev/ttyUSB0 fw.bin --device " ""
