@@ -10,7 +10,7 @@
 int main(int argc, char *argv[])
 {
     QApplication app(argc, argv);
-    Identity::apply(app);
+    Identity::applyToWindow(app);
 
     const QIcon icon = Identity::icon();
 
