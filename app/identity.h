@@ -31,6 +31,12 @@ inline QString iconPath()
 {
     return QStringLiteral(":/icons/ruvo_olvex.png");
 }
+// The window's menu entry, by its basename (packaging/<name>.desktop): a
+// Wayland session finds the window's entry and icon by it.
+inline QString desktopFileName()
+{
+    return QStringLiteral("example.ruvo.OlvexUpdater");
+}
 
 // Sets name, organisation, domain and version, in that order.
 inline void apply(QCoreApplication &app)

@@ -12,7 +12,7 @@ int main(int argc, char *argv[])
 {
     DiagnosticLog::route();
     QApplication app(argc, argv);
-    Identity::apply(app);
+    Identity::applyToWindow(app);
 
     const QIcon icon = Identity::icon();
 

@@ -5,7 +5,6 @@
 
 #include <QDir>
 #include <QSerialPort>
-#include <QSerialPortInfo>
 #include <QStringList>
 
 #include <grp.h>
@@ -55,17 +54,6 @@ QStringList holdersOf(dev_t device)
 }
 
 } // namespace
-
-QString listedPortsText()
-{
-    QStringList names;
-    const auto ports = QSerialPortInfo::availablePorts();
-    for (const QSerialPortInfo &info : ports)
-        names << info.systemLocation();
-    if (names.isEmpty())
-        return QStringLiteral("this machine lists no serial port");
-    return QStringLiteral("ports here: %1").arg(names.join(QStringLiteral(", ")));
-}
 
 QString portProblem(const QString &port, bool lost, int serialError)
 {

@@ -10,17 +10,6 @@
 
 namespace Cli {
 
-QString listedPortsText()
-{
-    QStringList names;
-    const auto ports = QSerialPortInfo::availablePorts();
-    for (const QSerialPortInfo &info : ports)
-        names << info.portName();
-    if (names.isEmpty())
-        return QStringLiteral("this machine lists no serial port");
-    return QStringLiteral("ports here: %1").arg(names.join(QStringLiteral(", ")));
-}
-
 QString portProblem(const QString &port, bool lost, int serialError)
 {
     const QFileInfo file(port);

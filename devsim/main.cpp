@@ -30,10 +30,11 @@ const char Usage[]
       "                     answers sharing a slot garble each other, as on a real bus\n"
       "  --seed N           seed for the slots (default 1)\n"
       "  --link PATH        make PATH a symbolic link to the line while running\n"
-      "  --verbose          log every frame to stderr\n"
+      "  -v, --verbose      log every frame to stderr\n"
       "  --save-images DIR  write each received image to DIR on exit\n"
       "  --device DESC      add a device, e.g. id=00:1a:2b:3c:4d:5e:6f:70,kind=10,version=2.7\n"
-      "                     (see devsim/README.md); without any, the demo's four devices\n";
+      "                     (see devsim/README.md); without any, the demo's four devices\n"
+      "  -h, --help         print this help and exit\n";
 
 struct Arguments
 {

@@ -13,6 +13,7 @@ packages=(g++ cmake ninja-build pkg-config qtbase5-dev libqt5serialport5-dev
           qt6-base-dev qt6-serialport-dev
           binutils-mingw-w64-x86-64
           desktop-file-utils appstream dpkg-dev file lintian
+          man-db bash-completion devscripts
           clang
           ansible-core ansible-lint python3-apt)
 

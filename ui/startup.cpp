@@ -15,6 +15,12 @@ QIcon icon()
     icon.addFile(iconPath(), QSize(32, 32), QIcon::Normal, QIcon::Off);
     return icon;
 }
+
+void applyToWindow(QApplication &app)
+{
+    apply(app);
+    QGuiApplication::setDesktopFileName(desktopFileName());
+}
 } // namespace Identity
 
 void connectNotifier(MainWindow *window)

@@ -13,6 +13,9 @@ class MainWindow;
 namespace Identity {
 // The window icon: the resource image as the icon's only, 32 x 32, image.
 QIcon icon();
+
+// The window program's names: apply()'s, then its menu entry's.
+void applyToWindow(QApplication &app);
 } // namespace Identity
 
 // Connects the notifier's six signals to the window's slots, in their fixed

@@ -2,6 +2,8 @@
 // display: the toolkit's help and version, the port list, two lines served by
 // two processes at once, and a second Ctrl-C that ends it at once.
 
+#include "protocol/frame.h"
+
 #include "support/fixtures.h"
 #include "support/linerig.h"
 
@@ -16,6 +18,7 @@
 
 #include <QStandardPaths>
 
+#include <chrono>
 #include <csignal>
 #include <grp.h>
 #include <sys/stat.h>
@@ -29,6 +32,7 @@ using Id = std::array<quint8, 8>;
 const Id IdA = {0x00, 0x1A, 0x2B, 0x3C, 0x4D, 0x5E, 0x6F, 0x70};
 const Id IdB = {0x01, 0x02, 0x03, 0x04, 0x05, 0x06, 0x07, 0x08};
 constexpr int RunMs = 60000;
+using SteadyTime = std::chrono::steady_clock::time_point;
 
 std::unique_ptr<QProcess> start(const QStringList &arguments)
 {
@@ -67,6 +71,25 @@ bool interruptWaiting(qint64 pid)
             return true;
     }
     return false;
+}
+
+// When the first and the last firmware frame reached the simulated line.
+std::pair<SteadyTime, SteadyTime> transferSpan(const DevSim::Simulator &sim)
+{
+    std::vector<SteadyTime> times;
+    for (const DevSim::HostFrame &f : sim.hostFrames()) {
+        if (f.valid && f.bytes.size() > 13
+            && Cpd::unpackCommand(f.bytes.data()).number == Cpd::NumberFirmware)
+            times.push_back(f.at);
+    }
+    if (times.empty())
+        return {};
+    return {times.front(), times.back()};
+}
+
+qint64 sinceStart(SteadyTime t, SteadyTime start)
+{
+    return std::chrono::duration_cast<std::chrono::milliseconds>(t - start).count();
 }
 
 } // namespace
@@ -123,6 +146,7 @@ void CliProcessTest::twoLinesAtOnceWithTheRealWaits()
     auto simB = startSimulator({simDevice(IdB, 11, 1, 0)});
     QElapsedTimer clock;
     clock.start();
+    const auto clockStart = std::chrono::steady_clock::now();
     auto a = start({"flash",
                     QString::fromStdString(simA->path()),
                     writeFile(m_dir, "a.bin", imageA),
@@ -135,7 +159,6 @@ void CliProcessTest::twoLinesAtOnceWithTheRealWaits()
                     "01:02:03:04:05:06",
                     "--json"});
     QVERIFY(a->waitForFinished(RunMs));
-    const qint64 first = clock.elapsed();
     QVERIFY(b->waitForFinished(RunMs));
     const qint64 both = clock.elapsed();
 
@@ -152,34 +175,79 @@ void CliProcessTest::twoLinesAtOnceWithTheRealWaits()
         QCOMPARE(devices[0]["partsAcknowledged"].toInt(), (image->size() + 196) / 197);
         QCOMPARE(imageOf(*sim, 0), *image);
     }
-    // A search, the idle worker's look for the request, the 10 s start pause:
-    // some 17 s each. One after the other would take twice that.
-    QVERIFY2(both < first * 5 / 4, qPrintable(QString("%1 ms, %2 ms").arg(first).arg(both)));
+    // Side by side: each device's transfer (the 10 s start pause and the
+    // parts) was under way while the other's was. One line served after the
+    // other would put one transfer wholly after the other, however fast or
+    // slow the machine.
+    const auto [startA, endA] = transferSpan(*simA);
+    const auto [startB, endB] = transferSpan(*simB);
+    QVERIFY2(startA < endB && startB < endA,
+             qPrintable(QString("A from %1 ms to %2 ms, B from %3 ms to %4 ms, both done at %5 ms")
+                            .arg(sinceStart(startA, clockStart))
+                            .arg(sinceStart(endA, clockStart))
+                            .arg(sinceStart(startB, clockStart))
+                            .arg(sinceStart(endB, clockStart))
+                            .arg(both)));
 }
 
 void CliProcessTest::secondInterruptEndsAtOnce()
 {
-    // The device answers part 2 only 900 ms late: the first Ctrl-C waits for
-    // that answer before giving the device up, the second does not wait.
-    auto sim = startSimulator({simDevice(IdA, 10, 1, 0, {FaultRule{FaultRule::Late, -1, 2, 900}})});
-    auto cli = start({"flash",
-                      QString::fromStdString(sim->path()),
-                      writeFile(m_dir, "i.bin", firmwareImage(1000, 33)),
-                      "--all"});
-    QVERIFY(sim->waitFor([&sim] { return sim->firmwareFramesReceived(0) == 2; }, RunMs));
-    ::kill(pid_t(cli->processId()), SIGINT);
-    // The second Ctrl-C goes once the first has been taken, not merged into it.
-    QVERIFY(QTest::qWaitFor([&cli] { return !interruptWaiting(cli->processId()); }, RunMs));
-    QElapsedTimer clock;
-    clock.start();
-    ::kill(pid_t(cli->processId()), SIGINT);
-    QVERIFY(cli->waitForFinished(RunMs));
-    QVERIFY2(clock.elapsed() < 400, qPrintable(QString::number(clock.elapsed())));
-    QCOMPARE(cli->exitStatus(), QProcess::NormalExit);
-    QCOMPARE(cli->exitCode(), 130);
-    QCOMPARE(output(*cli), QString()); // no report: it ended there and then
+    // The device never answers part 2, so the first Ctrl-C waits out the
+    // whole answer window (a second, the product's own) before it gives the
+    // device up; the second, sent as soon as the first has been taken, must
+    // end the process before that. A machine too slow to send it within the
+    // window breaks the premise, and says so: the device then has its give-up
+    // frame before the second Ctrl-C went. Such a try is made again.
+    constexpr int Tries = 3;
+    const QString path = writeFile(m_dir, "i.bin", firmwareImage(1000, 33));
     const std::vector<std::pair<int, int>> sent{{1, 1}, {2, 2}};
-    QCOMPARE(firmwareFramesTo(*sim, IdA), sent);
+    QStringList tries;
+    for (int attempt = 1; attempt <= Tries; ++attempt) {
+        auto sim
+            = startSimulator({simDevice(IdA, 10, 1, 0, {FaultRule{FaultRule::Silent, -1, 2, 0}})});
+        const auto givenUp = [&sim] {
+            return firmwareFramesTo(*sim, IdA).size() > 2;
+        };
+        auto cli = start({"flash", QString::fromStdString(sim->path()), path, "--all"});
+        // Kept: once the process has ended its id reads 0, and kill(0) would
+        // interrupt this test's whole process group.
+        const pid_t pid = pid_t(cli->processId());
+        QVERIFY(pid > 0);
+        QVERIFY(sim->waitFor([&sim] { return sim->firmwareFramesReceived(0) == 2; }, RunMs));
+        ::kill(pid, SIGINT);
+        // The second Ctrl-C goes once the first has been taken, not merged into it.
+        QVERIFY(QTest::qWaitFor([pid] { return !interruptWaiting(pid); }, RunMs));
+        const bool lateAlready = givenUp();
+        QElapsedTimer clock;
+        clock.start();
+        const bool endedAlready = cli->state() == QProcess::NotRunning;
+        if (!endedAlready)
+            ::kill(pid, SIGINT);
+        QVERIFY(cli->state() == QProcess::NotRunning || cli->waitForFinished(RunMs));
+        const qint64 ms = clock.elapsed();
+        QCOMPARE(cli->exitStatus(), QProcess::NormalExit);
+        QCOMPARE(cli->exitCode(), 130);
+        const QString report = output(*cli);
+        // A give-up frame the process wrote before it ended is on its way to
+        // the device even now.
+        if (!sim->waitFor(givenUp, 1000)) {
+            QCOMPARE(report, QString()); // no report: it ended there and then
+            QCOMPARE(firmwareFramesTo(*sim, IdA), sent);
+            return;
+        }
+        tries << QStringLiteral("try %1: the device was given up %2 the second Ctrl-C went; %3")
+                     .arg(attempt)
+                     .arg(lateAlready ? "before" : "after")
+                     .arg(endedAlready
+                              ? QStringLiteral("the process had ended already")
+                              : QStringLiteral("the process ended %1 ms after it").arg(ms));
+        qInfo("%s", qPrintable(tries.last()));
+    }
+    QFAIL(qPrintable(
+        QStringLiteral("the second Ctrl-C never ended the process before its worker gave the "
+                       "device up, which it does only once the first Ctrl-C's wait is over; "
+                       "\"before\" means the machine was too slow to send it in time. ")
+        + tries.join("; ")));
 }
 
 // As a user who may not use the port: the message names the group that may.

@@ -113,6 +113,13 @@ void BusyLineTest::crowdIsFoundInOneRoundAndConfirmedOnce()
 {
     QFETCH(int, baud);
     constexpr int Count = 300;
+    // The crowd's answers take from half a second to three and a half; the
+    // simulator, on a loaded machine, pauses among them now and then for
+    // longer than any adapter would. Quiet for a whole answer window ends
+    // the gathering here, so that such a pause never splits the crowd.
+    LineTiming timing = quickTiming();
+    timing.gatherGap = timing.answerWait;
+    ScopedLineTiming scoped(timing);
     DevSim::Options options;
     options.baud = baud;
     LineRig rig(crowd(Count), options);
@@ -167,7 +174,13 @@ void BusyLineTest::strayAnswersDuringAnUpdateAreDropped()
     LogCapture log;
     const QByteArray image = firmwareImage(20 * 197, 11);
     const QString path = writeFile(m_dir, "image.bin", image);
-    LineRig rig({simDevice(Good, 10, 1, 0), simDevice(Other, 10, 1, 0)});
+    // At 9600 baud a part takes a quarter of a second on the wire: the last
+    // stray still finds the update running two seconds before its end. An
+    // unpaced line would end it within milliseconds, and a stray that comes
+    // after the end is no stray during an update.
+    DevSim::Options options;
+    options.baud = 9600;
+    LineRig rig({simDevice(Good, 10, 1, 0), simDevice(Other, 10, 1, 0)}, options);
     QVERIFY(rig.search());
     rig.sim().clearHostFrames();
     rig.signalsSeen().clear();
@@ -214,11 +227,19 @@ void BusyLineTest::pulledAdapterEndsTheJobAndSaysSo()
     QFETCH(QString, during);
     LineTiming timing = quickTiming();
     timing.startPause = 3000;
-    ScopedLineTiming scoped(timing);
     const bool updating = during == "start pause" || during == "parts";
     DevSim::Options options;
     options.baud = 9600;
-    LineRig rig({simDevice(Good, 10, 1, 0), simDevice(Other, 10, 1, 0)}, options);
+    // Two version answers at 9600 baud are over within some 30 ms: in the
+    // inventory the devices answer late (their search answers on time), so
+    // that the adapter goes while the inventory still runs.
+    std::vector<FaultRule> faults;
+    if (during == "inventory") {
+        timing.answerWait = 1500;
+        faults = {FaultRule{FaultRule::Late, 1, 0, 0}, FaultRule{FaultRule::Late, -1, 0, 1000}};
+    }
+    ScopedLineTiming scoped(timing);
+    LineRig rig({simDevice(Good, 10, 1, 0, faults), simDevice(Other, 10, 1, 0, faults)}, options);
     if (updating) {
         QVERIFY(rig.search());
         rig.signalsSeen().clear();

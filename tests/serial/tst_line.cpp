@@ -116,8 +116,11 @@ void LineTest::emptyLineIsSearchedFourTimesWithTheRealWaits()
     for (size_t i = 1; i < frames.size(); ++i) {
         const auto gap = std::chrono::duration_cast<std::chrono::milliseconds>(frames[i].at
                                                                                - frames[i - 1].at);
-        // The pause and the wait, and nothing more: no write time-out on top.
-        QVERIFY2(gap.count() >= 1490 && gap.count() < 1650,
+        // The pause and the wait, and nothing more: no write time-out (200 ms)
+        // on top. The simulator notes a frame when it gets to read it, a
+        // little late now and then on a busy machine, which can shorten the
+        // gap after it as much as it lengthens the one before.
+        QVERIFY2(gap.count() >= 1450 && gap.count() < 1700,
                  qPrintable(QString::number(gap.count())));
     }
 }
@@ -252,6 +255,10 @@ void LineTest::deviceThatNeverAcknowledgesRightIsGivenUp()
     LineRig rig({simDevice(IdA, 10, 1, 0, {FaultRule{FaultRule::WrongPart, -1, 6, 0}})});
     QVERIFY(rig.search());
     QVERIFY(rig.flash(path, {0}));
+    // The frame that gives the device up went out just before the pass
+    // ended; the simulator may take it a moment later.
+    QVERIFY(rig.sim().waitFor(
+        [&rig] { return rig.sim().imageState(0) == DevSim::ImageState::Aborted; }, 5000));
     const auto frames = rig.firmwareFramesTo(IdA);
     QCOMPARE(int(frames.size()), 5 + 6);
     QCOMPARE(frames.back(), std::make_pair(0, 6));
@@ -349,7 +356,12 @@ void LineTest::malformedBlocksOnTheLineAreDropped()
     LogCapture log;
     const QByteArray image = firmwareImage(1000, 12);
     const QString path = writeFile(m_dir, "image.bin", image);
-    // The device keeps quiet once on parts 2 and 3; something else speaks instead.
+    // The device keeps quiet once on parts 2 and 3; something else speaks
+    // instead, within an answer window long enough for this test to get its
+    // bytes there however busy the machine.
+    LineTiming timing = quickTiming();
+    timing.answerWait = 2000;
+    ScopedLineTiming scoped(timing);
     LineRig rig({simDevice(
         IdA,
         10,
@@ -480,14 +492,16 @@ void LineTest::updateRunsWithTheRealStartPause()
 
     const std::vector<DevSim::HostFrame> firmware = firmwareFrames(rig.sim());
     QCOMPARE(int(firmware.size()), 6);
+    // As noted by the simulator, which may read the first part a little late.
     const auto pause
         = std::chrono::duration_cast<std::chrono::milliseconds>(firmware[1].at - firmware[0].at);
-    QVERIFY2(pause.count() >= 10000 && pause.count() < 10500,
+    QVERIFY2(pause.count() >= 9950 && pause.count() < 10500,
              qPrintable(QString::number(pause.count())));
-    // After an accepted acknowledgement the next part follows at once.
+    // After an accepted acknowledgement the next part follows at once: four
+    // parts in less than one answer window.
     const auto rest
         = std::chrono::duration_cast<std::chrono::milliseconds>(firmware[5].at - firmware[1].at);
-    QVERIFY2(rest.count() < 200, qPrintable(QString::number(rest.count())));
+    QVERIFY2(rest.count() < lineTiming().answerWait, qPrintable(QString::number(rest.count())));
 }
 
 void LineTest::closingDuringTheStartPauseDoesNotWaitItOut()
@@ -504,7 +518,9 @@ void LineTest::closingDuringTheStartPauseDoesNotWaitItOut()
     clock.start();
     rig.replaceWorker(); // destroys the worker, as closing the window does
     QVERIFY2(clock.elapsed() < 2500, qPrintable(QString::number(clock.elapsed())));
-    // The device is told before the worker ends.
+    // The device is told before the worker ends (and takes it a moment later).
+    QVERIFY(rig.sim().waitFor(
+        [&rig] { return rig.sim().imageState(0) == DevSim::ImageState::Aborted; }, 5000));
     const std::vector<std::pair<int, int>> toA{{1, 1}, {0, 1}};
     QCOMPARE(rig.firmwareFramesTo(IdA), toA);
     QCOMPARE(int(DeviceList.at(0)->outcome), int(FlashFailed));

@@ -14,12 +14,14 @@
 
 #include <QBoxLayout>
 #include <QComboBox>
+#include <QDir>
 #include <QDialogButtonBox>
 #include <QHeaderView>
 #include <QImage>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QSettings>
 #include <QStatusBar>
 #include <QTableWidget>
 #include <QToolButton>
@@ -84,7 +86,7 @@ private slots:
 
 void MainWindowTest::initTestCase()
 {
-    Identity::apply(*qApp);
+    Identity::applyToWindow(*qApp);
 }
 
 void MainWindowTest::init()
@@ -287,6 +289,14 @@ void MainWindowTest::identityIsSetInOrder()
     QVERIFY(QCoreApplication::organizationDomain().startsWith("https://"));
     QVERIFY(QCoreApplication::organizationDomain().endsWith(".example"));
     QCOMPARE(QCoreApplication::applicationVersion(), QString("v1.0.0"));
+
+    // The desktop file name is the basename of the one menu entry the
+    // package installs, and the entry's icon goes by the same name.
+    const QDir packaging(QStringLiteral(OLVEX_PACKAGING_DIR));
+    const QStringList entries = packaging.entryList({"*.desktop"}, QDir::Files);
+    QCOMPARE(entries, QStringList{QGuiApplication::desktopFileName() + ".desktop"});
+    QSettings entry(packaging.filePath(entries.first()), QSettings::IniFormat);
+    QCOMPARE(entry.value("Desktop Entry/Icon").toString(), QGuiApplication::desktopFileName());
 }
 
 void MainWindowTest::notifierSignalsArriveQueuedFromTheWorkerThread()
