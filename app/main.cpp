@@ -1,6 +1,7 @@
-// The program entry of the window: identity, icon, the main window, the event
-// loop.
+// The program entry of the window: where its log goes, identity, icon, the
+// main window, the event loop.
 
+#include "app/diagnosticlog.h"
 #include "ui/mainwindow.h"
 #include "ui/startup.h"
 
@@ -9,6 +10,7 @@
 
 int main(int argc, char *argv[])
 {
+    DiagnosticLog::route();
     QApplication app(argc, argv);
     Identity::applyToWindow(app);
 

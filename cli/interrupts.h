@@ -2,10 +2,11 @@
 
 // Ctrl-C and SIGTERM for the terminal tool. No code runs in a signal handler:
 // on Unix the signals are blocked in every thread and a thread of this
-// object's own takes them from a signalfd. The first one reaches the main
-// thread as interrupted(); a second one ends the process there and then, with
-// status 128 + the signal, whatever the main thread is waiting for. One
-// implementation per platform.
+// object's own takes them from a signalfd; on Windows the console's control
+// handler (Ctrl-C, Ctrl-Break, the console closed) only hands the event over.
+// The first one reaches the main thread as interrupted(); a second one ends
+// the process there and then, with status 128 + the signal, whatever the main
+// thread is waiting for. One implementation per platform.
 
 #include <QObject>
 
@@ -14,8 +15,9 @@
 namespace Cli {
 
 // Blocks SIGINT and SIGTERM in the calling thread, and so in every thread it
-// starts afterwards. main() calls it before anything else; until an
-// Interrupts object takes them, they wait.
+// starts afterwards (on Windows: installs the console's control handler).
+// main() calls it before anything else; until an Interrupts object takes
+// them, they wait.
 void blockInterruptSignals();
 
 class Interrupts : public QObject

@@ -43,6 +43,7 @@ Exit status:
   3    the port cannot be opened, or it was lost
   4    no devices found, or a named device not found
   130  interrupted (Ctrl-C; a second Ctrl-C quits at once); 143 on SIGTERM
+       and, on Windows, when the console is closed; 149 on Ctrl-Break
 )";
 
 Command commandNamed(const QString &name)

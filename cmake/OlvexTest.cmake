@@ -1,17 +1,32 @@
-# olvex_add_test(NAME <name> LAYER core|window SOURCES <files...> [LABELS <labels...>]
-#                [TIMEOUT <s>] [LIBS <libs...>])
+# olvex_add_test(NAME <name> LAYER core|window [SIMULATOR] SOURCES <files...>
+#                [LABELS <labels...>] [TIMEOUT <s>] [LIBS <libs...>])
 # Adds one QtTest executable, registers it with ctest and runs it on the
 # offscreen platform, so no display is needed. A test of the line core links
 # the core alone, never the widgets; a test of the window links the window.
+# SIMULATOR: the test plays devices on a simulated line (a pseudo-terminal);
+# where the simulator is not built (Windows) the test is not either.
+#
+# A cross build runs its tests through CMAKE_CROSSCOMPILING_EMULATOR, with
+# OLVEX_TEST_ENVIRONMENT added to their environment and OLVEX_TEST_FIXTURES
+# required (tests/wine sets both for Wine).
 function(olvex_add_test)
-    cmake_parse_arguments(T "" "NAME;LAYER;TIMEOUT" "SOURCES;LABELS;LIBS" ${ARGN})
+    cmake_parse_arguments(T "SIMULATOR" "NAME;LAYER;TIMEOUT" "SOURCES;LABELS;LIBS" ${ARGN})
+    if(T_SIMULATOR AND NOT TARGET olvex_devsim)
+        return()
+    endif()
     if(NOT T_TIMEOUT)
         set(T_TIMEOUT 300)
     endif()
     if(T_LAYER STREQUAL "core")
         set(_support olvex_testsupport_core)
+        if(T_SIMULATOR)
+            set(_support olvex_testsupport_line)
+        endif()
     elseif(T_LAYER STREQUAL "window")
         set(_support olvex_testsupport)
+        if(T_SIMULATOR)
+            set(_support olvex_testsupport_window_line)
+        endif()
     else()
         message(FATAL_ERROR "olvex_add_test(${T_NAME}): LAYER must be core or window")
     endif()
@@ -24,11 +39,15 @@ function(olvex_add_test)
         "TSAN_OPTIONS=suppressions=${PROJECT_SOURCE_DIR}/tests/sanitizers/tsan.supp halt_on_error=1 second_deadlock_stack=1 ignore_noninstrumented_modules=1"
         "ASAN_OPTIONS=detect_leaks=1:abort_on_error=1:fast_unwind_on_malloc=0"
         "LSAN_OPTIONS=suppressions=${PROJECT_SOURCE_DIR}/tests/sanitizers/lsan.supp"
-        "UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1")
+        "UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1"
+        ${OLVEX_TEST_ENVIRONMENT})
     set_tests_properties(${T_NAME} PROPERTIES
         ENVIRONMENT "${_env}"
         TIMEOUT ${T_TIMEOUT}
         LABELS "${T_LABELS}")
+    if(OLVEX_TEST_FIXTURES)
+        set_tests_properties(${T_NAME} PROPERTIES FIXTURES_REQUIRED "${OLVEX_TEST_FIXTURES}")
+    endif()
 endfunction()
 
 # olvex_add_missing_tool_test(NAME <name> TOOL <program> PACKAGE <package>)

@@ -1,6 +1,10 @@
 #!/usr/bin/env bash
 # Installs what Olvex Updater needs to build, run and test on Debian, once.
 # Safe to run again: it installs only what is missing.
+#
+#   scripts/setup.sh             the Linux build and its tests
+#   scripts/setup.sh --windows   also the cross build for Windows and Wine to
+#                                test it (scripts/windows.sh)
 set -euo pipefail
 . "$(dirname "$0")/lib.sh"
 
@@ -12,6 +16,13 @@ packages=(g++ cmake ninja-build pkg-config qtbase5-dev libqt5serialport5-dev
           man-db bash-completion devscripts
           clang
           ansible-core ansible-lint python3-apt)
+
+# The Windows build: MinGW-w64 with POSIX threads (the win32 thread model has
+# no std::mutex); Wine with the X libraries its display driver loads; the
+# resource reader, and the keyboard and pictures of the window's tests.
+windows_packages=(g++-mingw-w64-x86-64-posix wine64
+                  libxrender1 libxrandr2 libxi6 libxcursor1 libxcomposite1 libxfixes3 libxinerama1
+                  icoutils xdotool imagemagick)
 
 install_missing() { # packages...
     local missing=() p
@@ -32,6 +43,9 @@ install_missing() { # packages...
 }
 
 install_missing "${packages[@]}"
+if [ "${1:-}" = --windows ]; then
+    install_missing "${windows_packages[@]}"
+fi
 # The fuzzing runtime belongs to the release's clang: libclang-rt-14-dev on
 # Debian 12, the same series as clang on later releases.
 install_missing "libclang-rt-$(clang -dumpversion | cut -d. -f1)-dev"

@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # Builds Olvex Updater and runs every test through ctest: the normal build,
 # then the same suite under AddressSanitizer+UndefinedBehaviorSanitizer, under
-# ThreadSanitizer and built on Qt 6; fuzzes the answer handling for a minute;
-# then builds the Debian package and checks it, installing and removing it on
-# this machine (scripts/check-package.sh), and runs the Ansible recipe against
+# ThreadSanitizer and built on Qt 6, then the Windows build under Wine
+# (scripts/windows.sh); fuzzes the answer handling for a minute; then builds
+# the Debian package and checks it, installing and removing it on this
+# machine (scripts/check-package.sh), and runs the Ansible recipe against
 # this machine (scripts/check-ansible.sh).
 # Installs what is missing first (Debian, apt-get).
 #
@@ -19,7 +20,11 @@ if [ "${1:-}" = "--quick" ]; then
     shift
 fi
 
-scripts/setup.sh
+if [ $quick -eq 1 ]; then
+    scripts/setup.sh
+else
+    scripts/setup.sh --windows
+fi
 . scripts/lib.sh
 
 run_suite() { # build-dir, sanitizer, Qt major version, ctest arguments...
@@ -53,6 +58,7 @@ if [ $quick -eq 0 ]; then
     run_suite build-asan "address;undefined" 5 "$@"
     run_suite build-tsan "thread" 5 "$@"
     run_suite build-qt6 "" 6 "$@"
+    scripts/windows.sh "$@"
     run_fuzz
     echo "== Debian package"
     scripts/check-package.sh

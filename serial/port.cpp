@@ -11,7 +11,16 @@ bool open(QSerialPort &port, const QString &name)
 {
     port.close();
     port.setPortName(name);
-    return port.open(QIODevice::ReadWrite);
+    if (!port.open(QIODevice::ReadWrite))
+        return false;
+    // On Windows the toolkit starts reading the port only once asked for
+    // data; where the driver's notification that bytes came never arrives
+    // (Wine's serial layer drops it), nothing would ever be read. Asked at
+    // once, the port is read from the start and the first answer is never
+    // missed. A peek takes nothing out of the buffer; on Unix it does nothing.
+    char none = 0;
+    port.peek(&none, 1);
+    return true;
 }
 
 bool gone(const QSerialPort &port)

@@ -1,10 +1,11 @@
 // The main window's construction: the form, the port list, the table's
-// columns and header.
+// columns and header, room for the buttons' texts.
 
 #include "ui/mainwindow.h"
 #include "ui_mainwindow.h"
 
 #include "ui/aboutdialog.h"
+#include "ui/buttonroom.h"
 #include "ui/columns.h"
 #include "ui/headerstyle.h"
 #include "ui/portlist.h"
@@ -35,6 +36,7 @@ MainWindow::MainWindow(QWidget *parent)
 
     if (usesFlatHeaderStyle(QSysInfo::productVersion()))
         setStyleSheet(flatHeaderStyleSheet());
+    giveButtonTextsRoom(this);
 
     connect(ui->tableWidget,
             SIGNAL(itemChanged(QTableWidgetItem *)),

@@ -3,16 +3,16 @@
 // are no image at all, and ticked devices of more than one type.
 
 #include "protocol/image.h"
+#include "protocol/regularfile.h"
 #include "protocol/typerule.h"
 
 #include "support/fixtures.h"
+#include "support/specialfiles.h"
 
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QtTest>
-
-#include <sys/stat.h>
 
 using ImageFile::Problem;
 Q_DECLARE_METATYPE(Problem)
@@ -25,6 +25,8 @@ private slots:
     void imagesAreTakenOrRefusedBySize();
     void onlyARegularFileIsRead_data();
     void onlyARegularFileIsRead();
+    void onlyARegularFileOpens_data();
+    void onlyARegularFileOpens();
     void imageIsReadWholeWhateverItsPathLooksLike();
     void ticksOfMoreThanOneTypeConflict_data();
     void ticksOfMoreThanOneTypeConflict();
@@ -80,34 +82,35 @@ void RefusalsTest::onlyARegularFileIsRead_data()
     QTest::newRow("no such file") << "missing" << Problem::Missing;
     QTest::newRow("empty path") << "empty" << Problem::Missing;
     QTest::newRow("a folder") << "folder" << Problem::Unreadable;
-    QTest::newRow("a FIFO nobody writes") << "fifo" << Problem::Unreadable;
-    QTest::newRow("a link to a FIFO") << "fifo link" << Problem::Unreadable;
-    QTest::newRow("a character device") << "device" << Problem::Unreadable;
+#ifdef Q_OS_UNIX // Windows' own names are below; its links are shortcut files
+    QTest::newRow("a FIFO nobody writes") << "pipe" << Problem::Unreadable;
+    QTest::newRow("a link to a FIFO") << "pipe link" << Problem::Unreadable;
+    QTest::newRow("a character device") << "/dev/zero" << Problem::Unreadable;
     QTest::newRow("a link to an image") << "image link" << Problem::None;
+#endif
 }
 
 void RefusalsTest::onlyARegularFileIsRead()
 {
     QFETCH(QString, kind);
     QFETCH(Problem, problem);
-    const QString fifo = m_dir.filePath("fifo");
+    const SilentPipe pipe(m_dir);
+    QVERIFY(pipe.ok());
     const QString image = writeFile(m_dir, "image.bin", firmwareImage(1000));
-    if (!QFile::exists(fifo))
-        QCOMPARE(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
-    QString path;
+    QString path = kind; // a device's name
     if (kind == "missing") {
         path = m_dir.filePath("no-such.bin");
+    } else if (kind == "empty") {
+        path.clear();
     } else if (kind == "folder") {
         path = m_dir.filePath("folder");
         QVERIFY(QDir(m_dir.path()).mkpath("folder"));
-    } else if (kind == "fifo") {
-        path = fifo;
-    } else if (kind == "fifo link" || kind == "image link") {
+    } else if (kind == "pipe") {
+        path = pipe.path();
+    } else if (kind == "pipe link" || kind == "image link") {
         path = m_dir.filePath(kind.left(kind.indexOf(' ')) + ".link");
         QFile::remove(path);
-        QVERIFY(QFile::link(kind == "fifo link" ? fifo : image, path));
-    } else if (kind == "device") {
-        path = QStringLiteral("/dev/zero"); // endless: a read would never end
+        QVERIFY(QFile::link(kind == "pipe link" ? pipe.path() : image, path));
     }
     QElapsedTimer clock;
     clock.start();
@@ -118,17 +121,54 @@ void RefusalsTest::onlyARegularFileIsRead()
         QCOMPARE(loaded.image->bytes, firmwareImage(1000));
 }
 
-// Spaces, Cyrillic letters and a file nobody may write: what a technician's
-// download folder holds.
+// What opens as an image, on the platform's own names for things that are no
+// file: a pipe, and devices that would read without end or wait.
+void RefusalsTest::onlyARegularFileOpens_data()
+{
+    QTest::addColumn<QString>("path"); // "pipe", "image" or a device's name
+    QTest::addColumn<bool>("opens");
+    QTest::newRow("an image") << "image" << true;
+    QTest::newRow("a pipe nobody writes") << "pipe" << false;
+    for (const DeviceName &device : deviceNames())
+        QTest::newRow(device.what) << device.path << false;
+}
+
+void RefusalsTest::onlyARegularFileOpens()
+{
+    QFETCH(QString, path);
+    QFETCH(bool, opens);
+    const SilentPipe pipe(m_dir);
+    QVERIFY(pipe.ok());
+    if (path == "pipe")
+        path = pipe.path();
+    else if (path == "image")
+        path = writeFile(m_dir, "image.bin", firmwareImage(1000));
+    QElapsedTimer clock;
+    clock.start();
+    QFile file;
+    QCOMPARE(openRegularFile(file, path), opens);
+    QCOMPARE(file.isOpen(), opens);
+    if (opens)
+        QCOMPARE(file.readAll(), firmwareImage(1000));
+    else // as naming no file, or as one that cannot be read
+        QVERIFY(ImageFile::load(path).problem != Problem::None);
+    QVERIFY2(clock.elapsed() < 2000, qPrintable(QString::number(clock.elapsed())));
+}
+
+// Spaces, Cyrillic letters, either kind of slash and a file nobody may
+// write: what a technician's download folder holds.
 void RefusalsTest::imageIsReadWholeWhateverItsPathLooksLike()
 {
     QVERIFY(QDir(m_dir.path()).mkpath(QStringLiteral("Рабочий стол")));
     const QString path
         = writeFile(m_dir, QStringLiteral("Рабочий стол/прошивка 2.8.bin"), firmwareImage(4000, 9));
     QVERIFY(QFile::setPermissions(path, QFileDevice::ReadOwner | QFileDevice::ReadGroup));
-    const ImageFile::Loaded loaded = ImageFile::load(path);
-    QCOMPARE(loaded.problem, Problem::None);
-    QCOMPARE(loaded.image->bytes, firmwareImage(4000, 9));
+    QVERIFY(!(QFile::permissions(path) & QFileDevice::WriteOwner));
+    for (const QString &spelling : {path, QDir::toNativeSeparators(path)}) {
+        const ImageFile::Loaded loaded = ImageFile::load(spelling);
+        QCOMPARE(loaded.problem, Problem::None);
+        QCOMPARE(loaded.image->bytes, firmwareImage(4000, 9));
+    }
 }
 
 void RefusalsTest::ticksOfMoreThanOneTypeConflict_data()

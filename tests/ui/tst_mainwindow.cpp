@@ -8,6 +8,7 @@
 #include "ui/mainwindow.h"
 #include "ui/portlist.h"
 #include "ui/startup.h"
+#include "ui/windowsize.h"
 
 #include "support/modal.h"
 
@@ -79,6 +80,8 @@ private slots:
     void aboutDialogShowsNameVersionAndLinks();
     void aboutButtonOpensAFreshModalDialogEachTime();
     void windowCannotBeNarrowerThan460();
+    void buttonTextsKeepClearOfTheBorder_data();
+    void buttonTextsKeepClearOfTheBorder();
 };
 
 void MainWindowTest::initTestCase()
@@ -421,6 +424,38 @@ void MainWindowTest::windowCannotBeNarrowerThan460()
     QVERIFY(QTest::qWaitForWindowExposed(&w));
     w.resize(300, 417);
     QTRY_VERIFY(w.width() >= 460);
+}
+
+void MainWindowTest::buttonTextsKeepClearOfTheBorder_data()
+{
+    QTest::addColumn<QString>("style");
+    QTest::newRow("Windows") << "Windows"; // what the Windows look is built on
+    QTest::newRow("Fusion") << "Fusion";   // the Linux look, unchanged
+}
+
+void MainWindowTest::buttonTextsKeepClearOfTheBorder()
+{
+    QFETCH(QString, style);
+    const QString before = qApp->style()->objectName();
+    QApplication::setStyle(style);
+    {
+        MainWindow w;
+        w.resize(openingSize(&w));
+        w.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        auto *about = child<QToolButton>(&w, "AboutButton");
+        const int aboutRoom = about->width() - about->fontMetrics().horizontalAdvance(about->text());
+        for (const char *name : {"SearchButton", "FramewareButton"}) {
+            auto *button = child<QPushButton>(&w, name);
+            const int room = button->width() - button->fontMetrics().horizontalAdvance(button->text());
+            if (style == "Windows") // as much room as the tool button beside it
+                QVERIFY2(room >= aboutRoom - 1, qPrintable(QString("%1: %2").arg(name).arg(room)));
+            else // the style's own width, as the form has it
+                QCOMPARE(button->width(), button->sizeHint().width());
+            QCOMPARE(button->minimumWidth() > 0, style == "Windows");
+        }
+    }
+    QApplication::setStyle(before);
 }
 
 QTEST_MAIN(MainWindowTest)

@@ -1,0 +1,10 @@
+// The diagnostic log on Unix: the toolkit writes it to standard error as it
+// is, whether that is a terminal, a file or a pipe.
+
+#include "app/diagnosticlog.h"
+
+namespace DiagnosticLog {
+
+void route() {}
+
+} // namespace DiagnosticLog

@@ -1,0 +1,49 @@
+# What the Windows programs load that a clean Windows 10 or 11 does not have:
+# the toolkit's DLLs and two plugins from the Qt kit (OLVEX_QT_WINDOWS_ROOT,
+# which cmake/mingw-w64-x86_64.cmake finds), and MinGW's C++ runtime, which
+# the kit's DLLs import themselves. Everything else they import is part of
+# Windows.
+#
+#   OLVEX_WINDOWS_DLLS       files that go beside the programs
+#   OLVEX_WINDOWS_PLUGINS    plugin files, each as <kind>/<file> under the
+#                            kit's plugins/ and beside the programs alike
+#   OLVEX_WINDOWS_TEST_DLLS, OLVEX_WINDOWS_TEST_PLUGINS
+#                            what the tests load besides (never shipped)
+#   OLVEX_WINDOWS_ZIP        the zip users get (packaging/windows),
+#   OLVEX_WINDOWS_ZIP_FOLDER the one folder it holds, and
+#   OLVEX_WINDOWS_STAGE      where that folder is laid out before packing
+
+set(OLVEX_WINDOWS_ZIP ${PROJECT_BINARY_DIR}/olvex-updater-${PROJECT_VERSION}-windows-x64.zip)
+set(OLVEX_WINDOWS_ZIP_FOLDER olvex-updater-${PROJECT_VERSION})
+set(OLVEX_WINDOWS_STAGE ${PROJECT_BINARY_DIR}/packaging/windows/stage)
+
+set(_olvex_kit ${OLVEX_QT_WINDOWS_ROOT})
+set(OLVEX_WINDOWS_DLLS)
+foreach(_dll Qt5Core Qt5Gui Qt5Widgets Qt5SerialPort)
+    list(APPEND OLVEX_WINDOWS_DLLS ${_olvex_kit}/bin/${_dll}.dll)
+endforeach()
+foreach(_dll libstdc++-6.dll libgcc_s_seh-1.dll libwinpthread-1.dll)
+    execute_process(COMMAND ${CMAKE_CXX_COMPILER} -print-file-name=${_dll}
+                    OUTPUT_VARIABLE _path OUTPUT_STRIP_TRAILING_WHITESPACE)
+    get_filename_component(_path "${_path}" ABSOLUTE)
+    if(NOT EXISTS "${_path}")
+        message(FATAL_ERROR "${CMAKE_CXX_COMPILER} knows no ${_dll}: is MinGW's runtime installed "
+                            "(g++-mingw-w64-x86-64-posix)?")
+    endif()
+    list(APPEND OLVEX_WINDOWS_DLLS ${_path})
+endforeach()
+set(OLVEX_WINDOWS_PLUGINS platforms/qwindows.dll styles/qwindowsvistastyle.dll)
+
+set(OLVEX_WINDOWS_TEST_DLLS ${_olvex_kit}/bin/Qt5Test.dll)
+set(OLVEX_WINDOWS_TEST_PLUGINS platforms/qoffscreen.dll)
+
+foreach(_file ${OLVEX_WINDOWS_DLLS} ${OLVEX_WINDOWS_TEST_DLLS})
+    if(NOT EXISTS ${_file})
+        message(FATAL_ERROR "The Qt kit ${_olvex_kit} lacks ${_file}")
+    endif()
+endforeach()
+foreach(_plugin ${OLVEX_WINDOWS_PLUGINS} ${OLVEX_WINDOWS_TEST_PLUGINS})
+    if(NOT EXISTS ${_olvex_kit}/plugins/${_plugin})
+        message(FATAL_ERROR "The Qt kit ${_olvex_kit} lacks plugins/${_plugin}")
+    endif()
+endforeach()

@@ -1,0 +1,108 @@
+#!/usr/bin/env bash
+# The Windows zip as a user gets it: it holds the two programs, the DLLs and
+# plugins they load, README.txt and nothing else; unpacked into a fresh Wine
+# prefix (a clean Windows, with nothing of the build around), the window
+# opens, the terminal tool runs, and every DLL they load that is not part of
+# Windows comes from the unpacked folder.
+#
+#   tests/wine/zip.sh ZIP FOLDER WINE-DIR OBJDUMP
+#
+# FOLDER is the one folder the zip holds; the fresh prefix is made in
+# WINE-DIR and removed again. Needs Xvfb and xdotool.
+set -euo pipefail
+zip=$(realpath "${1:?usage: zip.sh ZIP FOLDER WINE-DIR OBJDUMP}")
+folder=${2:?usage: zip.sh ZIP FOLDER WINE-DIR OBJDUMP}
+dir=$(realpath "${3:?usage: zip.sh ZIP FOLDER WINE-DIR OBJDUMP}")
+objdump=${4:?usage: zip.sh ZIP FOLDER WINE-DIR OBJDUMP}
+here=$(cd "$(dirname "$0")" && pwd)
+wine=${OLVEX_WINE:-/usr/lib/wine/wine64}
+
+work=$(mktemp -d "$dir/zip.XXXXXX")
+pids=()
+. "$here/session.sh"
+cleanup() {
+    for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
+    [ -d "$work/prefix" ] && WINEPREFIX=$work/prefix end_server
+    wait 2>/dev/null || true
+    rm -rf "$work"
+}
+trap cleanup EXIT
+fail() {
+    echo "FAIL: $*" >&2
+    for f in "$work"/*.log; do [ -s "$f" ] && { echo "--- $(basename "$f")"; tail -n 40 "$f"; } >&2; done
+    exit 1
+}
+
+# What a clean Windows 10 or 11 lacks, and the guide; no test program, no
+# debugging DLL, no offscreen plugin.
+expected="README.txt
+Olvex_Updater.exe
+olvex-cli.exe
+Qt5Core.dll
+Qt5Gui.dll
+Qt5Widgets.dll
+Qt5SerialPort.dll
+libstdc++-6.dll
+libgcc_s_seh-1.dll
+libwinpthread-1.dll
+platforms/qwindows.dll
+styles/qwindowsvistastyle.dll"
+listed=$(cmake -E tar tf "$zip" | grep -v '/$' | sort)
+wanted=$(echo "$expected" | sed "s|^|$folder/|" | sort)
+[ "$listed" = "$wanted" ] || fail "the zip holds:
+$listed
+and should hold:
+$wanted"
+echo "ok   the zip holds $(echo "$listed" | wc -l) files, those a clean Windows lacks"
+
+(cd "$work" && cmake -E tar xf "$zip")
+app=$work/$folder
+subsystem() { "$objdump" -p "$1" | sed -n 's/^Subsystem.*(\(.*\))$/\1/p'; }
+[ "$(subsystem "$app/Olvex_Updater.exe")" = "Windows GUI" ] || fail "Olvex_Updater.exe is no window program"
+[ "$(subsystem "$app/olvex-cli.exe")" = "Windows CUI" ] || fail "olvex-cli.exe is no console program"
+head -c3 "$app/README.txt" | cmp -s - <(printf '\357\273\277') || fail "README.txt has no byte-order mark"
+grep -q $'\r$' "$app/README.txt" || fail "README.txt has no CR LF line ends"
+echo "ok   a window program and a console program; README.txt as Notepad reads it"
+
+# A fresh prefix, and a folder a user might unpack it in, spaces and
+# Cyrillic letters in its name. (Not the profile's folders: Wine links them
+# to the Unix home.)
+"$here/prefix.sh" "$work/prefix" >"$work/prefix.log" 2>&1 || fail "no fresh prefix"
+export WINEPREFIX=$work/prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml,winemenubuilder.exe=d"
+unset WINEPATH
+mkdir -p "$WINEPREFIX/drive_c/Техник/Рабочий стол"
+mv "$app" "$WINEPREFIX/drive_c/Техник/Рабочий стол/"
+app="C:\\Техник\\Рабочий стол\\$folder"
+
+cd "$WINEPREFIX/drive_c"
+version=$("$wine" "$app\\olvex-cli.exe" --version 2>"$work/cli.log" | tr -d '\r') \
+    || fail "olvex-cli.exe does not run"
+[ "$version" = "olvex-cli v${folder##*-}" ] || fail "olvex-cli.exe --version says '$version'"
+echo "ok   olvex-cli.exe runs: $version"
+
+start_screen "$work"
+own_server "$work" # after the screen: Wine's desktop process takes the screen it starts with
+WINEDEBUG=+loaddll "$wine" "$app\\Olvex_Updater.exe" 2>"$work/window.log" &
+program=$!
+pids+=($program)
+window=$(await_window '^Olvex Updater$' 60) || fail "the window did not open"
+echo "ok   Olvex_Updater.exe opens its window"
+# Every DLL loaded from a file (not one of Wine's own) is the zip's.
+# (The trace writes a backslash as two and a Cyrillic letter as its code.)
+loaded=$(grep -o 'Loaded L"[^"]*" at [0-9A-Fa-f]*: native' "$work/window.log" \
+         | sed 's/^Loaded L"//; s/".*//; s/\\\\/\\/g')
+[ -n "$loaded" ] || fail "no DLL loaded from a file: the check looks at the wrong thing"
+strangers=
+while read -r file; do
+    [[ $file == C:*"\\$folder\\"* ]] || strangers+=" $file"
+done <<<"$loaded"
+[ -z "$strangers" ] || fail "DLLs from outside the zip: $strangers"
+echo "ok   the $(echo "$loaded" | wc -l) DLLs it loads that Windows lacks all come from the zip"
+
+xdotool windowfocus --sync "$window"
+xdotool key alt+F4
+status=0
+for _ in $(seq 100); do kill -0 "$program" 2>/dev/null || break; sleep 0.1; done
+wait "$program" || status=$?
+[ "$status" -eq 0 ] || fail "Olvex_Updater.exe ended with status $status"
+echo "ok   closed, exit status 0"
