@@ -11,6 +11,21 @@
 
 #include <cstdio>
 
+namespace {
+
+// Whatever the locale says (a build machine's is often plain ASCII, a
+// Windows console's an old code page).
+void writeUtf8(QTextStream &stream)
+{
+#if QT_VERSION_MAJOR < 6
+    stream.setCodec("UTF-8");
+#else
+    stream.setEncoding(QStringConverter::Utf8);
+#endif
+}
+
+} // namespace
+
 int main(int argc, char *argv[])
 {
     // Before any thread exists, so that every thread leaves Ctrl-C to the
@@ -20,8 +35,11 @@ int main(int argc, char *argv[])
     Identity::apply(app);
     QCoreApplication::setApplicationName(QStringLiteral("olvex-cli"));
 
+    const Cli::Terminal::Utf8Console utf8;
     QTextStream outStream(stdout);
     QTextStream errStream(stderr);
+    writeUtf8(outStream);
+    writeUtf8(errStream);
     Cli::TextChannel out(outStream);
     Cli::TextChannel err(errStream);
     Cli::Console console{out,

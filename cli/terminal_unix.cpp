@@ -32,4 +32,7 @@ int outputColumns()
     return columnsOf(STDOUT_FILENO);
 }
 
+Utf8Console::Utf8Console() = default;
+Utf8Console::~Utf8Console() = default;
+
 } // namespace Cli::Terminal

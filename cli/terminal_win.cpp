@@ -49,4 +49,17 @@ int outputColumns()
     return columnsOf(GetStdHandle(STD_OUTPUT_HANDLE));
 }
 
+Utf8Console::Utf8Console()
+    : m_previous(GetConsoleOutputCP()) // 0 without a console
+{
+    if (m_previous != 0)
+        SetConsoleOutputCP(CP_UTF8);
+}
+
+Utf8Console::~Utf8Console()
+{
+    if (m_previous != 0)
+        SetConsoleOutputCP(m_previous);
+}
+
 } // namespace Cli::Terminal

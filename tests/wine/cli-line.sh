@@ -137,6 +137,8 @@ status=0
 wait $flashA || status=$?
 expect_status "update of two devices from a Windows path" 0
 [ "$(grep -c '  updated  26/26' "$work/flash.out")" -eq 2 ] || fail "flash: not both updated"
+grep -q 'Рабочий стол\\прошивка 2.8.bin (26 parts)' "$work/flash.err" \
+    || fail "flash: the image's name did not come out whole: $(grep updating "$work/flash.err")"
 
 stop_simulator "$simA"
 stop_simulator "$simB"
