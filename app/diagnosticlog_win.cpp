@@ -52,8 +52,13 @@ void route()
     if (!usable(handle)) {
         if (!AttachConsole(ATTACH_PARENT_PROCESS))
             return;
-        handle = CreateFileW(L"CONOUT$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_WRITE, nullptr,
-                             OPEN_EXISTING, 0, nullptr);
+        handle = CreateFileW(L"CONOUT$",
+                             GENERIC_READ | GENERIC_WRITE,
+                             FILE_SHARE_WRITE,
+                             nullptr,
+                             OPEN_EXISTING,
+                             0,
+                             nullptr);
         if (!usable(handle))
             return;
     }

@@ -47,10 +47,14 @@ struct Console
     bool errIsTerminal = false; // live progress lines instead of one per ten percent
     // The terminal's width in columns, asked afresh for every live line (it
     // may be resized meanwhile); 0 when it does not say.
-    std::function<int()> errColumns = [] { return 0; };
+    std::function<int()> errColumns = [] {
+        return 0;
+    };
     // The width of the terminal the result goes to; 0 when it goes to a file
     // or a pipe, where it is always printed whole.
-    std::function<int()> outColumns = [] { return 0; };
+    std::function<int()> outColumns = [] {
+        return 0;
+    };
 };
 
 } // namespace Cli

@@ -51,18 +51,16 @@ qint64 Progress::msPerPart(const DeviceRecord &record, const Shown &shown, qint6
     return parts > 0 ? (nowMs - shown.firstAckMs) / parts : 0;
 }
 
-QString Progress::line(const DeviceRecord &record,
-                       const Shown &shown,
-                       qint64 nowMs,
-                       int columns) const
+QString
+Progress::line(const DeviceRecord &record, const Shown &shown, qint64 nowMs, int columns) const
 {
-    const QString percentText = record.partsAcked == 0
-                                    ? QStringLiteral("preparing")
-                                    : QStringLiteral("%1%").arg(
-                                        percent(record.partsAcked, m_partsTotal), 3);
+    const QString percentText
+        = record.partsAcked == 0
+              ? QStringLiteral("preparing")
+              : QStringLiteral("%1%").arg(percent(record.partsAcked, m_partsTotal), 3);
     const QString parts = QStringLiteral("%1/%2").arg(record.partsAcked).arg(m_partsTotal);
-    const QString repeats = record.repeats == 0 ? QString()
-                                                : QStringLiteral("%1 repeats").arg(record.repeats);
+    const QString repeats
+        = record.repeats == 0 ? QString() : QStringLiteral("%1 repeats").arg(record.repeats);
     const QString elapsed = duration(nowMs - record.startedMs) + QStringLiteral(" elapsed");
     QString left;
     QString batch;
@@ -75,7 +73,8 @@ QString Progress::line(const DeviceRecord &record,
             = (shown.firstAckMs - record.startedMs) + qint64(m_partsTotal - 1) * partMs;
         left = duration(deviceLeft) + QStringLiteral(" left");
         if (m_waiting > 0)
-            batch = QStringLiteral("batch %1 left").arg(duration(deviceLeft + m_waiting * perDevice));
+            batch
+                = QStringLiteral("batch %1 left").arg(duration(deviceLeft + m_waiting * perDevice));
     }
     // From the whole line to the barest, the first that fits: the batch goes
     // first, then the elapsed time, the word "parts", the time left, the parts.

@@ -68,12 +68,10 @@ QString fittedTable(std::vector<QStringList> rows, int columns)
     text = table(rows, 1);
     if (widestLine(text) < columns)
         return text;
-    static const QStringList full{QStringLiteral("OUTCOME"),
-                                  QStringLiteral("REPEATS"),
-                                  QStringLiteral("SECONDS")};
-    static const QStringList brief{QStringLiteral("RESULT"),
-                                   QStringLiteral("REP"),
-                                   QStringLiteral("SEC")};
+    static const QStringList full{
+        QStringLiteral("OUTCOME"), QStringLiteral("REPEATS"), QStringLiteral("SECONDS")};
+    static const QStringList brief{
+        QStringLiteral("RESULT"), QStringLiteral("REP"), QStringLiteral("SEC")};
     for (QString &heading : rows.front()) {
         const int i = int(full.indexOf(heading));
         if (i >= 0)

@@ -48,10 +48,10 @@ struct DeviceRecord
     qint32 selected = 0; // 1 = ticked for the update; readers test for 1 exactly
     quint8 outcome = FlashNone;
     // How the last pass went for this device, kept by the transfer as it goes.
-    quint16 partsAcked = 0; // parts the device has acknowledged
-    quint32 repeats = 0;    // parts sent again for want of an acknowledgement
-    qint64 startedMs = 0;   // transferClockMs() when it was started; 0: not started
-    qint64 endedMs = 0;     // transferClockMs() when its outcome settled; 0: not yet
+    quint16 partsAcked = 0;       // parts the device has acknowledged
+    quint32 repeats = 0;          // parts sent again for want of an acknowledgement
+    qint64 startedMs = 0;         // transferClockMs() when it was started; 0: not started
+    qint64 endedMs = 0;           // transferClockMs() when its outcome settled; 0: not yet
     quint8 failure = FailureNone; // set when the device was given up
     qint32 errorCode = 0;         // the error report's code, with FailureErrorAnswer
 };

@@ -19,8 +19,8 @@
 #include <QSerialPort>
 #include <QtTest>
 
-#include <csignal>
 #include <atomic>
+#include <csignal>
 #include <thread>
 #include <unistd.h>
 
@@ -61,7 +61,9 @@ Run runCli(const QStringList &arguments, std::function<int()> columns = {}, int 
     Cli::Console console{outChannel, errChannel, bool(columns)};
     if (columns)
         console.errColumns = columns;
-    console.outColumns = [outColumns] { return outColumns; };
+    console.outColumns = [outColumns] {
+        return outColumns;
+    };
     QElapsedTimer clock;
     clock.start();
     run.code = Cli::run(QStringList{QStringLiteral("olvex-cli")} + arguments, console);
@@ -267,10 +269,10 @@ void CliTest::failedDeviceSaysWhy()
 {
     const QByteArray image = firmwareImage(1000, 25);
     const QString path = writeFile(m_dir, "i.bin", image);
-    auto sim = startSimulator(
-        {simDevice(IdA, 10, 1, 0, {FaultRule{FaultRule::ErrorReport, -1, 2, -6}}),
-         simDevice(IdB, 10, 1, 0, {FaultRule{FaultRule::WrongPart, -1, 3, 0}}),
-         simDevice(IdC, 10, 1, 0)});
+    auto sim
+        = startSimulator({simDevice(IdA, 10, 1, 0, {FaultRule{FaultRule::ErrorReport, -1, 2, -6}}),
+                          simDevice(IdB, 10, 1, 0, {FaultRule{FaultRule::WrongPart, -1, 3, 0}}),
+                          simDevice(IdC, 10, 1, 0)});
     const Run run = runCli({"flash", port(*sim), path, "--all", "--json", "-q"});
     QCOMPARE(run.code, 1);
     QCOMPARE(run.device(0)["reason"].toString(), QString("error answer"));
@@ -529,8 +531,8 @@ void CliTest::liveLinesFitTheTerminalAsItIsResized()
         if (sim->waitFor([&sim] { return sim->firmwareFramesReceived(0) >= 15; }, 30000))
             columns = 28;
     });
-    const Run run
-        = runCli({"flash", port(*sim), path, "--all"}, [&columns] { return columns.load(); }, 58);
+    const Run run = runCli(
+        {"flash", port(*sim), path, "--all"}, [&columns] { return columns.load(); }, 58);
     narrow.join();
     QCOMPARE(run.code, 0);
     // Every draw of a live line, from the sequence that starts it to the next.
@@ -547,7 +549,8 @@ void CliTest::liveLinesFitTheTerminalAsItIsResized()
             ++narrowed;
         repeatsShown = repeatsShown || draw.contains("2 repeats");
     }
-    QVERIFY2(wide > 0 && narrowed > 0, qPrintable(QString("%1 wide, %2 narrow").arg(wide).arg(narrowed)));
+    QVERIFY2(wide > 0 && narrowed > 0,
+             qPrintable(QString("%1 wide, %2 narrow").arg(wide).arg(narrowed)));
     QVERIFY(repeatsShown); // the wrong acknowledgements, as they came
     // A settled line takes the live line's place, whole.
     QVERIFY2(run.err.contains("\r\033[K00:1a:2b:3c:4d:5e  updated  30/30 parts  2 repeats  "),

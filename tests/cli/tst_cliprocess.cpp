@@ -265,8 +265,13 @@ void CliProcessTest::portWithoutPermissionNamesTheGroupToJoin()
     QCOMPARE(::chmod(line.constData(), 0660), 0);
     auto process = std::make_unique<QProcess>();
     process->start(setpriv,
-                   {"--reuid=65534", "--regid=65534", "--clear-groups", OLVEX_CLI, "scan",
-                    QString::fromLatin1(line), "-q"});
+                   {"--reuid=65534",
+                    "--regid=65534",
+                    "--clear-groups",
+                    OLVEX_CLI,
+                    "scan",
+                    QString::fromLatin1(line),
+                    "-q"});
     QVERIFY(process->waitForFinished(RunMs));
     QCOMPARE(process->exitCode(), 3);
     QCOMPARE(QString::fromUtf8(process->readAllStandardError()),

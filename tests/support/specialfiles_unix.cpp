@@ -16,7 +16,8 @@ struct SilentPipe::Private
 SilentPipe::SilentPipe(const QTemporaryDir &dir)
     : d(std::make_unique<Private>())
 {
-    for (int n = 0; QFile::exists(d->path = dir.filePath(QStringLiteral("fifo-%1").arg(n))); ++n) {}
+    for (int n = 0; QFile::exists(d->path = dir.filePath(QStringLiteral("fifo-%1").arg(n))); ++n) {
+    }
     d->made = ::mkfifo(QFile::encodeName(d->path).constData(), 0600) == 0;
 }
 

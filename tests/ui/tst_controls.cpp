@@ -8,10 +8,10 @@
 #include "ui/portlist.h"
 #include "ui/startup.h"
 
+#include "support/controls.h"
 #include "support/fixtures.h"
 #include "support/modal.h"
 #include "support/specialfiles.h"
-#include "support/controls.h"
 
 #include <QElapsedTimer>
 #include <QFileDialog>

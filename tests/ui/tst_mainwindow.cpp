@@ -14,8 +14,8 @@
 
 #include <QBoxLayout>
 #include <QComboBox>
-#include <QDir>
 #include <QDialogButtonBox>
+#include <QDir>
 #include <QHeaderView>
 #include <QImage>
 #include <QLabel>
@@ -444,10 +444,12 @@ void MainWindowTest::buttonTextsKeepClearOfTheBorder()
         w.show();
         QVERIFY(QTest::qWaitForWindowExposed(&w));
         auto *about = child<QToolButton>(&w, "AboutButton");
-        const int aboutRoom = about->width() - about->fontMetrics().horizontalAdvance(about->text());
+        const int aboutRoom
+            = about->width() - about->fontMetrics().horizontalAdvance(about->text());
         for (const char *name : {"SearchButton", "FramewareButton"}) {
             auto *button = child<QPushButton>(&w, name);
-            const int room = button->width() - button->fontMetrics().horizontalAdvance(button->text());
+            const int room
+                = button->width() - button->fontMetrics().horizontalAdvance(button->text());
             if (style == "Windows") // as much room as the tool button beside it
                 QVERIFY2(room >= aboutRoom - 1, qPrintable(QString("%1: %2").arg(name).arg(room)));
             else // the style's own width, as the form has it

@@ -259,7 +259,8 @@ void SafetyTest::closingAfterAnUpdateLostItsPortAsksNothing()
     QTRY_COMPARE_WITH_TIMEOUT(op.status->text(), QString("Порт занят"), 5000);
     QTRY_VERIFY(op.search->isEnabled());
     QTRY_VERIFY(!op.table->signalsBlocked());
-    QCOMPARE(op.text(0, StatusColumn), pulled == "before" ? QString("Ожидание") : QString("Ошибка"));
+    QCOMPARE(op.text(0, StatusColumn),
+             pulled == "before" ? QString("Ожидание") : QString("Ошибка"));
     QCOMPARE(op.text(1, StatusColumn), QString("Ожидание")); // never started
 
     ModalWatcher watcher(nullptr, 1000);
