@@ -17,20 +17,8 @@ set -euo pipefail
 bin=$(realpath "${1:?usage: cli-line.sh BIN-DIR OLVEX-DEVSIM WINE-DIR}")
 devsim=$(realpath "${2:?usage: cli-line.sh BIN-DIR OLVEX-DEVSIM WINE-DIR}")
 dir=$(realpath "${3:?usage: cli-line.sh BIN-DIR OLVEX-DEVSIM WINE-DIR}")
-here=$(cd "$(dirname "$0")" && pwd)
-wine=${OLVEX_WINE:-/usr/lib/wine/wine64}
-export WINEPREFIX=${WINEPREFIX:-$dir/lines} WINEDEBUG=${WINEDEBUG:--all}
-
-work=$(mktemp -d "$dir/cli-line.XXXXXX")
-sims=()
-. "$here/session.sh"
-cleanup() {
-    for pid in "${sims[@]}"; do kill "$pid" 2>/dev/null || true; done
-    end_server
-    wait 2>/dev/null || true
-    rm -rf "$work"
-}
-trap cleanup EXIT
+. "$(dirname "$0")/session.sh"
+begin_session "$dir" cli-line
 own_server "$work"
 
 fail() {
@@ -68,7 +56,7 @@ simulator() {
     "$devsim" --link "$link" --pace 9600 --save-images "$work/$name.images" "${args[@]}" \
         >"$work/$name.sim" 2>&1 &
     sim=$!
-    sims+=("$sim")
+    pids+=("$sim")
     for _ in $(seq 100); do
         grep -q "line ready" "$work/$name.sim" && return 0
         sleep 0.1

@@ -3,6 +3,25 @@
 # screen for the Windows programs. Sourced; needs Xvfb and xdotool, and
 # ImageMagick's import for pictures.
 
+# begin_session WINE-DIR NAME: what a line script starts with. `wine` is the
+# Wine to run, WINEPREFIX the prefix (the lines' one unless given), `work` a
+# folder of the script's own in WINE-DIR, and `pids` the processes it starts;
+# at the end they are ended, the prefix's server too, and the folder goes.
+begin_session() { # wine-dir, name
+    wine=${OLVEX_WINE:-/usr/lib/wine/wine64}
+    export WINEPREFIX=${WINEPREFIX:-$1/lines} WINEDEBUG=${WINEDEBUG:--all}
+    work=$(mktemp -d "$1/$2.XXXXXX")
+    pids=()
+    trap end_session EXIT
+}
+end_session() {
+    local pid
+    for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
+    end_server
+    wait 2>/dev/null || true
+    rm -rf "$work"
+}
+
 # own_server WORK-DIR: ends whatever runs in WINEPREFIX and starts its server
 # and services afresh, their messages in WORK-DIR/wineserver.log; end_server
 # ends them again. Wine's desktop process, which one of them may start, keeps

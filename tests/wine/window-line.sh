@@ -18,20 +18,8 @@ bin=$(realpath "${1:?usage: window-line.sh BIN-DIR OLVEX-DEVSIM WINE-DIR [PICTUR
 devsim=$(realpath "${2:?usage: window-line.sh BIN-DIR OLVEX-DEVSIM WINE-DIR [PICTURES-DIR]}")
 dir=$(realpath "${3:?usage: window-line.sh BIN-DIR OLVEX-DEVSIM WINE-DIR [PICTURES-DIR]}")
 pictures=${4:-}
-here=$(cd "$(dirname "$0")" && pwd)
-wine=${OLVEX_WINE:-/usr/lib/wine/wine64}
-export WINEPREFIX=${WINEPREFIX:-$dir/lines} WINEDEBUG=${WINEDEBUG:--all}
-
-work=$(mktemp -d "$dir/window-line.XXXXXX")
-pids=()
-. "$here/session.sh"
-cleanup() {
-    for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
-    end_server
-    wait 2>/dev/null || true
-    rm -rf "$work"
-}
-trap cleanup EXIT
+. "$(dirname "$0")/session.sh"
+begin_session "$dir" window-line
 fail() {
     echo "FAIL: $*" >&2
     for f in "$work"/*.log; do [ -s "$f" ] && { echo "--- $(basename "$f")"; cat "$f"; } >&2; done
