@@ -1,7 +1,7 @@
 // The program entry of the window: where its log goes, identity, icon, the
 // main window, the event loop.
 
-#include "app/diagnosticlog.h"
+#include "ui/diagnosticlog.h"
 #include "ui/mainwindow.h"
 #include "ui/startup.h"
 

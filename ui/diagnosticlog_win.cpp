@@ -7,7 +7,7 @@
 //  - else (started from Explorer) where the toolkit sends them anyway: the
 //    debugger's output, which DebugView shows.
 
-#include "app/diagnosticlog.h"
+#include "ui/diagnosticlog.h"
 
 #include <QByteArray>
 #include <QString>

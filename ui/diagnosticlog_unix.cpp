@@ -1,7 +1,7 @@
 // The diagnostic log on Unix: the toolkit writes it to standard error as it
 // is, whether that is a terminal, a file or a pipe.
 
-#include "app/diagnosticlog.h"
+#include "ui/diagnosticlog.h"
 
 namespace DiagnosticLog {
 
