@@ -22,6 +22,16 @@ build_targets() { # build-dir, cmake --build arguments...
     cmake --build "$dir" "$@"
 }
 
+# Runs the tests of a build folder through ctest; the rest of the arguments
+# go to ctest. The tests spend nearly all their time waiting out the line's
+# real pauses and time-outs (all of a suite together keeps a core busy for a
+# few per cent of its run), so three run at once for every core.
+run_tests() { # build-dir, ctest arguments...
+    local dir=$1
+    shift
+    ctest --test-dir "$dir" --output-on-failure -j"$((3 * $(nproc)))" "$@"
+}
+
 # What goes in front of a command that needs root: nothing for root, sudo for
 # anyone else. Fails when neither is possible.
 root_prefix() {

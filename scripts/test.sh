@@ -33,7 +33,7 @@ run_suite() { # build-dir, sanitizer, Qt major version, ctest arguments...
     echo "== ${dir}${sanitizer:+ (sanitizer: $sanitizer)} (Qt $qt)"
     configure_build "$dir" -DSANITIZER="$sanitizer" -DOLVEX_QT_MAJOR="$qt"
     cmake --build "$dir" -j2
-    ctest --test-dir "$dir" --output-on-failure -j2 "$@"
+    run_tests "$dir" "$@"
 }
 
 # The answer fuzz target under libFuzzer (clang), for a bounded time, from

@@ -34,7 +34,7 @@ configure_build "$dir" -DCMAKE_TOOLCHAIN_FILE="$PWD/cmake/mingw-w64-x86_64.cmake
     -DOLVEX_DEVSIM="$PWD/build/devsim/olvex-devsim"
 cmake --build "$dir" -j2
 if [ $tests -eq 1 ]; then
-    ctest --test-dir "$dir" --output-on-failure -j2 "$@"
+    run_tests "$dir" "$@"
 fi
 if [ $screenshots -eq 1 ]; then
     # The window and the about dialog as a Windows 10 user sees them.
