@@ -22,9 +22,9 @@ fail() {
 # shellcheck source=/dev/null
 . "$completion"
 
-spec=$(complete -p olvex-cli 2>/dev/null) || { echo "FAIL: $completion registers nothing for olvex-cli"; exit 1; }
-function=$(sed -n 's/.*-F \([^ ]*\) .*/\1/p' <<<"$spec")
-[ -n "$function" ] || { echo "FAIL: no completion function in: $spec"; exit 1; }
+registered=$(complete -p olvex-cli 2>/dev/null) || { echo "FAIL: $completion registers nothing for olvex-cli"; exit 1; }
+function=$(sed -n 's/.*-F \([^ ]*\) .*/\1/p' <<<"$registered")
+[ -n "$function" ] || { echo "FAIL: no completion function in: $registered"; exit 1; }
 
 # The program as the shell finds it by the name typed.
 PATH=$(dirname "$cli"):$PATH

@@ -7,7 +7,7 @@
 #include "protocol/typerule.h"
 
 #include "support/fixtures.h"
-#include "support/specialfiles.h"
+#include "support/nonregularfiles.h"
 
 #include <QDir>
 #include <QElapsedTimer>

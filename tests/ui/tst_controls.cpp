@@ -11,7 +11,7 @@
 #include "support/controls.h"
 #include "support/fixtures.h"
 #include "support/modal.h"
-#include "support/specialfiles.h"
+#include "support/nonregularfiles.h"
 
 #include <QElapsedTimer>
 #include <QFileDialog>

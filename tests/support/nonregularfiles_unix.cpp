@@ -1,6 +1,6 @@
 // Names that are no regular file, on Unix.
 
-#include "support/specialfiles.h"
+#include "support/nonregularfiles.h"
 
 #include <QFile>
 #include <QTemporaryDir>

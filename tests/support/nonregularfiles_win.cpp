@@ -1,6 +1,6 @@
 // Names that are no regular file, on Windows.
 
-#include "support/specialfiles.h"
+#include "support/nonregularfiles.h"
 
 #include <QAtomicInt>
 #include <QCoreApplication>
