@@ -21,14 +21,6 @@ dir=$(realpath "${3:?usage: cli-line.sh BIN-DIR OLVEX-DEVSIM WINE-DIR}")
 begin_session "$dir" cli-line
 own_server "$work"
 
-fail() {
-    echo "FAIL: $*" >&2
-    for f in "$work"/*.out "$work"/*.err "$work"/*.sim; do
-        [ -s "$f" ] && { echo "--- $(basename "$f")"; cat "$f"; } >&2
-    done
-    exit 1
-}
-
 # cli NAME ARGS...: olvex-cli.exe's output in NAME.out and NAME.err, its exit
 # status in $status.
 cli() {
@@ -46,22 +38,14 @@ expect_status() { # name, wanted
 }
 
 # simulator NAME LINK DEVICE...: plays the devices on the link, keeping what
-# they receive; its pid in $sim.
+# they receive in NAME.images; its pid in $sim.
 simulator() {
-    local name=$1 link=$2
+    local name=$1 link=$2 device
     shift 2
     local args=()
     for device in "$@"; do args+=(--device "$device"); done
     mkdir -p "$work/$name.images"
-    "$devsim" --link "$link" --pace 9600 --save-images "$work/$name.images" "${args[@]}" \
-        >"$work/$name.sim" 2>&1 &
-    sim=$!
-    pids+=("$sim")
-    for _ in $(seq 100); do
-        grep -q "line ready" "$work/$name.sim" && return 0
-        sleep 0.1
-    done
-    fail "$name: the simulator did not start"
+    start_simulator "$name" "$link" --save-images "$work/$name.images" "${args[@]}"
 }
 
 # stop_simulator PID: ends it, so that it writes its report and images.

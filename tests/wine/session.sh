@@ -1,7 +1,8 @@
 # shellcheck shell=bash
 # What the scripts here share: a Wine server of the script's own, a virtual
-# screen for the Windows programs. Sourced; needs Xvfb and xdotool, and
-# ImageMagick's import for pictures.
+# screen for the Windows programs, the simulator on the other end of a COM
+# port (`devsim`, set by the script), and how a test fails. Sourced; needs
+# Xvfb and xdotool, and ImageMagick's import for pictures.
 
 # begin_session WINE-DIR NAME: what a line script starts with. `wine` is the
 # Wine to run, WINEPREFIX the prefix (the lines' one unless given), `work` a
@@ -20,6 +21,34 @@ end_session() {
     end_server
     wait 2>/dev/null || true
     rm -rf "$work"
+}
+
+# fail MESSAGE: the test fails with MESSAGE, followed by the end of what the
+# script's programs wrote into `work` (*.out, *.err, *.sim, *.log).
+fail() {
+    local f
+    echo "FAIL: $*" >&2
+    for f in "$work"/*.out "$work"/*.err "$work"/*.sim "$work"/*.log; do
+        [ -s "$f" ] && { echo "--- $(basename "$f")"; tail -n 60 "$f"; } >&2
+    done
+    exit 1
+}
+
+# start_simulator NAME LINK OLVEX-DEVSIM-ARGUMENTS...: `devsim` plays its
+# devices on LINK at the real line's pace, saying what it does in
+# `work`/NAME.sim; its pid in $sim and in `pids`. The test fails when the
+# line is not ready within ten seconds.
+start_simulator() {
+    local name=$1 link=$2
+    shift 2
+    "${devsim:?the script names olvex-devsim in devsim}" --link "$link" --pace 9600 "$@" >"$work/$name.sim" 2>&1 &
+    sim=$!
+    pids+=("$sim")
+    for _ in $(seq 100); do
+        grep -q "line ready" "$work/$name.sim" && return 0
+        sleep 0.1
+    done
+    fail "$name: the simulator did not start"
 }
 
 # own_server WORK-DIR: ends whatever runs in WINEPREFIX and starts its server

@@ -20,19 +20,12 @@ dir=$(realpath "${3:?usage: window-line.sh BIN-DIR OLVEX-DEVSIM WINE-DIR [PICTUR
 pictures=${4:-}
 . "$(dirname "$0")/session.sh"
 begin_session "$dir" window-line
-fail() {
-    echo "FAIL: $*" >&2
-    for f in "$work"/*.log; do [ -s "$f" ] && { echo "--- $(basename "$f")"; cat "$f"; } >&2; done
-    exit 1
-}
 
 start_screen "$work"
 own_server "$work" # after the screen: Wine's desktop process takes the screen it starts with
 
 # The demo's four devices, at the real line's pace.
-"$devsim" --link "$dir/com7" --pace 9600 >"$work/devsim.log" 2>&1 &
-pids+=($!)
-for _ in $(seq 100); do grep -q "line ready" "$work/devsim.log" && break; sleep 0.1; done
+start_simulator devsim "$dir/com7"
 
 start=$(date +%s%N)
 "$wine" "$bin/Olvex_Updater.exe" 2>"$work/window.log" &

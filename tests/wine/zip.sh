@@ -27,11 +27,6 @@ cleanup() {
     rm -rf "$work"
 }
 trap cleanup EXIT
-fail() {
-    echo "FAIL: $*" >&2
-    for f in "$work"/*.log; do [ -s "$f" ] && { echo "--- $(basename "$f")"; tail -n 40 "$f"; } >&2; done
-    exit 1
-}
 
 # What a clean Windows 10 or 11 lacks, and the guide; no test program, no
 # debugging DLL, no offscreen plugin.
