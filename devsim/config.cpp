@@ -85,6 +85,7 @@ constexpr FaultName FaultNames[] = {
     {"badchecksum", FaultRule::BadChecksum, 0},
     {"split", FaultRule::Split, 5},
     {"garbage", FaultRule::Garbage, 2},
+    {"twice", FaultRule::Twice, 30},
 };
 
 // NAME[:PARAM][:times=N][:part=P][:ms=M][:code=C]

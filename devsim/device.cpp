@@ -214,6 +214,8 @@ std::optional<Reply> Device::spoil(std::vector<quint8> bytes, int part, bool isA
         reply.splitMs = std::max(0, rule->delayMs);
     if (const FaultRule *rule = takeFault(FaultRule::Garbage, part))
         reply.garbageMs = std::max(0, rule->delayMs);
+    if (const FaultRule *rule = takeFault(FaultRule::Twice, part))
+        reply.againMs = std::max(0, rule->delayMs);
     reply.bytes = std::move(bytes);
     return reply;
 }

@@ -16,6 +16,7 @@ struct Reply
     int delayMs = 0;    // added to the normal moment of sending
     int splitMs = -1;   // >= 0: the second half follows the first this much later
     int garbageMs = -1; // >= 0: stray bytes go out this much before the answer
+    int againMs = -1;   // >= 0: a copy of the answer follows this much later
 };
 
 class Device

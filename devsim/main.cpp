@@ -15,8 +15,8 @@ namespace {
 
 const char Usage[]
     = "usage: olvex-devsim [--port PORT [--baud N]] [--pace BAUD] [--slot MS] [--link PATH]\n"
-      "                    [--collide SLOTS [--seed N]] [--verbose] [--save-images DIR]\n"
-      "                    [--device DESC ...]\n"
+      "                    [--collide SLOTS [--seed N]] [--echo] [--verbose]\n"
+      "                    [--save-images DIR] [--device DESC ...]\n"
       "\n"
       "Simulated CPD devices on one line. Without --port a pseudo-terminal is created\n"
       "and its path printed; the program runs until SIGINT or SIGTERM, then reports\n"
@@ -29,6 +29,8 @@ const char Usage[]
       "  --collide SLOTS    devices answer a search in a random one of SLOTS slots;\n"
       "                     answers sharing a slot garble each other, as on a real bus\n"
       "  --seed N           seed for the slots (default 1)\n"
+      "  --echo             send every byte the host writes straight back, as a two-wire\n"
+      "                     adapter whose receiver stays on does\n"
       "  --link PATH        make PATH a symbolic link to the line while running\n"
       "  -v, --verbose      log every frame to stderr\n"
       "  --save-images DIR  write each received image to DIR on exit\n"
@@ -71,6 +73,10 @@ bool parseArguments(int argc, char **argv, Arguments *args, std::string *error)
         }
         if (option == "--help" || option == "-h") {
             args->help = true;
+            continue;
+        }
+        if (option == "--echo") {
+            args->options.echo = true;
             continue;
         }
         if (option == "--verbose" || option == "-v") {

@@ -28,6 +28,7 @@ struct FaultRule
         BadChecksum, // the answer's checksum byte is inverted
         Split,       // the answer goes out in two writes delayMs apart
         Garbage,     // a few stray bytes go out delayMs before the answer
+        Twice,       // the answer goes out again delayMs after the first copy
     };
     Kind kind = Silent;
     int times = -1;
@@ -79,6 +80,9 @@ struct Options
     // (slotMs without pacing).
     int collisionSlots = 0;
     unsigned seed = 1; // for the slots
+    // A two-wire adapter whose receiver stays on: every byte the host writes
+    // comes straight back to it.
+    bool echo = false;
 };
 
 // What the host put on the line. Bytes that never formed a valid frame are kept

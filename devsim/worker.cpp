@@ -90,6 +90,8 @@ void Simulator::Private::readLine(Clock::time_point now)
         if (count > 0) {
             m_rx.insert(m_rx.end(), buffer, buffer + count);
             m_lastRx = now;
+            if (m_options.echo)
+                send(std::vector<quint8>(buffer, buffer + count));
             continue;
         }
         if (count < 0 && errno == EINTR)
@@ -199,6 +201,8 @@ void Simulator::Private::dispatch(std::vector<quint8> frame,
             at = std::max(at, strayAt + milliseconds(reply.garbageMs));
             schedule(strayAt, StrayBytes);
         }
+        if (reply.againMs >= 0)
+            schedule(at + milliseconds(reply.againMs), reply.bytes);
         if (reply.splitMs >= 0) {
             const auto half = reply.bytes.begin() + std::ptrdiff_t(reply.bytes.size() / 2);
             schedule(at, std::vector<quint8>(reply.bytes.begin(), half));

@@ -17,7 +17,7 @@ int PartLength = 0;
 
 // What the device being written answered to the last frame sent to it, so
 // that a device given up can say why.
-enum class Heard { Nothing, WrongAcknowledgement, ErrorReport };
+enum class Heard { Nothing, LateCopy, WrongAcknowledgement, ErrorReport };
 Heard LastHeard = Heard::Nothing;
 qint32 LastErrorCode = 0;
 bool Stopping = false; // the update is being stopped: the give-up frame is for that
@@ -49,8 +49,8 @@ void giveUpForWhatWasHeard()
         giveUp(FailureInterrupted);
     else if (LastHeard == Heard::ErrorReport)
         giveUp(FailureErrorAnswer, LastErrorCode);
-    else if (LastHeard == Heard::WrongAcknowledgement)
-        giveUp(FailureWrongAnswer);
+    else if (LastHeard == Heard::WrongAcknowledgement || LastHeard == Heard::LateCopy)
+        giveUp(FailureWrongAnswer); // it only ever acknowledged parts before this one
     else
         giveUp(FailureNoAnswer);
 }
@@ -178,8 +178,26 @@ void errorReported(qint32 code)
     LastErrorCode = code;
 }
 
+bool isLateCopy(const quint8 *payload, size_t length)
+{
+    if (length < size_t(Cpd::AckPayload) || UpdateStage == StageIdle)
+        return false;
+    const quint8 stageEcho = payload[0];
+    const quint16 number = quint16((payload[1] << 8) | payload[2]);
+    if (number == 0 || number >= PartNumber)
+        return false;
+    return stageEcho == (number == 1 ? StageStart : StageBody);
+}
+
 void acknowledge(quint8 stageEcho, quint16 number)
 {
+    const quint8 payload[] = {stageEcho, quint8(number >> 8), quint8(number & 0xFF)};
+    if (isLateCopy(payload, sizeof payload)) {
+        qDebug("CPD_Wrlss: late copy of the acknowledgement of part %d, ignored", int(number));
+        if (LastHeard == Heard::Nothing)
+            LastHeard = Heard::LateCopy;
+        return;
+    }
     // Anything not taken below leaves the part to go out again.
     LastHeard = Heard::WrongAcknowledgement;
     switch (UpdateStage.load()) {

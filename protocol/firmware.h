@@ -43,6 +43,12 @@ quint16 composePart(quint8 *frame);
 // from the device being updated.
 void acknowledge(quint8 stageEcho, quint16 partNumber);
 
+// An acknowledgement payload (stage echo, part number) of a part of the
+// device being written that was acknowledged already: a late copy (the
+// device or a repeater on the line sent it twice). It moves nothing and
+// never makes the part in hand go out again.
+bool isLateCopy(const quint8 *payload, size_t length);
+
 // The device being updated answered with an error report: the part goes out
 // again, and if the device is given up, this is why.
 void errorReported(qint32 code);

@@ -6,6 +6,8 @@
 
 #include <QDebug>
 
+#include <algorithm>
+
 namespace Cpd {
 
 int answerLength(const quint8 *frame)
@@ -43,8 +45,49 @@ bool FrameStream::validAt(size_t pos, size_t length) const
     return Cpd::checksumMatches(m_bytes.data() + pos, int(length));
 }
 
+int FrameStream::echoAt(size_t pos, bool *begun) const
+{
+    const size_t available = m_bytes.size() - pos;
+    const quint8 *here = m_bytes.data() + pos;
+    if (begun)
+        *begun = false;
+    for (size_t i = 0; i < m_echoes.size(); ++i) {
+        const std::vector<quint8> &sent = m_echoes[i];
+        const size_t compared = std::min(available, sent.size());
+        if (compared == 0 || !std::equal(here, here + compared, sent.begin()))
+            continue;
+        if (compared == sent.size())
+            return int(i);
+        if (begun)
+            *begun = true;
+    }
+    return -1;
+}
+
+void FrameStream::expectEcho(const quint8 *frame, size_t size)
+{
+    if (size > 0)
+        m_echoes.emplace_back(frame, frame + size);
+}
+
+bool FrameStream::frameBegun() const
+{
+    const size_t available = pending();
+    if (available == 0)
+        return false;
+    bool echoBegun = false;
+    if (echoAt(m_pos, &echoBegun) < 0 && echoBegun)
+        return true;
+    if (available < size_t(Cpd::HeaderSize))
+        return true;
+    const int length = Cpd::answerLength(m_bytes.data() + m_pos);
+    return length > 0 && available < size_t(length);
+}
+
 bool FrameStream::completeFrameAt(size_t pos) const
 {
+    if (echoAt(pos) >= 0)
+        return true;
     const int length = Cpd::answerLength(m_bytes.data() + pos);
     return length > 0 && pos + size_t(length) <= m_bytes.size() && validAt(pos, size_t(length));
 }
@@ -58,10 +101,25 @@ size_t FrameStream::nextCompleteFrame(size_t from) const
     return None;
 }
 
-bool FrameStream::takeFrame(std::vector<quint8> *frame, bool settled)
+bool FrameStream::takeFrame(std::vector<quint8> *frame, bool settled, bool *echo)
 {
+    if (echo)
+        *echo = false;
     for (;;) {
         const size_t available = m_bytes.size() - m_pos;
+        bool echoBegun = false;
+        const int echoed = echoAt(m_pos, &echoBegun);
+        if (echoed >= 0) {
+            const size_t length = m_echoes[size_t(echoed)].size();
+            m_echoes.erase(m_echoes.begin() + echoed);
+            take(length, frame);
+            if (echo)
+                *echo = true;
+            return true;
+        }
+        // The start of our own frame: the rest of it is on its way.
+        if (echoBegun && !settled)
+            return false;
         if (available < size_t(Cpd::HeaderSize))
             return false;
         const int length = Cpd::answerLength(m_bytes.data() + m_pos);
@@ -121,6 +179,7 @@ void FrameStream::discard()
 
 void FrameStream::clear()
 {
+    m_echoes.clear();
     m_bytes.clear();
     m_pos = 0;
     m_boundary = true;

@@ -11,6 +11,11 @@
 // until one does. An answer whose header does not tell its length (an answer
 // nobody asked for) is taken only where a frame may begin, as the rest of
 // what came, once the line has gone quiet.
+//
+// An adapter whose receiver stays on hands the host its own frames back. The
+// frames the host has just sent are told to the stream; the same bytes coming
+// back are cut out whole, wherever they stand, and marked as the echo they
+// are. Each frame sent comes back at most once.
 
 #include "protocol/frame.h"
 
@@ -37,8 +42,19 @@ public:
 
     // Takes the next complete frame into `frame` (checksum included). With
     // `settled`, no more bytes are coming for now: an answer of untold length
-    // that stands where a frame may begin takes the rest.
-    bool takeFrame(std::vector<quint8> *frame, bool settled);
+    // that stands where a frame may begin takes the rest. `echo`, when given,
+    // tells whether the frame is one the host sent (expectEcho) coming back.
+    bool takeFrame(std::vector<quint8> *frame, bool settled, bool *echo = nullptr);
+
+    // The host has sent this frame (checksum included): it may come back.
+    void expectEcho(const quint8 *frame, size_t size);
+    // The frames sent so far will not come back any more.
+    void forgetEchoes() { m_echoes.clear(); }
+
+    // The bytes held begin a frame that is not complete yet: its header is
+    // not all here, or it tells a length not reached, or they are the start
+    // of a frame the host sent. More may finish it.
+    bool frameBegun() const;
 
     // Drops what is left (the start of a frame that will never be finished).
     void discard();
@@ -56,6 +72,9 @@ public:
 
 private:
     bool validAt(size_t pos, size_t length) const;
+    // The echo that stands whole at pos (its index), or -1; `begun` tells
+    // whether the bytes from pos to the end start one.
+    int echoAt(size_t pos, bool *begun = nullptr) const;
     bool completeFrameAt(size_t pos) const;
     size_t nextCompleteFrame(size_t from) const; // npos when none
     void skipTo(size_t pos);
@@ -63,6 +82,7 @@ private:
     void compact();
 
     std::vector<quint8> m_bytes;
+    std::vector<std::vector<quint8>> m_echoes; // frames sent that may come back
     size_t m_pos = 0;         // first byte not yet taken or skipped
     bool m_boundary = true;   // m_pos is where a frame may begin
     bool m_skipping = false;  // inside a stretch of skipped bytes

@@ -2,6 +2,7 @@
 
 #include "serial/answers.h"
 
+#include "protocol/firmware.h"
 #include "protocol/frame.h"
 #include "protocol/handle.h"
 #include "registry/registry.h"
@@ -13,6 +14,7 @@ void Answers::beginRound()
     m_skippedBefore = m_stream.skippedBytes();
     m_heard.clear();
     m_bytes = 0;
+    m_echoBytes = 0;
     m_news = false;
 }
 
@@ -20,17 +22,27 @@ void Answers::take(const quint8 *data, size_t size)
 {
     m_bytes += qint64(size);
     m_stream.append(data, size);
-    std::vector<quint8> frame;
-    while (m_stream.takeFrame(&frame, false))
-        judge(frame);
+    cut(false);
 }
 
 void Answers::settle()
 {
-    std::vector<quint8> frame;
-    while (m_stream.takeFrame(&frame, true))
-        judge(frame);
+    cut(true);
     m_stream.discard();
+}
+
+void Answers::cut(bool settled)
+{
+    std::vector<quint8> frame;
+    bool echo = false;
+    while (m_stream.takeFrame(&frame, settled, &echo)) {
+        if (echo) {
+            m_echoBytes += qint64(frame.size());
+            logFrameHeader(frame.data(), ": our own frame coming back, dropped");
+            continue;
+        }
+        judge(frame);
+    }
 }
 
 std::vector<quint8> Answers::nextFrame()
@@ -67,7 +79,11 @@ void Answers::judge(const std::vector<quint8> &frame)
             logFrameHeader(frame.data(), ": not the answer awaited, dropped");
             return;
         }
-        m_news = true;
+        // A late copy of an acknowledgement already taken is kept for the
+        // log, but the wait for the part in hand goes on.
+        if (!FirmwareTransfer::isLateCopy(frame.data() + Cpd::HeaderSize,
+                                          frame.size() - Cpd::MinFrameSize))
+            m_news = true;
         break;
     default:
         if (sender == m_asked)

@@ -8,6 +8,12 @@
 // write to another device. In the other modes every frame is kept, and the
 // answer of the device asked ends the wait. No port here: the worker reads,
 // this decides.
+//
+// Our own frames coming back (an adapter whose receiver stays on) are never
+// answers: every frame written since the line was last read to its end is
+// told here, and the same bytes coming back are dropped as its echo. An
+// acknowledgement of a part that was acknowledged already is a late copy: it
+// does not end the wait for the part in hand.
 
 #include "protocol/stream.h"
 #include "registry/device.h"
@@ -21,6 +27,9 @@ public:
     // A request has gone to `asked` (all 0xFF for a search).
     void expect(const DeviceId &asked) { m_asked = asked; }
 
+    // The host wrote this frame (checksum included); it may come back.
+    void sent(const quint8 *frame, size_t size) { m_stream.expectEcho(frame, size); }
+
     // The wait for the answers to the request just written begins.
     void beginRound();
 
@@ -31,12 +40,19 @@ public:
     // finished. An answer of untold length takes the rest.
     void settle();
 
+    // The wait for this round's answers is over: what was sent until now
+    // will not come back any more.
+    void endRound() { m_stream.forgetEchoes(); }
+
     // A search: a device not heard before has answered. Any other request:
     // the device asked has answered. Cleared by clearNews().
     bool news() const { return m_news; }
     void clearNews() { m_news = false; }
 
-    qint64 bytesThisRound() const { return m_bytes; }
+    // Bytes of this round, our own frames coming back not counted.
+    qint64 bytesThisRound() const { return qMax<qint64>(0, m_bytes - m_echoBytes); }
+    // Bytes are held that begin a frame not yet complete.
+    bool frameBegun() const { return m_stream.frameBegun(); }
     // Some bytes of this round formed no valid frame.
     bool garbled() const { return m_stream.skippedBytes() > m_skippedBefore; }
     // ... and nothing is left that may still become one.
@@ -50,6 +66,7 @@ public:
     void clear();
 
 private:
+    void cut(bool settled);
     void judge(const std::vector<quint8> &frame);
 
     FrameStream m_stream;
@@ -58,5 +75,6 @@ private:
     std::vector<DeviceId> m_heard; // new senders heard in this round
     quint64 m_skippedBefore = 0;
     qint64 m_bytes = 0;
+    qint64 m_echoBytes = 0;
     bool m_news = false;
 };

@@ -51,7 +51,12 @@ gatherAnswers(QSerialPort &port, Answers &answers, const std::function<bool()> &
     while (!(answers.news() && !search)) {
         if (port.bytesAvailable() == 0) {
             qint64 wait = timing.answerWait - window.elapsed();
-            if (answers.bytesThisRound() > 0 && (search || answers.garbledAndQuiet()))
+            // A quiet gap ends the answers to a search, or a garbled answer;
+            // never a frame that has begun and is not complete: its rest may
+            // come after any pause within the window.
+            const bool gapEnds = answers.bytesThisRound() > 0 && !answers.frameBegun()
+                                 && (search || answers.garbledAndQuiet());
+            if (gapEnds)
                 wait = qMin<qint64>(wait, timing.gatherGap);
             if (search)
                 wait = qMin<qint64>(wait, timing.gatherLimit - total.elapsed());
@@ -68,8 +73,7 @@ gatherAnswers(QSerialPort &port, Answers &answers, const std::function<bool()> &
                         break;
                     continue;
                 }
-                if (!search || answers.bytesThisRound() > 0
-                    || window.elapsed() >= timing.answerWait)
+                if (gapEnds || window.elapsed() >= timing.answerWait)
                     break;
                 continue;
             }
@@ -83,11 +87,10 @@ gatherAnswers(QSerialPort &port, Answers &answers, const std::function<bool()> &
             answers.clearNews();
         }
     }
-    result.bytes = answers.bytesThisRound();
-    if (result.lost)
-        return result;
-    if (!answers.news())
+    if (!result.lost && !answers.news())
         answers.settle();
+    answers.endRound();
+    result.bytes = answers.bytesThisRound();
     result.garbled = answers.garbled();
     return result;
 }

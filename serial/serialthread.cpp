@@ -207,6 +207,7 @@ void SerialThread::sendFrame(QSerialPort &port, quint16 bodyLength)
     const int total = Cpd::appendChecksum(FrameBuffer, bodyLength);
     m_frameLength = quint16(total);
     TransactionPhase = PhaseAwaitWritten;
+    m_answers.sent(FrameBuffer, size_t(total));
     if (port.write(bufferChars(), total) != total)
         m_lost = true;
 }

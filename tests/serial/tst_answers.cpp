@@ -3,6 +3,7 @@
 // in an inventory the device asked ends the wait; during an update only the
 // device being written is heard. Frames are written out by hand.
 
+#include "protocol/handle.h"
 #include "registry/registry.h"
 #include "serial/answers.h"
 
@@ -56,6 +57,9 @@ private slots:
     void inventoryWaitEndsWithTheDeviceAsked();
     void updateHearsOnlyTheDeviceBeingWritten();
     void garbledBytesAreToldFromAnUnfinishedFrame();
+    void ourOwnFramesComingBackAreDropped_data();
+    void ourOwnFramesComingBackAreDropped();
+    void lateCopyOfAnAcknowledgementDoesNotEndTheWait();
 };
 
 void AnswersTest::searchKeepsEveryAnswerAndOnlyANewDeviceIsNews_data()
@@ -154,12 +158,16 @@ void AnswersTest::garbledBytesAreToldFromAnUnfinishedFrame()
     const Bytes half(VersionA.begin(), VersionA.begin() + 6);
     feed(answers, half, 6);
     QVERIFY(!answers.garbled());
+    QVERIFY(answers.frameBegun()); // not even its header is here
+    feed(answers, Bytes(VersionA.begin() + 6, VersionA.end() - 1), 6);
+    QVERIFY(answers.frameBegun()); // its header tells 13 bytes, 12 are here
     answers.settle(); // the rest will not come: dropped, nothing handed on
     QVERIFY(!answers.hasFrame());
 
     answers.beginRound();
     feed(answers, Unknown, 13);
     QVERIFY(!answers.hasFrame()); // its length is not told: it waits for the quiet line
+    QVERIFY(!answers.frameBegun());
     answers.settle();
     QCOMPARE(kept(answers), std::vector<Bytes>{Unknown});
     QCOMPARE(log.count("crc_error"), 2); // the bad answer and the unfinished one
@@ -168,6 +176,84 @@ void AnswersTest::garbledBytesAreToldFromAnUnfinishedFrame()
     feed(answers, VersionA, 13);
     answers.clear();
     QVERIFY(!answers.hasFrame());
+}
+
+void AnswersTest::ourOwnFramesComingBackAreDropped_data()
+{
+    QTest::addColumn<int>("mode");
+    QTest::addColumn<Bytes>("sent");
+    QTest::addColumn<Bytes>("answer");
+    QTest::newRow("first search") << int(ModeSearch) << HostSearchFirst << SearchA;
+    QTest::newRow("next search") << int(ModeSearch) << HostSearchNext << SearchB;
+    QTest::newRow("confirmation") << int(ModeSearch) << HostConfirmA << SearchA;
+    QTest::newRow("version query") << int(ModeInventory) << HostVersionA << VersionA;
+    QTest::newRow("firmware part") << int(ModeUpdate) << HostLastPartA << AckA;
+}
+
+// Every frame the host sends comes back once on an echoing line, before any
+// answer, in pieces of any size: it is dropped, counts as no byte of the
+// round, and the answer behind it is taken as always. The confirmation has
+// the bytes of the device's own answer: its echo is dropped once, the
+// device's answer that follows is kept.
+void AnswersTest::ourOwnFramesComingBackAreDropped()
+{
+    QFETCH(int, mode);
+    QFETCH(Bytes, sent);
+    QFETCH(Bytes, answer);
+    WorkMode = mode;
+    UpdateStage = StageLast;
+    PartNumber = 2;
+    LogCapture log;
+    Answers answers;
+    answers.expect(mode == ModeSearch ? Broadcast : IdA);
+    answers.sent(HostSearchNext.data(), HostSearchNext.size()); // sent, never came back
+    answers.sent(sent.data(), sent.size());
+    answers.beginRound();
+    feed(answers, Bytes(sent.begin(), sent.begin() + 4), 4);
+    QVERIFY(answers.frameBegun()); // our own frame, not all back yet
+    feed(answers, Bytes(sent.begin() + 4, sent.end()) + answer, 5);
+    answers.settle();
+    QCOMPARE(kept(answers), std::vector<Bytes>{answer});
+    QCOMPARE(answers.bytesThisRound(), qint64(answer.size()));
+    QVERIFY(!answers.garbled());
+    QCOMPARE(log.lines().filter("our own frame coming back, dropped").size(), 1);
+    QCOMPARE(log.count("crc_error"), 0);
+
+    // The round is over: what was sent then is no echo any more.
+    answers.endRound();
+    answers.beginRound();
+    feed(answers, answer, 3);
+    answers.settle();
+    QCOMPARE(kept(answers), std::vector<Bytes>{answer});
+}
+
+// An acknowledgement sent twice: the copy comes while the next part is
+// awaited. It must not end that wait (the answer to the part in hand is
+// still to come), and the handling takes it as no answer at all.
+void AnswersTest::lateCopyOfAnAcknowledgementDoesNotEndTheWait()
+{
+    WorkMode = ModeUpdate;
+    UpdateStage = StageBody;
+    PartNumber = 3;
+    PartsTotal = 5;
+    NextPart = 0;
+    DeviceList.append(deviceRecord(IdA, TypeTally8));
+    DeviceCursor = 1;
+    LogCapture log;
+    Answers answers;
+    answers.expect(IdA);
+    answers.beginRound();
+    feed(answers, AckA2 + AckA, 5); // the copies of parts 2 and 1
+    QVERIFY(!answers.news());
+    feed(answers, AckA3, 5);
+    QVERIFY(answers.news());
+    const std::vector<Bytes> frames = kept(answers);
+    QCOMPARE(frames, (std::vector<Bytes>{AckA2, AckA, AckA3}));
+    for (Bytes frame : frames)
+        QCOMPARE(handleFrame(frame.data(), quint16(frame.size() - 1)), quint16(0));
+    QCOMPARE(int(PartNumber), 4); // part 3 taken, nothing repeated
+    QCOMPARE(int(NextPart), 1);
+    QCOMPARE(log.countStartingWith("CPD_Wrlss: late copy of the acknowledgement of part"), 2);
 }
 
 QTEST_GUILESS_MAIN(AnswersTest)

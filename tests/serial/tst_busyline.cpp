@@ -1,6 +1,7 @@
 // The worker on a line as it is in the field: devices that garble their
-// answers, crowds, devices that never stop talking, answers that collide, a
-// device that speaks out of turn during an update, an adapter pulled out.
+// answers, crowds, devices that never stop talking, answers that collide, an
+// adapter that hands the host its own frames back, a device that speaks out
+// of turn during an update, an adapter pulled out.
 
 #include "protocol/frame.h"
 #include "registry/exchange.h"
@@ -43,6 +44,8 @@ private slots:
     void crowdIsFoundInOneRoundAndConfirmedOnce();
     void deviceThatNeverStopsAnsweringDoesNotHoldTheSearch();
     void collidingAnswersAreAskedForAgain();
+    void ownFramesComingBackAreNeverTakenForAnswers_data();
+    void ownFramesComingBackAreNeverTakenForAnswers();
     void strayAnswersDuringAnUpdateAreDropped();
     void pulledAdapterEndsTheJobAndSaysSo_data();
     void pulledAdapterEndsTheJobAndSaysSo();
@@ -104,15 +107,20 @@ void BusyLineTest::badDeviceBesideAGoodOneHidesNothing()
 
 void BusyLineTest::crowdIsFoundInOneRoundAndConfirmedOnce_data()
 {
+    QTest::addColumn<int>("count");
     QTest::addColumn<int>("baud");
-    QTest::newRow("300 devices, unpaced") << 0;
-    QTest::newRow("300 devices at 9600 baud") << 9600;
+    QTest::addColumn<bool>("echo");
+    QTest::newRow("300 devices, unpaced") << 300 << 0 << false;
+    QTest::newRow("300 devices at 9600 baud") << 300 << 9600 << false;
+    QTest::newRow("16 devices at 9600 baud, the adapter echoing") << 16 << 9600 << true;
 }
 
 void BusyLineTest::crowdIsFoundInOneRoundAndConfirmedOnce()
 {
+    QFETCH(int, count);
     QFETCH(int, baud);
-    constexpr int Count = 300;
+    QFETCH(bool, echo);
+    const int Count = count;
     // The crowd's answers take from half a second to three and a half; the
     // simulator, on a loaded machine, pauses among them now and then for
     // longer than any adapter would. Quiet for a whole answer window ends
@@ -122,6 +130,7 @@ void BusyLineTest::crowdIsFoundInOneRoundAndConfirmedOnce()
     ScopedLineTiming scoped(timing);
     DevSim::Options options;
     options.baud = baud;
+    options.echo = echo;
     LineRig rig(crowd(Count), options);
     QVERIFY(rig.search(120000));
 
@@ -167,6 +176,67 @@ void BusyLineTest::collidingAnswersAreAskedForAgain()
         QVERIFY(listed(crowdId(i)));
     QVERIFY(log.count("crc_error") > 0); // there were collisions to get over
     QVERIFY(trafficOn(rig.sim()).searches > 1 + 3);
+}
+
+void BusyLineTest::ownFramesComingBackAreNeverTakenForAnswers_data()
+{
+    QTest::addColumn<int>("late");
+    QTest::newRow("answers 10 ms after the request") << 10;
+    QTest::newRow("answers 800 ms after the request") << 800;
+}
+
+// A two-wire adapter whose receiver stays on hands every frame the host
+// writes back to it. The confirmation has the very bytes of the device's
+// answer, the echo of a version query comes before the answer: neither is
+// an answer. With the product's waits.
+void BusyLineTest::ownFramesComingBackAreNeverTakenForAnswers()
+{
+    QFETCH(int, late);
+    LogCapture log;
+    m_timing.reset();
+    DevSim::Options options;
+    options.echo = true;
+    // Late for the search answer and the version answer, on time after.
+    const FaultRule lateAnswers{FaultRule::Late, 2, 0, late};
+    LineRig rig({simDevice(Good, 10, 2, 5, {lateAnswers}), simDevice(Other, 11, 3, 7, {lateAnswers})},
+                options);
+    QElapsedTimer clock;
+    clock.start();
+    QVERIFY(rig.search(30000));
+    const qint64 searched = clock.elapsed();
+
+    QCOMPARE(DeviceList.size(), 2);
+    const auto good = DeviceList.at(size_t(DeviceList.indexOf(Good)));
+    const auto other = DeviceList.at(size_t(DeviceList.indexOf(Other)));
+    QVERIFY(good && other);
+    QCOMPARE(std::make_pair(int(good->verMajor), int(good->verMinor)), std::make_pair(2, 5));
+    QCOMPARE(std::make_pair(int(other->verMajor), int(other->verMinor)), std::make_pair(3, 7));
+    const Traffic t = trafficOn(rig.sim());
+    QCOMPARE(t.searches, 1 + 3);
+    QCOMPARE(t.confirmations, 2);
+    QCOMPARE(t.queries, 2);
+    // The round that found them ends once the line is quiet; the three
+    // silent ones each take the pause and the whole window, none cut short.
+    const LineTiming product;
+    QVERIFY2(searched >= product.searchPause + 3 * (product.searchPause + product.answerWait),
+             qPrintable(QString::number(searched)));
+    QCOMPARE(log.lines().filter("our own frame coming back, dropped").size(), 4 + 2 + 2);
+    if (late > 10)
+        return;
+
+    // An update through the same adapter: exact, not one part repeated.
+    rig.replaceWorker();
+    m_timing = std::make_unique<ScopedLineTiming>(quickTiming());
+    rig.worker().startWork(rig.port()); // idle on the line, as after a search
+    const QByteArray image = firmwareImage(4 * 197 + 5, 13);
+    const QString path = writeFile(m_dir, "image.bin", image);
+    QVERIFY(rig.flash(path, {0, 1}));
+    QCOMPARE(imageOf(rig.sim(), 0), image);
+    QCOMPARE(imageOf(rig.sim(), 1), image);
+    QCOMPARE(int(rig.firmwareFramesTo(Good).size()), 5);
+    QCOMPARE(int(rig.firmwareFramesTo(Other).size()), 5);
+    QCOMPARE(int(DeviceList.at(0)->outcome), int(FlashDone));
+    QCOMPARE(int(DeviceList.at(1)->outcome), int(FlashDone));
 }
 
 void BusyLineTest::strayAnswersDuringAnUpdateAreDropped()

@@ -60,7 +60,9 @@ private slots:
     void wrongPartAcknowledgementsAreRepeated();
     void deviceThatNeverAcknowledgesRightIsGivenUp();
     void errorReportsCountAsFailedAttempts();
+    void answersSplitInChunksAreGathered_data();
     void answersSplitInChunksAreGathered();
+    void acknowledgementsSentTwiceCostNoRepeat();
     void corruptedAnswersAreRejectedAndRepeated();
     void lateVersionAnswerLandsWithItsSender();
     void malformedBlocksOnTheLineAreDropped();
@@ -281,23 +283,62 @@ void LineTest::errorReportsCountAsFailedAttempts()
     QCOMPARE(log.count("SerialP: CPD_Error code -6, cmd_block 20, cmd_number 50"), 3);
 }
 
+void LineTest::answersSplitInChunksAreGathered_data()
+{
+    QTest::addColumn<int>("pause");
+    QTest::newRow("6 ms apart") << 6;
+    QTest::newRow("30 ms apart") << 30;
+    // Longer than the gap that ends a search's gathering: the frame begun
+    // holds it open.
+    QTest::newRow("200 ms apart") << 200;
+}
+
+// Every answer comes in two halves with a pause between them: searched,
+// asked for versions and updated, nothing is lost and nothing repeated.
 void LineTest::answersSplitInChunksAreGathered()
 {
+    QFETCH(int, pause);
     LogCapture log;
     const QByteArray image = firmwareImage(2000, 7);
     const QString path = writeFile(m_dir, "image.bin", image);
-    const FaultRule split{FaultRule::Split, -1, 0, 6};
+    const FaultRule split{FaultRule::Split, -1, 0, pause};
     DevSim::Options options;
-    options.slotMs = 15; // two devices' answers never interleave on one line
+    options.slotMs = pause + 15; // two devices' answers never interleave on one line
     LineRig rig({simDevice(IdA, 10, 3, 1, {split}), simDevice(IdB, 10, 3, 2, {split})}, options);
     QVERIFY(rig.search());
     QCOMPARE(DeviceList.size(), 2);
+    QCOMPARE(int(DeviceList.at(0)->verMinor), 1);
     QCOMPARE(int(DeviceList.at(1)->verMinor), 2);
+    QCOMPARE(trafficOn(rig.sim()).confirmations, 2);
     QVERIFY(rig.flash(path, {0, 1}));
     QCOMPARE(imageOf(rig.sim(), 0), image);
     QCOMPARE(imageOf(rig.sim(), 1), image);
     QCOMPARE(int(rig.firmwareFramesTo(IdA).size()), 11); // not one part repeated
+    QCOMPARE(int(rig.firmwareFramesTo(IdB).size()), 11);
     QCOMPARE(log.count("crc_error"), 0);
+}
+
+// A device (or a repeater on the line) that sends every answer twice, the
+// copy 30 ms after: the copy of an acknowledgement comes while the next part
+// is awaited and must not be taken for its answer.
+void LineTest::acknowledgementsSentTwiceCostNoRepeat()
+{
+    const QByteArray image = firmwareImage(6 * 197 + 50, 9);
+    const QString path = writeFile(m_dir, "image.bin", image);
+    const FaultRule twice{FaultRule::Twice, -1, 0, 30};
+    DevSim::Options options;
+    options.baud = 9600; // the next part is still on the wire when the copy comes
+    LineRig rig({simDevice(IdA, 10, 1, 0, {twice}), simDevice(IdB, 10, 1, 0, {twice})}, options);
+    QVERIFY(rig.search());
+    QVERIFY(rig.flash(path, {0, 1}));
+    for (size_t i = 0; i < 2; ++i) {
+        QCOMPARE(imageOf(rig.sim(), i), image);
+        const auto record = DeviceList.at(i);
+        QCOMPARE(int(record->outcome), int(FlashDone));
+        QCOMPARE(int(record->repeats), 0);
+    }
+    QCOMPARE(rig.firmwareFramesTo(IdA), expectedParts(7));
+    QCOMPARE(rig.firmwareFramesTo(IdB), expectedParts(7));
 }
 
 void LineTest::corruptedAnswersAreRejectedAndRepeated()

@@ -17,5 +17,17 @@ inline const std::vector<quint8> ErrorB = hex("00 1A 2B 3C 4D 5E 6F 70 DE 00 FF 
 // Block 25 with two payload bytes: an answer whose header does not tell its length.
 inline const std::vector<quint8> Unknown = hex("01 02 03 04 05 06 07 08 59 04 09 09 AA");
 inline const std::vector<quint8> BadSearchB = hex("00 1A 2B 3C 4D 5E 6F 70 5E 00 A7");
+inline const std::vector<quint8> AckA2 = hex("01 02 03 04 05 06 07 08 54 32 02 00 02 B3");
+inline const std::vector<quint8> AckA3 = hex("01 02 03 04 05 06 07 08 54 32 02 00 03 ED");
+
+// Frames the host sends.
+inline const std::vector<quint8> HostSearchFirst = hex("FF FF FF FF FF FF FF FF 1E 01 68");
+inline const std::vector<quint8> HostSearchNext = hex("FF FF FF FF FF FF FF FF 1E 00 36");
+inline const std::vector<quint8> HostVersionA = hex("01 02 03 04 05 06 07 08 14 03 4F");
+// The confirmation of A's search answer: the very bytes of that answer.
+inline const std::vector<quint8> HostConfirmA = SearchA;
+// The last part, number 2, of a tiny image: AA BB CC.
+inline const std::vector<quint8> HostLastPartA
+    = hex("01 02 03 04 05 06 07 08 14 32 03 00 02 AA BB CC F2");
 
 } // namespace Vectors
