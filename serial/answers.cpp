@@ -18,6 +18,12 @@ void Answers::beginRound()
     m_news = false;
 }
 
+void Answers::sent(const quint8 *frame, size_t size)
+{
+    if (m_lineEchoes || Cpd::unpackCommand(frame).type == Cpd::TypeRequest)
+        m_stream.expectEcho(frame, size);
+}
+
 void Answers::take(const quint8 *data, size_t size)
 {
     m_bytes += qint64(size);
@@ -38,6 +44,8 @@ void Answers::cut(bool settled)
     while (m_stream.takeFrame(&frame, settled, &echo)) {
         if (echo) {
             m_echoBytes += qint64(frame.size());
+            if (Cpd::unpackCommand(frame.data()).type == Cpd::TypeRequest)
+                m_lineEchoes = true;
             logFrameHeader(frame.data(), ": our own frame coming back, dropped");
             continue;
         }
@@ -54,6 +62,7 @@ std::vector<quint8> Answers::nextFrame()
 
 void Answers::clear()
 {
+    m_lineEchoes = false;
     m_kept.clear();
     m_stream.clear();
 }

@@ -11,9 +11,13 @@
 //
 // Our own frames coming back (an adapter whose receiver stays on) are never
 // answers: every frame written since the line was last read to its end is
-// told here, and the same bytes coming back are dropped as its echo. An
-// acknowledgement of a part that was acknowledged already is a late copy: it
-// does not end the wait for the part in hand.
+// told here, and the same bytes coming back are dropped as its echo. A
+// request can never be taken for a device's frame, but a confirmation has the
+// very bytes of the answer it confirms: it is expected back only once the
+// line has shown that it echoes (a request came back), so that on a plain
+// line a device answering again is heard as always. An acknowledgement of a
+// part that was acknowledged already is a late copy: it does not end the
+// wait for the part in hand.
 
 #include "protocol/stream.h"
 #include "registry/device.h"
@@ -28,7 +32,7 @@ public:
     void expect(const DeviceId &asked) { m_asked = asked; }
 
     // The host wrote this frame (checksum included); it may come back.
-    void sent(const quint8 *frame, size_t size) { m_stream.expectEcho(frame, size); }
+    void sent(const quint8 *frame, size_t size);
 
     // The wait for the answers to the request just written begins.
     void beginRound();
@@ -77,4 +81,5 @@ private:
     qint64 m_bytes = 0;
     qint64 m_echoBytes = 0;
     bool m_news = false;
+    bool m_lineEchoes = false; // a request of ours came back since the port opened
 };

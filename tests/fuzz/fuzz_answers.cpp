@@ -3,8 +3,8 @@
 //
 // Input: byte 0 picks the mode and how the bytes arrive (in one read, byte
 // by byte, or in pieces); the rest is the line. Anything the stream hands
-// out must be a whole frame that passes its checksum, and no byte may get
-// lost or counted twice.
+// out must be a whole frame that passes its checksum, an echo must be one of
+// the frames the host sent, and no byte may get lost or counted twice.
 
 #include "protocol/compose.h"
 #include "protocol/frame.h"
@@ -15,6 +15,7 @@
 
 #include <QtGlobal>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <vector>
@@ -42,8 +43,20 @@ void prepare(int mode)
     }
 }
 
-void handle(const std::vector<quint8> &frame, int mode)
+// What the host sent before the line was read: a version query and the
+// confirmation of a search answer (the bytes of that answer).
+const std::vector<std::vector<quint8>> Sent = {
+    {0x01, 0x02, 0x03, 0x04, 0x05, 0x06, 0x07, 0x08, 0x14, 0x03, 0x4F},
+    {0x01, 0x02, 0x03, 0x04, 0x05, 0x06, 0x07, 0x08, 0x5E, 0x0A, 0xAF},
+};
+
+void handle(const std::vector<quint8> &frame, int mode, bool echo)
 {
+    if (echo) {
+        if (std::find(Sent.begin(), Sent.end(), frame) == Sent.end())
+            std::abort();
+        return;
+    }
     if (frame.size() < size_t(Cpd::MinFrameSize) || frame.size() > size_t(FrameStream::MaxFrame)
         || !Cpd::checksumMatches(frame.data(), int(frame.size())))
         std::abort();
@@ -71,19 +84,22 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     prepare(mode);
 
     FrameStream stream;
+    for (const std::vector<quint8> &sent : Sent)
+        stream.expectEcho(sent.data(), sent.size());
     std::vector<quint8> frame;
+    bool echo = false;
     size_t taken = 0;
     for (size_t at = 1; at < size; at += piece) {
         const size_t n = std::min(piece, size - at);
         stream.append(data + at, n);
-        while (stream.takeFrame(&frame, false)) {
+        while (stream.takeFrame(&frame, false, &echo)) {
             taken += frame.size();
-            handle(frame, mode);
+            handle(frame, mode, echo);
         }
     }
-    while (stream.takeFrame(&frame, true)) {
+    while (stream.takeFrame(&frame, true, &echo)) {
         taken += frame.size();
-        handle(frame, mode);
+        handle(frame, mode, echo);
     }
     if (taken + stream.skippedBytes() + stream.pending() != size - 1)
         std::abort();
