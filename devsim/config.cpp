@@ -86,6 +86,8 @@ constexpr FaultName FaultNames[] = {
     {"split", FaultRule::Split, 5},
     {"garbage", FaultRule::Garbage, 2},
     {"twice", FaultRule::Twice, 30},
+    {"pieces", FaultRule::Pieces, 20},
+    {"stall", FaultRule::Stall, 600},
 };
 
 // NAME[:PARAM][:times=N][:part=P][:ms=M][:code=C]

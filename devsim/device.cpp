@@ -216,6 +216,10 @@ std::optional<Reply> Device::spoil(std::vector<quint8> bytes, int part, bool isA
         reply.garbageMs = std::max(0, rule->delayMs);
     if (const FaultRule *rule = takeFault(FaultRule::Twice, part))
         reply.againMs = std::max(0, rule->delayMs);
+    if (const FaultRule *rule = takeFault(FaultRule::Pieces, part))
+        reply.piecesMs = std::max(0, rule->delayMs);
+    if (const FaultRule *rule = takeFault(FaultRule::Stall, part))
+        reply.stallMs = std::max(0, rule->delayMs);
     reply.bytes = std::move(bytes);
     return reply;
 }

@@ -17,6 +17,8 @@ struct Reply
     int splitMs = -1;   // >= 0: the second half follows the first this much later
     int garbageMs = -1; // >= 0: stray bytes go out this much before the answer
     int againMs = -1;   // >= 0: a copy of the answer follows this much later
+    int piecesMs = -1;  // >= 0: the answer goes out in pieces of three bytes this much apart
+    int stallMs = -1;   // >= 0: the host's writes are held this long from the answer on
 };
 
 class Device

@@ -29,6 +29,9 @@ struct FaultRule
         Split,       // the answer goes out in two writes delayMs apart
         Garbage,     // a few stray bytes go out delayMs before the answer
         Twice,       // the answer goes out again delayMs after the first copy
+        Pieces,      // the answer goes out in pieces of three bytes, delayMs apart
+        Stall,       // with its answer, the line takes no byte from the host for delayMs
+                     // (a pseudo-terminal only: a write that outlives its wait)
     };
     Kind kind = Silent;
     int times = -1;

@@ -31,6 +31,8 @@ struct Simulator::Private
     void sendDue();
     void send(const std::vector<quint8> &bytes);
     void flushPending();
+    void holdHostWrites(Clock::time_point from, Clock::time_point until);
+    void applyHold(Clock::time_point now);
     Clock::duration wireTime(size_t bytes) const;
     void log(const char *who, const std::vector<quint8> &bytes, const std::string &note = {});
 
@@ -64,6 +66,9 @@ struct Simulator::Private
     std::vector<quint8> m_pending; // bytes the line would not take yet
     Clock::time_point m_lineFree;  // with pacing: when the last answer has left
     bool m_lineDead = false;
+    Clock::time_point m_holdFrom;  // the host's writes are held from here...
+    Clock::time_point m_holdUntil; // ... to here; none when default
+    bool m_holding = false;
     std::mt19937 m_random;         // collision slots
 };
 

@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstring>
 #include <poll.h>
+#include <termios.h>
 #include <unistd.h>
 
 namespace DevSim {
@@ -43,6 +44,8 @@ void Simulator::Private::run()
             next = m_lastRx + gap;
         if (!m_schedule.empty())
             next = std::min(next, m_schedule.begin()->first);
+        if (m_holdUntil != Clock::time_point())
+            next = std::min(next, m_holding ? m_holdUntil : m_holdFrom);
 
         timespec timeout{};
         timespec *timeoutPtr = nullptr;
@@ -79,6 +82,7 @@ void Simulator::Private::run()
             readLine(now);
         takeFrames(now, !m_rx.empty() && now - m_lastRx >= gap);
         sendDue();
+        applyHold(Clock::now());
     }
 }
 
@@ -203,7 +207,18 @@ void Simulator::Private::dispatch(std::vector<quint8> frame,
         }
         if (reply.againMs >= 0)
             schedule(at + milliseconds(reply.againMs), reply.bytes);
-        if (reply.splitMs >= 0) {
+        if (reply.stallMs >= 0)
+            holdHostWrites(at, at + milliseconds(reply.stallMs));
+        if (reply.piecesMs >= 0) {
+            constexpr size_t Piece = 3;
+            for (size_t from = 0; from < reply.bytes.size(); from += Piece) {
+                const auto begin = reply.bytes.begin() + std::ptrdiff_t(from);
+                const auto end = reply.bytes.begin()
+                                 + std::ptrdiff_t(std::min(from + Piece, reply.bytes.size()));
+                schedule(at + milliseconds(reply.piecesMs * int(from / Piece)),
+                         std::vector<quint8>(begin, end));
+            }
+        } else if (reply.splitMs >= 0) {
             const auto half = reply.bytes.begin() + std::ptrdiff_t(reply.bytes.size() / 2);
             schedule(at, std::vector<quint8>(reply.bytes.begin(), half));
             schedule(at + milliseconds(reply.splitMs),
@@ -251,6 +266,31 @@ void Simulator::Private::collide(const std::vector<std::pair<size_t, Reply>> &re
             m_lineFree = std::max(m_lineFree, at);
         schedule(at, std::move(bytes));
     }
+}
+
+// The host's side of a pseudo-terminal stops sending while its output is
+// suspended: its writes wait in its own buffers, as behind a driver that
+// completes a write only when the bytes have left. From `from` to `until`.
+void Simulator::Private::holdHostWrites(Clock::time_point from, Clock::time_point until)
+{
+    if (m_line.keep < 0)
+        return;
+    m_holdFrom = from;
+    m_holdUntil = until;
+}
+
+void Simulator::Private::applyHold(Clock::time_point now)
+{
+    if (m_line.keep < 0 || m_holdUntil == Clock::time_point())
+        return;
+    const bool hold = now >= m_holdFrom && now < m_holdUntil;
+    if (hold != m_holding) {
+        ::tcflow(m_line.keep, hold ? TCOOFF : TCOON);
+        m_holding = hold;
+        log(hold ? "hold" : "free", {}, hold ? "the host's writes are held" : "the host may write");
+    }
+    if (!hold && now >= m_holdUntil)
+        m_holdUntil = Clock::time_point();
 }
 
 void Simulator::Private::schedule(Clock::time_point at, std::vector<quint8> bytes)

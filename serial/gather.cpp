@@ -3,11 +3,10 @@
 #include "serial/gather.h"
 
 #include "registry/registry.h"
-#include "serial/port.h"
+#include "serial/serialline.h"
 #include "serial/timing.h"
 
 #include <QElapsedTimer>
-#include <QSerialPort>
 
 #include <vector>
 
@@ -15,13 +14,13 @@ namespace {
 
 // Reads everything the port holds into the answers, then lets them cut it
 // into frames. False when the port has failed.
-bool readWhatCame(QSerialPort &port, Answers &answers)
+bool readWhatCame(SerialLine &line, Answers &answers)
 {
     std::vector<quint8> came;
     char chunk[4096];
     for (;;) {
-        const qint64 n = port.read(chunk, sizeof chunk);
-        if (n < 0 || (n == 0 && LinePort::gone(port)))
+        const qint64 n = line.read(chunk, sizeof chunk);
+        if (n < 0 || (n == 0 && line.gone()))
             return false;
         if (n == 0)
             break;
@@ -33,61 +32,82 @@ bool readWhatCame(QSerialPort &port, Answers &answers)
     return true;
 }
 
+// Why a gathering ended.
+enum class End {
+    Answered,   // the device asked has answered
+    WindowOver, // the answer window (or a search's hard limit) is over
+    Quiet,      // the line stayed quiet for the gap after what came
+    Quit,       // the worker was told to quit
+    Lost,       // the port failed
+};
+
 } // namespace
 
 Gathered
-gatherAnswers(QSerialPort &port, Answers &answers, const std::function<bool()> &quitRequested)
+gatherAnswers(SerialLine &line, Answers &answers, const std::function<bool()> &quitRequested)
 {
     const LineTiming &timing = lineTiming();
     const bool search = WorkMode == ModeSearch;
     const bool watchQuit = WorkMode != ModeUpdate;
     answers.beginRound();
-    Gathered result;
     QElapsedTimer window; // restarts with every new device heard in a search
     QElapsedTimer total;
+    QElapsedTimer quiet; // since bytes last came
     window.start();
     total.start();
+    quiet.start();
 
-    while (!(answers.news() && !search)) {
-        if (port.bytesAvailable() == 0) {
-            qint64 wait = timing.answerWait - window.elapsed();
-            // A quiet gap ends the answers to a search, or a garbled answer;
-            // never a frame that has begun and is not complete: its rest may
-            // come after any pause within the window.
-            const bool gapEnds = answers.bytesThisRound() > 0 && !answers.frameBegun()
-                                 && (search || answers.garbledAndQuiet());
-            if (gapEnds)
-                wait = qMin<qint64>(wait, timing.gatherGap);
-            if (search)
-                wait = qMin<qint64>(wait, timing.gatherLimit - total.elapsed());
-            if (wait <= 0)
+    End end = End::WindowOver;
+    for (;;) {
+        if (line.bytesAvailable() > 0) {
+            if (!readWhatCame(line, answers)) {
+                end = End::Lost;
                 break;
-            const qint64 step = watchQuit ? qMin<qint64>(wait, LinePort::WatchStepMs) : wait;
-            if (!port.waitForReadyRead(int(step))) {
-                if (LinePort::gone(port)) {
-                    result.lost = true;
-                    break;
-                }
-                if (step < wait) {
-                    if (quitRequested())
-                        break;
-                    continue;
-                }
-                if (gapEnds || window.elapsed() >= timing.answerWait)
-                    break;
-                continue;
             }
+            quiet.restart();
         }
-        if (!readWhatCame(port, answers)) {
-            result.lost = true;
-            break;
-        }
-        if (search && answers.news()) {
+        if (answers.news()) {
+            if (!search) {
+                end = End::Answered;
+                break;
+            }
             window.restart();
             answers.clearNews();
         }
+        if (line.gone()) {
+            end = End::Lost;
+            break;
+        }
+        if (watchQuit && quitRequested()) {
+            end = End::Quit;
+            break;
+        }
+        qint64 left = timing.answerWait - window.elapsed();
+        if (search)
+            left = qMin<qint64>(left, timing.gatherLimit - total.elapsed());
+        if (left <= 0) {
+            end = End::WindowOver;
+            break;
+        }
+        // A quiet gap ends the answers to a search, or a garbled answer;
+        // never a frame that has begun and is not complete.
+        const bool gapEnds = answers.bytesThisRound() > 0 && !answers.frameBegun()
+                             && (search || answers.garbledAndQuiet());
+        if (gapEnds) {
+            const qint64 gapLeft = timing.gatherGap - quiet.elapsed();
+            if (gapLeft <= 0) {
+                end = End::Quiet;
+                break;
+            }
+            left = qMin(left, gapLeft);
+        }
+        // Whatever the wait says, the bytes the port holds decide.
+        line.waitForReadyRead(int(qMin<qint64>(left, WatchStepMs)));
     }
-    if (!result.lost && !answers.news())
+
+    Gathered result;
+    result.lost = end == End::Lost;
+    if (end != End::Lost && end != End::Answered)
         answers.settle();
     answers.endRound();
     result.bytes = answers.bytesThisRound();

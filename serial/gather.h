@@ -13,16 +13,20 @@
 // answer, or with the window, or early when what came was garbled and the
 // line has gone quiet. Other devices' frames that come meanwhile do not end
 // it.
+//
+// A frame that has begun and is not complete holds the gathering open until
+// the window is over, whatever pause comes inside it. The wait goes by the
+// bytes the port holds, looked at every WatchStepMs, never by one notice.
 
 #include "serial/answers.h"
 
 #include <functional>
 
-class QSerialPort;
+class SerialLine;
 
 struct Gathered
 {
-    qint64 bytes = 0;     // bytes read
+    qint64 bytes = 0;     // bytes read, our own frames coming back not counted
     bool garbled = false; // some of them formed no valid frame
     bool lost = false;    // the port failed meanwhile
 };
@@ -31,4 +35,4 @@ struct Gathered
 // line after them); during an update the window runs out first, so the frame
 // that gives the device up never talks over the device's answer.
 Gathered
-gatherAnswers(QSerialPort &port, Answers &answers, const std::function<bool()> &quitRequested);
+gatherAnswers(SerialLine &line, Answers &answers, const std::function<bool()> &quitRequested);

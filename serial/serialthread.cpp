@@ -10,11 +10,11 @@
 #include "registry/exchange.h"
 #include "registry/registry.h"
 #include "serial/gather.h"
-#include "serial/port.h"
+#include "serial/serialline.h"
 #include "serial/scheduler.h"
 #include "serial/timing.h"
 
-#include <QSerialPort>
+#include <QElapsedTimer>
 #include <QTime>
 
 #include <algorithm>
@@ -108,7 +108,7 @@ void SerialThread::run()
     } runEnd{this};
 
     QString runPort = currentPortName();
-    QSerialPort port;
+    SerialLine line;
     if (runPort.isEmpty()) {
         emit error(tr("No port name specified"));
         emit Notifier.UnblockSearchButton();
@@ -120,44 +120,44 @@ void SerialThread::run()
     m_frameLength = 0;
     m_lost = false;
     m_answers.clear();
-    if (!LinePort::open(port, runPort)) {
-        endJob(port, PortFailure::CannotOpen);
+    if (!line.open(runPort)) {
+        endJob(line, PortFailure::CannotOpen);
         return;
     }
 
     for (;;) {
-        advanceExchange(port);
+        advanceExchange(line);
         if (m_lost) {
-            endJob(port, PortFailure::Lost);
+            endJob(line, PortFailure::Lost);
             return;
         }
-        if (WorkMode == ModeIdle && !idleUntilWork(port, runPort))
+        if (WorkMode == ModeIdle && !idleUntilWork(line, runPort))
             return;
-        if (!followPortName(port, runPort))
+        if (!followPortName(line, runPort))
             return;
     }
 }
 
 // One step of the exchange: choose and send a request, see it leave, take its
 // answers, or hand the next answer taken to the answer handling.
-void SerialThread::advanceExchange(QSerialPort &port)
+void SerialThread::advanceExchange(SerialLine &line)
 {
     switch (TransactionPhase.load()) {
     case PhaseReady:
         if (m_answers.hasFrame()) {
-            handleNextReceived(port);
+            handleNextReceived(line);
         } else if (nextRequest() == 1) {
             const quint16 length = composeFrame(FrameBuffer, Cpd::TypeRequest);
             ResponseExpected = 1;
             m_answers.expect(TargetId);
-            sendFrame(port, length);
+            sendFrame(line, length);
         }
         break;
     case PhaseAwaitWritten:
-        awaitWritten(port);
+        awaitWritten(line);
         break;
     case PhaseAwaitResponse:
-        awaitResponse(port);
+        awaitResponse(line);
         break;
     default:
         break;
@@ -166,14 +166,14 @@ void SerialThread::advanceExchange(QSerialPort &port)
 
 // With nothing to do the port is closed; it is opened again, under the name
 // it had, once a flash request comes or the worker is told to quit.
-bool SerialThread::idleUntilWork(QSerialPort &port, const QString &runPort)
+bool SerialThread::idleUntilWork(SerialLine &line, const QString &runPort)
 {
-    port.close();
+    line.close();
     m_answers.clear();
     while (WorkMode == ModeIdle && !quitRequested())
         idlePoll();
-    if (!LinePort::open(port, runPort)) {
-        endJob(port, PortFailure::CannotReopen);
+    if (!line.open(runPort)) {
+        endJob(line, PortFailure::CannotReopen);
         return false;
     }
     return true;
@@ -181,7 +181,7 @@ bool SerialThread::idleUntilWork(QSerialPort &port, const QString &runPort)
 
 // The end of a pass: told to quit, the worker gives up the device it is
 // writing and ends; handed another port, it switches to it.
-bool SerialThread::followPortName(QSerialPort &port, QString &runPort)
+bool SerialThread::followPortName(SerialLine &line, QString &runPort)
 {
     std::unique_lock<std::mutex> lock(mutex);
     const bool switching = runPort != portName;
@@ -189,67 +189,126 @@ bool SerialThread::followPortName(QSerialPort &port, QString &runPort)
     const bool quitting = quit;
     lock.unlock();
     if (quitting) {
-        giveUpOnQuit(port);
+        giveUpOnQuit(line);
         return false;
     }
     if (!switching)
         return true;
     m_answers.clear();
-    if (!LinePort::open(port, runPort)) {
-        endJob(port, PortFailure::CannotOpen);
+    if (!line.open(runPort)) {
+        endJob(line, PortFailure::CannotOpen);
         return false;
     }
     return true;
 }
 
-void SerialThread::sendFrame(QSerialPort &port, quint16 bodyLength)
+void SerialThread::sendFrame(SerialLine &line, quint16 bodyLength)
 {
     const int total = Cpd::appendChecksum(FrameBuffer, bodyLength);
     m_frameLength = quint16(total);
     TransactionPhase = PhaseAwaitWritten;
+    // Never a frame on top of one the port has not sent yet: on a half-duplex
+    // line it would go out while the device answers the first.
+    if (line.bytesToWrite() > 0 && finishWrite(line) == WriteEnd::Lost) {
+        m_lost = true;
+        return;
+    }
     m_answers.sent(FrameBuffer, size_t(total));
-    if (port.write(bufferChars(), total) != total)
+    if (line.write(bufferChars(), total) != total)
         m_lost = true;
 }
 
-void SerialThread::awaitWritten(QSerialPort &port)
+void SerialThread::awaitWritten(SerialLine &line)
 {
     // With nothing pending (the request before went unanswered) there is no
     // write to wait for; the toolkit would otherwise sit out the whole
     // time-out listening for input before saying so.
-    if (port.bytesToWrite() > 0 && port.waitForBytesWritten(writeTimeout)) {
+    if (line.bytesToWrite() == 0) {
+        notWritten();
+        return;
+    }
+    switch (finishWrite(line)) {
+    case WriteEnd::Out:
+        // Only now, with the frame out, does the wait for its answer begin.
         if (ResponseExpected == 1) {
             TransactionPhase = PhaseAwaitResponse;
         } else {
             TransactionPhase = PhaseReady;
             pause(lineTiming().confirmPause);
         }
-        return;
-    }
-    if (LinePort::gone(port)) {
+        break;
+    case WriteEnd::Dropped:
+        notWritten();
+        break;
+    case WriteEnd::Lost:
         m_lost = true;
-        return;
+        break;
     }
+}
+
+SerialThread::WriteEnd SerialThread::finishWrite(SerialLine &line)
+{
+    const LineTiming &timing = lineTiming();
+    QElapsedTimer clock;
+    clock.start();
+    bool outlived = false;
+    while (line.bytesToWrite() > 0) {
+        if (line.gone())
+            return WriteEnd::Lost;
+        const qint64 elapsed = clock.elapsed();
+        if (elapsed >= timing.writeLimit) {
+            qDebug("write not done after %d ms, the rest of the frame dropped", timing.writeLimit);
+            line.discardOutput();
+            return WriteEnd::Dropped;
+        }
+        if (!outlived && elapsed >= writeTimeout) {
+            qDebug("write still under way after %d ms, waiting for it", writeTimeout);
+            outlived = true;
+        }
+        const qint64 until = outlived ? timing.writeLimit : writeTimeout;
+        line.waitForBytesWritten(int(qBound<qint64>(1, until - elapsed, WatchStepMs)));
+    }
+    if (line.gone())
+        return WriteEnd::Lost;
+    if (outlived)
+        qDebug("write done after %lld ms", static_cast<long long>(clock.elapsed()));
+    return WriteEnd::Out;
+}
+
+void SerialThread::notWritten()
+{
     qDebug("error write to serial port");
     TransactionPhase = PhaseReady;
     emit timeout(tr("Wait write request timeout %1").arg(QTime::currentTime().toString()));
 }
 
-void SerialThread::awaitResponse(QSerialPort &port)
+bool SerialThread::watchLine(SerialLine &line, int ms)
+{
+    QElapsedTimer clock;
+    clock.start();
+    for (;;) {
+        if (line.gone())
+            return false;
+        const qint64 left = ms - clock.elapsed();
+        if (left <= 0 || quitRequested())
+            return true;
+        // Returns at once when new bytes arrive; they join the port's buffer.
+        line.waitForReadyRead(int(qMin<qint64>(left, WatchStepMs)));
+    }
+}
+
+void SerialThread::awaitResponse(SerialLine &line)
 {
     const LineTiming &timing = lineTiming();
-    const auto quitting = [this] {
-        return quitRequested();
-    };
-    if (WorkMode == ModeSearch && !LinePort::pause(port, timing.searchPause, quitting))
+    if (WorkMode == ModeSearch && !watchLine(line, timing.searchPause))
         m_lost = true;
     if (!m_lost && UpdateStage == StageStart && WorkMode == ModeUpdate
-        && !LinePort::pause(port, timing.startPause, quitting))
+        && !watchLine(line, timing.startPause))
         m_lost = true;
     if (m_lost || quitRequested())
         return;
 
-    const Gathered got = gatherAnswers(port, m_answers, quitting);
+    const Gathered got = gatherAnswers(line, m_answers, [this] { return quitRequested(); });
     m_lost = got.lost;
     if (m_lost || (WorkMode != ModeUpdate && quitRequested()))
         return;
@@ -270,7 +329,7 @@ void SerialThread::awaitResponse(QSerialPort &port)
 // Hands the next frame read to the answer handling and confirms it when the
 // handling asks for it; the devices that answered a search are confirmed one
 // after the other, each with the pause after its confirmation.
-void SerialThread::handleNextReceived(QSerialPort &port)
+void SerialThread::handleNextReceived(SerialLine &line)
 {
     const std::vector<quint8> frame = m_answers.nextFrame();
     std::copy(frame.begin(), frame.end(), FrameBuffer);
@@ -283,14 +342,14 @@ void SerialThread::handleNextReceived(QSerialPort &port)
     }
     const quint16 length = composeFrame(FrameBuffer, Cpd::TypeResponse);
     ResponseExpected = 0;
-    sendFrame(port, length);
+    sendFrame(line, length);
 }
 
 // Told to quit while a device is being written (the window closes, the
 // terminal tool is interrupted): the device is told that it is given up, with
 // the very frame the transfer sends after too many repeats, before the run
 // ends. No further device is started.
-void SerialThread::giveUpOnQuit(QSerialPort &port)
+void SerialThread::giveUpOnQuit(SerialLine &line)
 {
     if (WorkMode != ModeUpdate || !FirmwareTransfer::giveUpNow())
         return;
@@ -300,9 +359,9 @@ void SerialThread::giveUpOnQuit(QSerialPort &port)
     TargetId = record->id;
     CmdBlock = Cpd::BlockDevice;
     CmdNumber = Cpd::NumberFirmware;
-    sendFrame(port, composeFrame(FrameBuffer, Cpd::TypeRequest));
+    sendFrame(line, composeFrame(FrameBuffer, Cpd::TypeRequest));
     if (!m_lost)
-        port.waitForBytesWritten(writeTimeout);
+        finishWrite(line);
     TransactionPhase = PhaseReady;
     FirmwareTransfer::endPass();
 }
@@ -312,10 +371,10 @@ SerialThread::PortFault SerialThread::lastPortFault() const
     return PortFault{m_faultLost.load(), m_faultError.load()};
 }
 
-void SerialThread::endJob(QSerialPort &port, PortFailure failure)
+void SerialThread::endJob(SerialLine &line, PortFailure failure)
 {
     const QString name = currentPortName();
-    const int code = int(port.error());
+    const int code = line.error();
     const bool lost = failure == PortFailure::Lost;
     m_faultLost = lost;
     m_faultError = code;

@@ -12,7 +12,7 @@
 #include <condition_variable>
 #include <mutex>
 
-class QSerialPort;
+class SerialLine;
 
 class SerialThread : public QThread
 {
@@ -69,18 +69,28 @@ private:
 
     // The steps of a pass: advance the exchange, idle while there is no work,
     // follow a change of port or end on quit. False when the run ends.
-    void advanceExchange(QSerialPort &port);
-    bool idleUntilWork(QSerialPort &port, const QString &runPort);
-    bool followPortName(QSerialPort &port, QString &runPort);
+    void advanceExchange(SerialLine &line);
+    bool idleUntilWork(SerialLine &line, const QString &runPort);
+    bool followPortName(SerialLine &line, QString &runPort);
 
-    void sendFrame(QSerialPort &port, quint16 bodyLength);
-    void awaitWritten(QSerialPort &port);
-    void awaitResponse(QSerialPort &port);
-    void handleNextReceived(QSerialPort &port);
-    void giveUpOnQuit(QSerialPort &port);
+    void sendFrame(SerialLine &line, quint16 bodyLength);
+    void awaitWritten(SerialLine &line);
+    // Waits until the frame handed to the port has left it, in steps, with an
+    // eye on the port. Past the write wait it goes on waiting, and says so;
+    // past the write limit what is left is dropped, so that nothing is ever
+    // sent on top of it.
+    enum class WriteEnd { Out, Dropped, Lost };
+    WriteEnd finishWrite(SerialLine &line);
+    void notWritten();
+    // Waits `ms` with an eye on the port, leaving early when told to quit.
+    // False when the port is gone. What arrives meanwhile stays in the port.
+    bool watchLine(SerialLine &line, int ms);
+    void awaitResponse(SerialLine &line);
+    void handleNextReceived(SerialLine &line);
+    void giveUpOnQuit(SerialLine &line);
     // Ends the job the port failed under and says so: the search button comes
     // back with «Порт занят», an update gives up the device being written.
-    void endJob(QSerialPort &port, PortFailure failure);
+    void endJob(SerialLine &line, PortFailure failure);
 
     QString portName;
     int writeTimeout;

@@ -6,6 +6,7 @@
 #include "protocol/frame.h"
 #include "registry/exchange.h"
 #include "registry/registry.h"
+#include "serial/serialline.h"
 #include "serial/serialthread.h"
 
 #include "devsim/testline.h"
@@ -14,6 +15,7 @@
 #include "support/logcapture.h"
 
 #include <QElapsedTimer>
+#include <QSerialPort>
 #include <QtTest>
 
 namespace {
@@ -290,6 +292,11 @@ void BusyLineTest::pulledAdapterEndsTheJobAndSaysSo_data()
     QTest::newRow("inventory") << "inventory";
     QTest::newRow("start pause") << "start pause";
     QTest::newRow("parts") << "parts";
+    // The part is held in the port (the line takes nothing) when it goes.
+    QTest::newRow("write wait") << "write wait";
+    // The driver reported the port gone, and every wait since ran out: the
+    // time-outs must not hide it (no adapter is pulled here).
+    QTest::newRow("gone, then time-outs") << "gone, then time-outs";
 }
 
 void BusyLineTest::pulledAdapterEndsTheJobAndSaysSo()
@@ -297,7 +304,7 @@ void BusyLineTest::pulledAdapterEndsTheJobAndSaysSo()
     QFETCH(QString, during);
     LineTiming timing = quickTiming();
     timing.startPause = 3000;
-    const bool updating = during == "start pause" || during == "parts";
+    const bool updating = during != "search" && during != "inventory";
     DevSim::Options options;
     options.baud = 9600;
     // Two version answers at 9600 baud are over within some 30 ms: in the
@@ -308,6 +315,8 @@ void BusyLineTest::pulledAdapterEndsTheJobAndSaysSo()
         timing.answerWait = 1500;
         faults = {FaultRule{FaultRule::Late, 1, 0, 0}, FaultRule{FaultRule::Late, -1, 0, 1000}};
     }
+    if (during == "write wait")
+        faults = {FaultRule{FaultRule::Stall, 1, 5, 10000}};
     ScopedLineTiming scoped(timing);
     LineRig rig({simDevice(Good, 10, 1, 0, faults), simDevice(Other, 10, 1, 0, faults)}, options);
     if (updating) {
@@ -324,12 +333,14 @@ void BusyLineTest::pulledAdapterEndsTheJobAndSaysSo()
             return t.confirmations >= 1;
         if (during == "inventory")
             return t.queries >= 1;
-        if (during == "start pause")
+        if (during == "start pause" || during == "gone, then time-outs")
             return t.firmware >= 1;
+        if (during == "write wait")
+            return t.firmware >= 5; // the sixth stays in the port
         return t.firmware >= 6;
     };
     QVERIFY(rig.sim().waitFor(reached, 20000));
-    if (during == "start pause") {
+    if (during == "start pause" || during == "gone, then time-outs") {
         // The start frame is out; the adapter goes once the worker has seen it
         // leave and sits in the pause that follows it.
         QVERIFY(QTest::qWaitFor(
@@ -339,9 +350,17 @@ void BusyLineTest::pulledAdapterEndsTheJobAndSaysSo()
             },
             timing.startPause));
     }
+    if (during == "write wait") {
+        // Part 6 is in the port and cannot leave it.
+        QTest::qWait(quickTiming().writeTimeout + 100);
+        QCOMPARE(int(TransactionPhase), int(PhaseAwaitWritten));
+    }
     QElapsedTimer clock;
     clock.start();
-    rig.sim().stop(); // the adapter is gone
+    if (during == "gone, then time-outs")
+        TestSeam::injectLineFault(QSerialPort::ResourceError);
+    else
+        rig.sim().stop(); // the adapter is gone
 
     QVERIFY(rig.waitForSignal("UpdateMainStatus(0)", 5000));
     QVERIFY2(clock.elapsed() < 1000, qPrintable(QString::number(clock.elapsed())));

@@ -63,6 +63,8 @@ private slots:
     void answersSplitInChunksAreGathered_data();
     void answersSplitInChunksAreGathered();
     void acknowledgementsSentTwiceCostNoRepeat();
+    void writeThatOutlivesItsWaitHasNothingSentOnTop();
+    void answersInManySmallPiecesAreTakenWhileUpdating();
     void corruptedAnswersAreRejectedAndRepeated();
     void lateVersionAnswerLandsWithItsSender();
     void malformedBlocksOnTheLineAreDropped();
@@ -339,6 +341,46 @@ void LineTest::acknowledgementsSentTwiceCostNoRepeat()
     }
     QCOMPARE(rig.firmwareFramesTo(IdA), expectedParts(7));
     QCOMPARE(rig.firmwareFramesTo(IdB), expectedParts(7));
+}
+
+// A driver that completes a write only when the bytes have left can take
+// longer than the write wait. The frame behind it must not go out on top of
+// it (on a half-duplex line it would meet the device's answer), and the
+// answer is awaited once the frame is out.
+void LineTest::writeThatOutlivesItsWaitHasNothingSentOnTop()
+{
+    LogCapture log;
+    const QByteArray image = firmwareImage(6 * 197 + 20, 10);
+    const QString path = writeFile(m_dir, "image.bin", image);
+    // With its acknowledgement of part 3 the line takes nothing for 600 ms.
+    LineRig rig({simDevice(IdA, 10, 1, 0, {FaultRule{FaultRule::Stall, 1, 3, 600}})});
+    QVERIFY(rig.search());
+    log.clear(); // the silent search rounds' unanswered requests
+    QVERIFY(rig.flash(path, {0}));
+    QCOMPARE(imageOf(rig.sim(), 0), image);
+    QCOMPARE(rig.firmwareFramesTo(IdA), expectedParts(7)); // part 4 once, nothing on top
+    QCOMPARE(int(DeviceList.at(0)->repeats), 0);
+    for (const DevSim::HostFrame &f : rig.sim().hostFrames())
+        QVERIFY(f.valid);
+    QCOMPARE(log.count("write still under way after 200 ms, waiting for it"), 1);
+    QCOMPARE(log.countStartingWith("write done after "), 1);
+    QCOMPARE(log.count("error write to serial port"), 0);
+}
+
+// Acknowledgements that come three bytes at a time with pauses near the
+// step of every wait on the line: each is taken whole, none is missed.
+void LineTest::answersInManySmallPiecesAreTakenWhileUpdating()
+{
+    LineTiming timing = quickTiming();
+    timing.answerWait = 1000; // five pieces, four pauses
+    ScopedLineTiming scoped(timing);
+    const QByteArray image = firmwareImage(3 * 197 + 1, 11);
+    const QString path = writeFile(m_dir, "image.bin", image);
+    LineRig rig({simDevice(IdA, 10, 1, 0, {FaultRule{FaultRule::Pieces, -1, 0, WatchStepMs - 5}})});
+    QVERIFY(rig.search());
+    QVERIFY(rig.flash(path, {0}));
+    QCOMPARE(imageOf(rig.sim(), 0), image);
+    QCOMPARE(rig.firmwareFramesTo(IdA), expectedParts(4));
 }
 
 void LineTest::corruptedAnswersAreRejectedAndRepeated()

@@ -1,0 +1,130 @@
+// The serial port the worker talks through, and its health.
+
+#include "serial/serialline.h"
+
+#include <QSerialPort>
+
+#include <atomic>
+
+namespace {
+
+std::atomic<int> InjectedFault{QSerialPort::NoError};
+
+// The port's error means it is no use any more. Line noise and time-outs do
+// not; an operation the driver refuses does only once the port has worked
+// (a driver that refuses what it did a moment ago has lost its device).
+bool meansGone(int error, bool worked)
+{
+    switch (error) {
+    case QSerialPort::DeviceNotFoundError:
+    case QSerialPort::PermissionError:
+    case QSerialPort::OpenError:
+    case QSerialPort::WriteError:
+    case QSerialPort::ReadError:
+    case QSerialPort::ResourceError:
+    case QSerialPort::NotOpenError:
+    case QSerialPort::UnknownError:
+        return true;
+    case QSerialPort::UnsupportedOperationError:
+        return worked;
+    default:
+        return false;
+    }
+}
+
+} // namespace
+
+SerialLine::SerialLine()
+    : m_port(std::make_unique<QSerialPort>())
+{
+    // Direct: the port and its owner live on the worker thread, and the error
+    // must be kept before the next wait's time-out replaces it.
+    QObject::connect(m_port.get(),
+                     &QSerialPort::errorOccurred,
+                     [this](QSerialPort::SerialPortError error) { note(int(error)); });
+}
+
+SerialLine::~SerialLine() = default;
+
+void SerialLine::note(int error)
+{
+    if (m_fault == QSerialPort::NoError && meansGone(error, m_worked))
+        m_fault = error;
+}
+
+bool SerialLine::open(const QString &name)
+{
+    m_port->close();
+    m_fault = QSerialPort::NoError;
+    m_worked = false;
+    InjectedFault = QSerialPort::NoError;
+    m_port->setPortName(systemPortName(name));
+    if (!m_port->open(QIODevice::ReadWrite))
+        return false;
+    m_fault = QSerialPort::NoError; // what failed before this open is no news
+    return true;
+}
+
+void SerialLine::close()
+{
+    m_port->close();
+}
+
+bool SerialLine::gone()
+{
+    const int injected = InjectedFault.exchange(QSerialPort::NoError);
+    if (injected != QSerialPort::NoError)
+        note(injected);
+    return m_fault != QSerialPort::NoError;
+}
+
+int SerialLine::error() const
+{
+    return m_fault != QSerialPort::NoError ? m_fault : int(m_port->error());
+}
+
+qint64 SerialLine::write(const char *data, qint64 size)
+{
+    return m_port->write(data, size);
+}
+
+qint64 SerialLine::bytesToWrite() const
+{
+    return m_port->bytesToWrite();
+}
+
+bool SerialLine::waitForBytesWritten(int ms)
+{
+    const bool written = m_port->waitForBytesWritten(ms);
+    m_worked = m_worked || written;
+    return written;
+}
+
+void SerialLine::discardOutput()
+{
+    m_port->clear(QSerialPort::Output);
+}
+
+qint64 SerialLine::bytesAvailable() const
+{
+    return m_port->bytesAvailable();
+}
+
+bool SerialLine::waitForReadyRead(int ms)
+{
+    return m_port->waitForReadyRead(ms);
+}
+
+qint64 SerialLine::read(char *data, qint64 maxSize)
+{
+    const qint64 n = m_port->read(data, maxSize);
+    m_worked = m_worked || n > 0;
+    return n;
+}
+
+namespace TestSeam {
+void injectLineFault(int error)
+{
+    InjectedFault = error;
+}
+} // namespace TestSeam

@@ -1,0 +1,64 @@
+#pragma once
+
+// The serial line as the worker uses it: a QSerialPort created on the worker
+// thread, and the port's health. A port is gone (the adapter was pulled, the
+// driver failed) from the first error that says so until it is opened again:
+// later errors, the time-out every blocking wait that runs out sets among
+// them, never hide it.
+
+#include <QString>
+
+#include <memory>
+
+class QSerialPort;
+
+class SerialLine
+{
+public:
+    SerialLine();
+    ~SerialLine();
+    SerialLine(const SerialLine &) = delete;
+    SerialLine &operator=(const SerialLine &) = delete;
+
+    // Closes the port, names it anew and opens it for reading and writing
+    // (9600 baud, 8N1, no flow control: the toolkit's defaults). False when
+    // it cannot be opened; error() then says why.
+    bool open(const QString &name);
+    void close();
+
+    // The port is no use any more.
+    bool gone();
+    // The error that made the port gone or kept it from opening, else the
+    // port's last one (a QSerialPort::SerialPortError).
+    int error() const;
+
+    // Blocking use, with bounded waits, as the toolkit offers it.
+    qint64 write(const char *data, qint64 size);
+    qint64 bytesToWrite() const;
+    bool waitForBytesWritten(int ms);
+    // Drops what the port has not yet sent.
+    void discardOutput();
+    qint64 bytesAvailable() const;
+    bool waitForReadyRead(int ms);
+    qint64 read(char *data, qint64 maxSize);
+
+private:
+    void note(int error);
+
+    std::unique_ptr<QSerialPort> m_port;
+    int m_fault = 0;       // the first error that means the port is gone
+    bool m_worked = false; // the port has carried bytes since it was opened
+};
+
+// The name the system opens a port by. On Windows the toolkit adds the
+// device prefix only to names that begin with upper-case COM, so "com12" is
+// taken as "COM12"; elsewhere names are taken as given. One implementation
+// per platform.
+QString systemPortName(const QString &name);
+
+namespace TestSeam {
+// The next look at a line's health finds this error recorded, as if the
+// driver had reported it (a QSerialPort::SerialPortError): for tests of a
+// port lost where a test cannot pull an adapter out.
+void injectLineFault(int error);
+} // namespace TestSeam
