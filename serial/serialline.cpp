@@ -62,6 +62,16 @@ bool SerialLine::open(const QString &name)
     if (!m_port->open(QIODevice::ReadWrite))
         return false;
     m_fault = QSerialPort::NoError; // what failed before this open is no news
+    // On Windows the toolkit first waits for the driver's notice that bytes
+    // came (WaitCommEvent) and reads only then. Wine's serial layer ends that
+    // wait with no notice (a pseudo-terminal has no modem lines), so nothing
+    // would ever be read: the Windows pass under Wine fails without this,
+    // with Qt Serial Port 5.15.8 and with 5.15.15 alike. Asking for data at
+    // once posts a read straight away, which Wine completes when bytes come;
+    // on Windows it only starts the reading a moment early. A peek takes
+    // nothing out of the buffer; on Unix it does nothing.
+    char none = 0;
+    m_port->peek(&none, 1);
     return true;
 }
 
