@@ -111,8 +111,8 @@ struct Job
 
     QString portTrouble(const LineSession &session) const
     {
-        const SerialThread::PortFault fault = session.portFault();
-        return portProblem(options.port, fault.lost, fault.error);
+        const JobEnd &end = session.jobEnd();
+        return portProblem(options.port, end.portLost, end.portError);
     }
 
     // The search, with the exit status of a search that found nothing to do.

@@ -14,10 +14,9 @@ LineSession::LineSession(const QString &port, Interrupts &interrupts, QObject *p
     : QObject(parent)
     , m_port(port)
 {
-    qRegisterMetaType<Status>("Status");
-    // The notifier lives on the main thread; the worker's emissions reach
-    // these slots queued, in the order they were made.
-    connect(&Notifier, &DevTable::UpdateMainStatus, this, &LineSession::onStatus);
+    // The notifier and this session live on the main thread; the worker's
+    // emissions reach these slots queued, in the order they were made.
+    connect(&m_worker, &SerialThread::jobEnded, this, &LineSession::onJobEnded);
     connect(&Notifier, &DevTable::UpdateTable, this, &LineSession::changed);
     connect(&Notifier, &DevTable::UpdateDevStatus, this, &LineSession::changed);
     connect(&interrupts, &Interrupts::interrupted, this, [this](int signalNumber) {
@@ -34,14 +33,14 @@ LineSession::~LineSession()
 LineSession::End LineSession::search()
 {
     LineJobs::startSearch(m_worker, m_port);
-    return await(SelectDevices);
+    return await(JobEnd::SearchFinished);
 }
 
 LineSession::End LineSession::update(std::shared_ptr<const FirmwareImage> image)
 {
     // The idle worker takes the request up at its next look (every 2 s).
     LineJobs::requestPass(std::move(image));
-    return await(UpdateFinished);
+    return await(JobEnd::PassFinished);
 }
 
 void LineSession::stop()
@@ -49,7 +48,7 @@ void LineSession::stop()
     m_worker.stop();
 }
 
-LineSession::End LineSession::await(Status done)
+LineSession::End LineSession::await(JobEnd::Kind done)
 {
     if (m_signal != 0)
         return End::Interrupted;
@@ -61,24 +60,25 @@ LineSession::End LineSession::await(Status done)
     return m_end;
 }
 
-void LineSession::onStatus(Status status)
+void LineSession::onJobEnded(const JobEnd &end)
 {
-    switch (status) {
-    case SelectDevices:
-    case UpdateFinished:
-        if (status == m_awaited)
+    m_jobEnd = end;
+    switch (end.kind) {
+    case JobEnd::SearchFinished:
+        if (end.devices == 0)
+            finish(End::NoDevices);
+        else if (m_awaited == JobEnd::SearchFinished)
             finish(End::Done);
         break;
-    case NoDevicesFound:
-        finish(End::NoDevices);
+    case JobEnd::PassFinished:
+        if (m_awaited == JobEnd::PassFinished)
+            finish(End::Done);
         break;
-    case PortBusy:
+    case JobEnd::PortFailed:
         finish(End::PortFailed);
         break;
-    case NoPortSelected:
+    case JobEnd::NoPortName:
         finish(End::NoPort);
-        break;
-    default:
         break;
     }
 }

@@ -43,8 +43,8 @@ public:
     // answer window and a frame).
     void stop();
 
-    // How the port failed, when the job ended with PortFailed.
-    SerialThread::PortFault portFault() const { return m_worker.lastPortFault(); }
+    // How the last job ended, as the core said it (the port's fault with it).
+    const JobEnd &jobEnd() const { return m_jobEnd; }
     int signalNumber() const { return m_signal; }
 
 signals:
@@ -52,14 +52,15 @@ signals:
     void changed();
 
 private:
-    End await(Status done);
-    void onStatus(Status status);
+    End await(JobEnd::Kind done);
+    void onJobEnded(const JobEnd &end);
     void finish(End end);
 
     QString m_port;
     SerialThread m_worker;
     QEventLoop *m_loop = nullptr;
-    Status m_awaited = SearchNeeded;
+    JobEnd::Kind m_awaited = JobEnd::SearchFinished;
+    JobEnd m_jobEnd;
     End m_end = End::Done;
     int m_signal = 0;
 };

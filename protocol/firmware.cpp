@@ -102,7 +102,7 @@ void beginPass(std::shared_ptr<const FirmwareImage> image)
     PartLength = 0;
     LastHeard = Heard::Nothing;
     Stopping = false;
-    DeviceList.resetOutcomes();
+    DeviceList.beginPass(quint16(ImageFile::partsFor(imageSize())));
 }
 
 void endPass()

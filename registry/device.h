@@ -49,6 +49,7 @@ struct DeviceRecord
     quint8 outcome = FlashNone;
     // How the last pass went for this device, kept by the transfer as it goes.
     quint16 partsAcked = 0;       // parts the device has acknowledged
+    quint16 partsTotal = 0;       // parts the pass writes into it; 0: not in the pass
     quint32 repeats = 0;          // parts sent again for want of an acknowledgement
     qint64 startedMs = 0;         // transferClockMs() when it was started; 0: not started
     qint64 endedMs = 0;           // transferClockMs() when its outcome settled; 0: not yet

@@ -115,12 +115,13 @@ bool SharedDeviceList::setOutcome(int pos, FlashOutcome outcome)
     });
 }
 
-void SharedDeviceList::resetOutcomes()
+void SharedDeviceList::beginPass(quint16 partsTotal)
 {
     std::lock_guard<std::mutex> lock(m_mutex);
     for (DeviceRecord &r : m_records) {
         r.outcome = FlashNone;
         clearFigures(r);
+        r.partsTotal = r.selected == 1 ? partsTotal : 0;
     }
 }
 

@@ -40,7 +40,9 @@ public:
     // start, settling it (FlashDone, FlashFailed) stamps the end, FlashNone
     // clears them.
     bool setOutcome(int pos, FlashOutcome outcome);
-    void resetOutcomes();
+    // A pass begins: every outcome and figure is cleared, and each ticked
+    // device is to take `partsTotal` parts.
+    void beginPass(quint16 partsTotal);
     bool setPartsAcked(int pos, quint16 acked);
     bool countRepeat(int pos);
     // Gives the device up (FlashFailed) and says why.

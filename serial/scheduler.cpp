@@ -6,8 +6,6 @@
 #include "protocol/frame.h"
 #include "registry/exchange.h"
 #include "registry/registry.h"
-#include "serial/serialthread.h"
-#include "serial/timing.h"
 
 namespace {
 
@@ -53,7 +51,7 @@ int searchRequest()
     return 1;
 }
 
-int inventoryRequest()
+int inventoryRequest(std::optional<JobEnd> *ended)
 {
     CmdBlock = Cpd::BlockDevice;
     CmdNumber = Cpd::NumberVersion;
@@ -69,6 +67,8 @@ int inventoryRequest()
     emit Notifier.UnblockSearchButton();
     emit Notifier.UpdateTable();
     emit Notifier.UpdateMainStatus(DeviceCount != 0 ? SelectDevices : NoDevicesFound);
+    if (ended)
+        *ended = JobEnd{JobEnd::SearchFinished, int(DeviceCount)};
     return 0;
 }
 
@@ -79,7 +79,7 @@ void addressFirmwareFrame(const DeviceRecord &record)
     CmdNumber = Cpd::NumberFirmware;
 }
 
-int updateRequest()
+int updateRequest(std::optional<JobEnd> *ended)
 {
     if (FlashRequest == 1) {
         emit Notifier.CheckReadyToUpdate();
@@ -123,29 +123,35 @@ int updateRequest()
     emit Notifier.CheckReadyToUpdate();
     emit Notifier.UnblockSearchButton();
     emit Notifier.UnblockTableSignals();
+    if (ended)
+        *ended = JobEnd{JobEnd::PassFinished};
     return 0;
 }
 
 } // namespace
 
-int nextRequest()
+bool hasWork()
+{
+    const int mode = WorkMode;
+    return mode == ModeSearch || mode == ModeInventory || mode == ModeUpdate;
+}
+
+int nextRequest(std::optional<JobEnd> *ended)
 {
     switch (WorkMode.load()) {
     case ModeSearch:
         return searchRequest();
     case ModeInventory:
-        return inventoryRequest();
+        return inventoryRequest(ended);
     case ModeUpdate:
-        return updateRequest();
+        return updateRequest(ended);
     default:
-        idlePoll();
         return 0;
     }
 }
 
-void idlePoll()
+void takeUpFlashRequest()
 {
-    SerialThread::workerPause(lineTiming().idlePoll);
     if (FlashRequest == 1)
         WorkMode = ModeUpdate;
 }

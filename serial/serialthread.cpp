@@ -18,11 +18,10 @@
 #include <QTime>
 
 #include <algorithm>
+#include <optional>
 #include <chrono>
 
 namespace {
-thread_local SerialThread *CurrentWorker = nullptr;
-
 char *bufferChars()
 {
     return reinterpret_cast<char *>(FrameBuffer);
@@ -32,7 +31,9 @@ char *bufferChars()
 SerialThread::SerialThread(QObject *parent)
     : QThread(parent)
     , writeTimeout(lineTiming().writeTimeout)
-{}
+{
+    qRegisterMetaType<JobEnd>("JobEnd");
+}
 
 SerialThread::~SerialThread()
 {
@@ -67,14 +68,6 @@ void SerialThread::startWork(const QString &name)
     start();
 }
 
-void SerialThread::workerPause(int ms)
-{
-    if (CurrentWorker)
-        CurrentWorker->pause(ms);
-    else
-        QThread::msleep(ulong(ms));
-}
-
 QString SerialThread::currentPortName()
 {
     std::lock_guard<std::mutex> lock(mutex);
@@ -95,7 +88,6 @@ void SerialThread::pause(int ms)
 
 void SerialThread::run()
 {
-    CurrentWorker = this;
     struct RunEnd
     {
         SerialThread *thread;
@@ -103,7 +95,6 @@ void SerialThread::run()
         {
             std::lock_guard<std::mutex> lock(thread->mutex);
             thread->m_runActive = false;
-            CurrentWorker = nullptr;
         }
     } runEnd{this};
 
@@ -113,6 +104,7 @@ void SerialThread::run()
         emit error(tr("No port name specified"));
         emit Notifier.UnblockSearchButton();
         emit Notifier.UpdateMainStatus(NoPortSelected);
+        emit jobEnded(JobEnd{JobEnd::NoPortName});
         return;
     }
     if (quitRequested())
@@ -143,16 +135,28 @@ void SerialThread::run()
 void SerialThread::advanceExchange(SerialLine &line)
 {
     switch (TransactionPhase.load()) {
-    case PhaseReady:
+    case PhaseReady: {
         if (m_answers.hasFrame()) {
             handleNextReceived(line);
-        } else if (nextRequest() == 1) {
+            break;
+        }
+        // A run that starts before the search is asked for looks once, with
+        // the port open, before it closes the port to wait.
+        if (!hasWork()) {
+            lookForWork();
+            break;
+        }
+        std::optional<JobEnd> ended;
+        if (nextRequest(&ended) == 1) {
             const quint16 length = composeFrame(FrameBuffer, Cpd::TypeRequest);
             ResponseExpected = 1;
             m_answers.expect(TargetId);
             sendFrame(line, length);
+        } else if (ended) {
+            emit jobEnded(*ended);
         }
         break;
+    }
     case PhaseAwaitWritten:
         awaitWritten(line);
         break;
@@ -171,7 +175,7 @@ bool SerialThread::idleUntilWork(SerialLine &line, const QString &runPort)
     line.close();
     m_answers.clear();
     while (WorkMode == ModeIdle && !quitRequested())
-        idlePoll();
+        lookForWork();
     if (!line.open(runPort)) {
         endJob(line, PortFailure::CannotReopen);
         return false;
@@ -282,6 +286,12 @@ void SerialThread::notWritten()
     emit timeout(tr("Wait write request timeout %1").arg(QTime::currentTime().toString()));
 }
 
+void SerialThread::lookForWork()
+{
+    pause(lineTiming().idlePoll);
+    takeUpFlashRequest();
+}
+
 bool SerialThread::watchLine(SerialLine &line, int ms)
 {
     QElapsedTimer clock;
@@ -366,18 +376,11 @@ void SerialThread::giveUpOnQuit(SerialLine &line)
     FirmwareTransfer::endPass();
 }
 
-SerialThread::PortFault SerialThread::lastPortFault() const
-{
-    return PortFault{m_faultLost.load(), m_faultError.load()};
-}
-
 void SerialThread::endJob(SerialLine &line, PortFailure failure)
 {
     const QString name = currentPortName();
     const int code = line.error();
     const bool lost = failure == PortFailure::Lost;
-    m_faultLost = lost;
-    m_faultError = code;
     emit error((lost ? tr("Lost %1, error code %2") : tr("Can't open %1, error code %2"))
                    .arg(name)
                    .arg(code));
@@ -402,4 +405,8 @@ void SerialThread::endJob(SerialLine &line, PortFailure failure)
     }
     emit Notifier.UnblockSearchButton();
     emit Notifier.UpdateMainStatus(PortBusy);
+    JobEnd end{JobEnd::PortFailed};
+    end.portLost = lost;
+    end.portError = code;
+    emit jobEnded(end);
 }

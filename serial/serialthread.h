@@ -4,6 +4,7 @@
 // One loop, one frame outstanding at a time, fixed waits (serial/timing.h).
 
 #include "serial/answers.h"
+#include "serial/jobend.h"
 
 #include <QString>
 #include <QThread>
@@ -30,21 +31,10 @@ public:
     // does not start again.
     void stop();
 
-    // Sleeps on the worker thread; returns early once the worker is told to quit,
-    // so closing the window never waits out a long pause.
-    static void workerPause(int ms);
-
-    // How the last job that failed on its port failed: the port was lost
-    // under it, or it could not be opened; and the port's error then (a
-    // QSerialPort::SerialPortError). Set before the failure is announced.
-    struct PortFault
-    {
-        bool lost = false;
-        int error = 0;
-    };
-    PortFault lastPortFault() const;
-
 signals:
+    // How the job just ended, for the front ends (search, pass, port failure).
+    void jobEnded(const JobEnd &end);
+
     // Diagnostic texts. Nothing in the program needs to listen to them: the
     // window hears of failures through the notifier, the terminal tool takes
     // the error texts for its messages. response is part of the worker's
@@ -82,6 +72,9 @@ private:
     enum class WriteEnd { Out, Dropped, Lost };
     WriteEnd finishWrite(SerialLine &line);
     void notWritten();
+    // One idle poll: waits its interval (less when told to quit), then lets
+    // the scheduler take up a flash request that came meanwhile.
+    void lookForWork();
     // Waits `ms` with an eye on the port, leaving early when told to quit.
     // False when the port is gone. What arrives meanwhile stays in the port.
     bool watchLine(SerialLine &line, int ms);
@@ -101,8 +94,6 @@ private:
 
     // Worker thread only.
     Answers m_answers;
-    std::atomic<bool> m_faultLost{false};
-    std::atomic<int> m_faultError{0};
     quint16 m_frameLength = 0; // of the last frame written, or of the block read
     bool m_lost = false;       // the port failed under the run
 };

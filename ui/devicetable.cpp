@@ -3,7 +3,6 @@
 #include "ui/mainwindow.h"
 #include "ui_mainwindow.h"
 
-#include "protocol/firmware.h"
 #include "ui/columns.h"
 #include "ui/texts.h"
 
@@ -87,29 +86,24 @@ void MainWindow::UpdatingDevStatus()
     // where a late status update arrives after the table was released.
     const QSignalBlocker blocker(table);
     const int deviceRows = table->rowCount() - 1;
-    // The worker may be several frames, or a device, further on by now. Every
-    // device whose transfer has ended shows how it ended; the one in progress
-    // shows its progress.
-    const int cursorRow = cursorPosition();
-    const int partNumber = PartNumber;
-    const int partsTotal = PartsTotal;
-    const int repeats = PartRepeats;
+    // The worker may be several frames, or a device, further on by now: each
+    // row shows its device's record as it stands. A device whose transfer has
+    // ended shows how it ended, the one being written its progress.
     const std::vector<DeviceRecord> devices = DeviceList.snapshot();
     const int rows = qMin(deviceRows, int(devices.size()));
     for (int row = 0; row < rows; ++row) {
         const DeviceRecord &record = devices[size_t(row)];
         if (record.outcome == FlashDone || record.outcome == FlashFailed) {
             showOutcome(row, record);
-        } else if (row == cursorRow && record.outcome == FlashRunning) {
+        } else if (record.outcome == FlashRunning) {
             QTableWidgetItem *status = table->item(row, StatusColumn);
             if (!status)
                 continue;
-            if (partNumber == 1)
+            // The part in hand is the one after the last acknowledged.
+            if (record.partsAcked == 0)
                 status->setText(Texts::preparing());
-            else if (repeats > FirmwareTransfer::MaxRepeats)
-                status->setText(Texts::failed());
             else
-                status->setText(Texts::progress(partNumber, partsTotal));
+                status->setText(Texts::progress(record.partsAcked + 1, record.partsTotal));
         }
     }
 }

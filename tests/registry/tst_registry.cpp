@@ -113,7 +113,7 @@ void RegistryTest::outcomesStampTheTransferFigures()
     QVERIFY(r.startedMs != 0);
 
     DeviceList.setOutcome(1, FlashDone);
-    DeviceList.resetOutcomes();
+    DeviceList.beginPass(6);
     for (const DeviceRecord &d : DeviceList.snapshot()) {
         QCOMPARE(int(d.outcome), int(FlashNone));
         QCOMPARE(d.startedMs, qint64(0));

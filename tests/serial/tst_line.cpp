@@ -12,6 +12,7 @@
 #include "support/logcapture.h"
 
 #include <QElapsedTimer>
+#include <QSerialPort>
 #include <QtTest>
 
 namespace {
@@ -487,6 +488,8 @@ void LineTest::emptyPortNameAndUnopenablePort()
     SerialThread worker;
     QSignalSpy errors(&worker, &SerialThread::error);
     QVERIFY(errors.isValid());
+    QSignalSpy ends(&worker, &SerialThread::jobEnded);
+    QVERIFY(ends.isValid());
 
     worker.startWork(QString());
     WorkMode = ModeSearch;
@@ -494,6 +497,8 @@ void LineTest::emptyPortNameAndUnopenablePort()
     QVERIFY(worker.wait(2000));
     QCOMPARE(errors.count(), 1);
     QCOMPARE(errors.at(0).at(0).toString(), QString("No port name specified"));
+    QTRY_COMPARE(ends.count(), 1);
+    QCOMPARE(int(ends.at(0).at(0).value<JobEnd>().kind), int(JobEnd::NoPortName));
 
     recorder.clear();
     worker.startWork("/dev/olvex-no-such-port");
@@ -504,6 +509,11 @@ void LineTest::emptyPortNameAndUnopenablePort()
         "Can't open /dev/olvex-no-such-port, error code "));
     QCOMPARE(log.countStartingWith("Can't open /dev/olvex-no-such-port, error code "), 1);
     QCOMPARE(int(WorkMode), int(ModeSearch));
+    QTRY_COMPARE(ends.count(), 2);
+    const JobEnd failed = ends.at(1).at(0).value<JobEnd>();
+    QCOMPARE(int(failed.kind), int(JobEnd::PortFailed));
+    QVERIFY(!failed.portLost);
+    QCOMPARE(failed.portError, int(QSerialPort::DeviceNotFoundError));
 }
 
 void LineTest::portIsSwitchedWhileTheWorkerRuns()

@@ -531,9 +531,8 @@ void ControlsTest::progressTextsOfOneDevice()
     Controls ui(w);
     fill(w, {deviceRecord(Id1, 10, 2, 1, 1)});
     ui.table->blockSignals(true); // as the flash button leaves it
+    DeviceList.beginPass(6);
     DeviceList.setOutcome(0, FlashRunning);
-    DeviceCursor = 1;
-    PartsTotal = 6;
     const QStringList expected{"Подготовка",
                                "Обновление:33%",
                                "Обновление:50%",
@@ -541,7 +540,7 @@ void ControlsTest::progressTextsOfOneDevice()
                                "Обновление:83%",
                                "Обновление:100%"};
     for (int part = 1; part <= 6; ++part) {
-        PartNumber = quint16(part);
+        DeviceList.setPartsAcked(0, quint16(part - 1)); // the part in hand is the next
         call(w, "UpdatingDevStatus");
         QCOMPARE(ui.text(0, StatusColumn), expected[part - 1]);
         QCOMPARE(ui.text(0, VersionColumn), QString("2.1")); // not taken before the device says so
@@ -567,23 +566,21 @@ void ControlsTest::outcomesShowOnTheirOwnRows()
           deviceRecord(Id2, 10, 1, 0, 1),
           deviceRecord(Id3, 10, 1, 0, 1)});
     ui.table->blockSignals(true);
-    PartsTotal = 6;
+    DeviceList.beginPass(6);
 
     // Device 1 was given up on its first part; device 2 on its last; the worker
     // is already at device 3 when the table gets to draw.
     DeviceList.setOutcome(0, FlashFailed);
     DeviceList.setOutcome(1, FlashFailed);
     DeviceList.setOutcome(2, FlashRunning);
-    DeviceCursor = 3;
-    PartNumber = 1;
     call(w, "UpdatingDevStatus");
     QCOMPARE(ui.text(0, StatusColumn), QString("Ошибка"));
     QCOMPARE(ui.text(1, StatusColumn), QString("Ошибка"));
     QCOMPARE(ui.text(2, StatusColumn), QString("Подготовка"));
     QCOMPARE(ui.text(1, VersionColumn), QString("1.0"));
 
+    DeviceList.setPartsAcked(2, 6);
     DeviceList.setOutcome(2, FlashDone);
-    PartNumber = 6;
     call(w, "UpdatingDevStatus");
     QCOMPARE(ui.text(2, StatusColumn), QString("Обновлено"));
     QCOMPARE(ui.text(0, StatusColumn), QString("Ошибка"));
@@ -596,10 +593,9 @@ void ControlsTest::emptyImageProgressDoesNotDivideByZero()
     Controls ui(w);
     fill(w, {deviceRecord(Id1, 10, 1, 0, 1)});
     ui.table->blockSignals(true);
+    DeviceList.beginPass(0);
     DeviceList.setOutcome(0, FlashRunning);
-    DeviceCursor = 1;
-    PartsTotal = 0;
-    PartNumber = 2;
+    DeviceList.setPartsAcked(0, 1);
     call(w, "UpdatingDevStatus");
     QCOMPARE(ui.text(0, StatusColumn), QString("Обновление:0%"));
 }

@@ -1,0 +1,22 @@
+#pragma once
+
+// How a job on the line ended, said once by the core as a value; each front
+// end puts it into its own words. Each device's progress and outcome are in
+// its record (registry/device.h).
+
+#include <QMetaType>
+
+struct JobEnd
+{
+    enum Kind : quint8 {
+        SearchFinished, // the search and the version inventory are over
+        PassFinished,   // the update pass is over; each device's outcome is in its record
+        PortFailed,     // the port could not be opened, or it was lost under the job
+        NoPortName,     // no port was named
+    };
+    Kind kind = SearchFinished;
+    int devices = 0;       // SearchFinished: the devices found
+    bool portLost = false; // PortFailed: lost under the job; otherwise it could not be opened
+    int portError = 0;     // PortFailed: the port's error, a QSerialPort::SerialPortError
+};
+Q_DECLARE_METATYPE(JobEnd)
