@@ -121,6 +121,41 @@ int benchUpdate()
     return 0;
 }
 
+// What any host following these rules must sit through in a search of
+// `count` devices with this traffic: a 500 ms pause after each search request
+// (the request and the first answers are on the wire meanwhile), the wire time
+// of the answers that are still coming after it, a full 1000 ms wait in each
+// silent round, each confirmation and the 50 ms after it, and for each
+// version query the query and its answer back to back on the wire. Every
+// device answers at least once.
+double searchFloorMs(int count, const Traffic &traffic)
+{
+    const LineTiming waits;                           // the product's
+    const double frameMs = wireMs(Cpd::MinFrameSize); // a request, search answer or confirmation
+    const double versionAnswerMs = wireMs(Cpd::MinFrameSize + Cpd::VersionPayload);
+    const double answersBeyondPause = std::max(0.0, count * frameMs - waits.searchPause);
+    return traffic.searches * (frameMs + waits.searchPause) + answersBeyondPause
+           + traffic.silentSearches * waits.answerWait
+           + traffic.confirmations * (frameMs + waits.confirmPause)
+           + traffic.queries * (frameMs + versionAnswerMs);
+}
+
+// Every host frame with its moment, when OLVEX_BENCH_FRAMES is set.
+void printFrames(const std::vector<DevSim::HostFrame> &frames, Clock::time_point end)
+{
+    if (!qEnvironmentVariableIsSet("OLVEX_BENCH_FRAMES"))
+        return;
+    for (const DevSim::HostFrame &frame : frames) {
+        const Cpd::CommandWord w = Cpd::unpackCommand(frame.bytes.data());
+        std::printf("  +%8.1f ms  type %d block %d number %d\n",
+                    msBetween(frames.front().at, frame.at),
+                    w.type,
+                    w.block,
+                    w.number);
+    }
+    std::printf("  +%8.1f ms  end\n", msBetween(frames.front().at, end));
+}
+
 int benchSearch(int count, int collisionSlots = 0)
 {
     DevSim::Options options;
@@ -141,38 +176,14 @@ int benchSearch(int count, int collisionSlots = 0)
     }
     const auto frames = sim.hostFrames();
     const Traffic traffic = trafficOn(sim);
-    // What any host following these rules must sit through: a 500 ms pause
-    // after each search request (the request and the first answers are on
-    // the wire meanwhile), the wire time of the answers that are still
-    // coming after it, a full 1000 ms wait in each silent round, each
-    // confirmation and the 50 ms after it, and for each version query the
-    // query and its answer back to back on the wire. Every device answers at
-    // least once.
-    const LineTiming waits;                           // the product's
-    const double frameMs = wireMs(Cpd::MinFrameSize); // a request, search answer or confirmation
-    const double versionAnswerMs = wireMs(Cpd::MinFrameSize + Cpd::VersionPayload);
-    const double answersBeyondPause = std::max(0.0, count * frameMs - waits.searchPause);
-    const double floor = traffic.searches * (frameMs + waits.searchPause) + answersBeyondPause
-                         + traffic.silentSearches * waits.answerWait
-                         + traffic.confirmations * (frameMs + waits.confirmPause)
-                         + traffic.queries * (frameMs + versionAnswerMs);
+    const double floor = searchFloorMs(count, traffic);
     // A pseudo-terminal takes the host's own frames at once; of a
     // confirmation only the pause after it is spent here.
-    const double simFloor = floor - traffic.confirmations * frameMs;
-    const double measured = msBetween(frames.front().at, at(statuses, SelectDevices))
-                            + frameMs; // the first request left one wire time before it arrived
-    if (qEnvironmentVariableIsSet("OLVEX_BENCH_FRAMES")) {
-        for (size_t i = 0; i < frames.size(); ++i) {
-            const Cpd::CommandWord w = Cpd::unpackCommand(frames[i].bytes.data());
-            std::printf("  +%8.1f ms  type %d block %d number %d\n",
-                        msBetween(frames.front().at, frames[i].at),
-                        w.type,
-                        w.block,
-                        w.number);
-        }
-        std::printf("  +%8.1f ms  end\n",
-                    msBetween(frames.front().at, at(statuses, SelectDevices)));
-    }
+    const double simFloor = floor - traffic.confirmations * wireMs(Cpd::MinFrameSize);
+    const Clock::time_point end = at(statuses, SelectDevices);
+    // The first request left one wire time before it arrived.
+    const double measured = msBetween(frames.front().at, end) + wireMs(Cpd::MinFrameSize);
+    printFrames(frames, end);
     std::printf("search of %4d devices%s: %d found, %d search requests (%d silent), "
                 "%d confirmations, %d version queries; measured %.0f ms; floor %.0f ms "
                 "(ratio %.4f); without the confirmations' wire time %.0f ms (ratio %.4f)\n",

@@ -1,4 +1,4 @@
-// The three commands of olvex-cli: ports, scan and flash.
+// The four commands of olvex-cli: ports, scan, flash and image.
 
 #include "cli/commands.h"
 

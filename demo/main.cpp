@@ -14,11 +14,18 @@
 
 #include <cstdio>
 
-int main(int argc, char *argv[])
-{
-    QApplication app(argc, argv);
-    Identity::apply(app);
+namespace {
 
+struct DemoLine
+{
+    std::vector<DevSim::DeviceConfig> devices = DevSim::sampleDevices();
+    DevSim::Options options;
+};
+
+// The demo's options: the line's rate and the devices on it. False, with
+// the message said, when a device description is refused.
+bool parseOptions(const QApplication &app, DemoLine *line)
+{
     QCommandLineParser parser;
     parser.setApplicationDescription(
         QStringLiteral("Olvex Updater on a simulated line with a few devices."));
@@ -36,23 +43,33 @@ int main(int argc, char *argv[])
     parser.addOption(device);
     parser.process(app);
 
-    std::vector<DevSim::DeviceConfig> devices = DevSim::sampleDevices();
     const QStringList descriptions = parser.values(device);
     if (!descriptions.isEmpty())
-        devices.clear();
+        line->devices.clear();
     for (const QString &description : descriptions) {
         DevSim::DeviceConfig config;
         std::string error;
         if (!DevSim::parseDevice(description.toStdString(), &config, &error)) {
             std::fprintf(stderr, "olvex-demo: %s\n", error.c_str());
-            return 2;
+            return false;
         }
-        devices.push_back(config);
+        line->devices.push_back(config);
     }
+    line->options.baud = parser.value(pace).toInt();
+    return true;
+}
 
-    DevSim::Options options;
-    options.baud = parser.value(pace).toInt();
-    DevSim::Simulator line(devices, options);
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    QApplication app(argc, argv);
+    Identity::apply(app);
+    DemoLine demo;
+    if (!parseOptions(app, &demo))
+        return 2;
+
+    DevSim::Simulator line(demo.devices, demo.options);
     std::string error;
     if (!line.openPty(&error)) {
         std::fprintf(stderr, "olvex-demo: cannot create the simulated line: %s\n", error.c_str());
@@ -60,12 +77,13 @@ int main(int argc, char *argv[])
     }
     line.start();
     const QString linePath = QString::fromStdString(line.path());
-    std::fprintf(
-        stderr, "olvex-demo: %zu simulated devices on %s\n", devices.size(), qPrintable(linePath));
+    std::fprintf(stderr,
+                 "olvex-demo: %zu simulated devices on %s\n",
+                 demo.devices.size(),
+                 qPrintable(linePath));
     setPortNameSource([linePath] { return QStringList{linePath} + systemPortNames(); });
 
     const QIcon icon = Identity::icon();
-
     int result = 0;
     {
         MainWindow window;

@@ -10,6 +10,7 @@
 #include "ui/startup.h"
 
 #include <QApplication>
+#include <QCommandLineParser>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
@@ -45,17 +46,66 @@ bool save(QWidget *widget, const QString &path)
     return ok;
 }
 
+// A firmware file with a name a technician would recognise.
+QString writeFirmware()
+{
+    QDir().mkpath(QStringLiteral("/tmp/olvex-demo"));
+    const QString firmware = QStringLiteral("/tmp/olvex-demo/vt-tally-8_v2.8.bin");
+    QFile file(firmware);
+    if (file.open(QIODevice::WriteOnly))
+        file.write(QByteArray(48 * 1024, '\x5a'));
+    return firmware;
+}
+
+// The window through one job, saved at its moments: as it opens, after the
+// search, during the update and after it. The pictures that could not be
+// written, or -1 when the job did not get to its next moment.
+int photographJob(MainWindow *window, const QDir &out, const QString &firmware)
+{
+    auto *status = window->findChild<QLabel *>("StatusLabel");
+    auto *table = window->findChild<QTableWidget *>("tableWidget");
+    int failures = !save(window, out.filePath("window.png"));
+
+    // The path is in place before the search, so the flash button is ready
+    // when the search ends.
+    window->findChild<QLineEdit *>("fileNameLine")->setText(firmware);
+    window->findChild<QPushButton *>("SearchButton")->click();
+    if (!waitUntil([status] { return status->text() == "Выберите устройство(а)"; }, 60000))
+        return -1;
+    table->item(0, CheckColumn)->setCheckState(Qt::Checked);
+    table->item(1, CheckColumn)->setCheckState(Qt::Checked);
+    failures += !save(window, out.filePath("search.png"));
+
+    window->findChild<QPushButton *>("FlashButton")->click();
+    auto progressAt = [table](int row, int percent) {
+        const QString text = table->item(row, StatusColumn)->text();
+        return text.startsWith("Обновление:") && text.mid(11).chopped(1).toInt() >= percent;
+    };
+    if (!waitUntil([&] { return progressAt(0, 60); }, 60000))
+        return -1;
+    failures += !save(window, out.filePath("update.png"));
+    if (!waitUntil([status] { return status->text() == "Обновление завершено"; }, 120000))
+        return -1;
+    return failures + !save(window, out.filePath("updated.png"));
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
 {
     QApplication app(argc, argv);
     Identity::apply(app);
-    if (argc < 2) {
+    QCommandLineParser parser;
+    parser.setApplicationDescription(
+        QStringLiteral("Pictures of the main window for the README, on the demo line."));
+    parser.addHelpOption();
+    parser.addPositionalArgument(QStringLiteral("DIR"), QStringLiteral("Where the pictures go."));
+    parser.process(app);
+    if (parser.positionalArguments().size() != 1) {
         std::fprintf(stderr, "usage: olvex-screenshots DIR\n");
         return 2;
     }
-    const QDir out(QString::fromLocal8Bit(argv[1]));
+    const QDir out(parser.positionalArguments().constFirst());
     QDir().mkpath(out.path());
 
     DevSim::Options options;
@@ -66,49 +116,19 @@ int main(int argc, char *argv[])
     line.start();
     const QString linePath = QString::fromStdString(line.path());
     setPortNameSource([linePath] { return QStringList{linePath}; });
-
-    // A firmware file with a name a technician would recognise.
-    QDir().mkpath(QStringLiteral("/tmp/olvex-demo"));
-    const QString firmware = QStringLiteral("/tmp/olvex-demo/vt-tally-8_v2.8.bin");
-    QFile file(firmware);
-    if (file.open(QIODevice::WriteOnly))
-        file.write(QByteArray(48 * 1024, '\x5a'));
-    file.close();
+    const QString firmware = writeFirmware();
 
     int failures = 0;
     {
         const QIcon icon = Identity::icon();
         MainWindow window;
         presentMainWindow(&window, icon);
-        auto *status = window.findChild<QLabel *>("StatusLabel");
-        auto *table = window.findChild<QTableWidget *>("tableWidget");
-        failures += !save(&window, out.filePath("window.png"));
-
-        // The path is in place before the search, so the flash button is ready
-        // when the search ends.
-        window.findChild<QLineEdit *>("fileNameLine")->setText(firmware);
-        window.findChild<QPushButton *>("SearchButton")->click();
-        if (!waitUntil([status] { return status->text() == "Выберите устройство(а)"; }, 60000))
-            return 1;
-        table->item(0, CheckColumn)->setCheckState(Qt::Checked);
-        table->item(1, CheckColumn)->setCheckState(Qt::Checked);
-        failures += !save(&window, out.filePath("search.png"));
-
-        window.findChild<QPushButton *>("FlashButton")->click();
-        auto progressAt = [table](int row, int percent) {
-            const QString text = table->item(row, StatusColumn)->text();
-            return text.startsWith("Обновление:") && text.mid(11).chopped(1).toInt() >= percent;
-        };
-        if (!waitUntil([&] { return progressAt(0, 60); }, 60000))
-            return 1;
-        failures += !save(&window, out.filePath("update.png"));
-        if (!waitUntil([status] { return status->text() == "Обновление завершено"; }, 120000))
-            return 1;
-        failures += !save(&window, out.filePath("updated.png"));
-
-        AboutDialog about;
-        about.show();
-        failures += !save(&about, out.filePath("about.png"));
+        failures = photographJob(&window, out, firmware);
+        if (failures >= 0) {
+            AboutDialog about;
+            about.show();
+            failures += !save(&about, out.filePath("about.png"));
+        }
     }
     line.stop();
     return failures == 0 ? 0 : 1;

@@ -2,10 +2,14 @@
 
 #include "devsim/simulator.h"
 
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QFileInfo>
+#include <QRegularExpression>
+
 #include <algorithm>
 #include <csignal>
 #include <cstdio>
-#include <cstdlib>
 #include <fstream>
 #include <pthread.h>
 #include <sys/stat.h>
@@ -13,30 +17,9 @@
 
 namespace {
 
-const char Usage[]
-    = "usage: olvex-devsim [--port PORT [--baud N]] [--pace BAUD] [--slot MS] [--link PATH]\n"
-      "                    [--collide SLOTS [--seed N]] [--echo] [--verbose]\n"
-      "                    [--save-images DIR] [--device DESC ...]\n"
-      "\n"
-      "Simulated CPD devices on one line. Without --port a pseudo-terminal is created\n"
-      "and its path printed; the program runs until SIGINT or SIGTERM, then reports\n"
-      "what each device received.\n"
-      "\n"
-      "  --port PORT        serve a real serial port instead (raw, 8N1)\n"
-      "  --baud N           its rate, default 9600\n"
-      "  --pace BAUD        time the answers as if the line ran at BAUD (0: no pacing)\n"
-      "  --slot MS          without pacing: spacing of answers to one request (default 2)\n"
-      "  --collide SLOTS    devices answer a search in a random one of SLOTS slots;\n"
-      "                     answers sharing a slot garble each other, as on a real bus\n"
-      "  --seed N           seed for the slots (default 1)\n"
-      "  --echo             send every byte the host writes straight back, as a two-wire\n"
-      "                     adapter whose receiver stays on does\n"
-      "  --link PATH        make PATH a symbolic link to the line while running\n"
-      "  -v, --verbose      log every frame to stderr\n"
-      "  --save-images DIR  write each received image to DIR on exit\n"
-      "  --device DESC      add a device, e.g. id=00:1a:2b:3c:4d:5e:6f:70,kind=10,version=2.7\n"
-      "                     (see devsim/README.md); without any, the demo's four devices\n"
-      "  -h, --help         print this help and exit\n";
+const char Description[] = R"(Simulated CPD devices on one line. Without --port a pseudo-terminal is created
+and its path printed; the program runs until SIGINT or SIGTERM, then reports
+what each device received.)";
 
 struct Arguments
 {
@@ -46,106 +29,167 @@ struct Arguments
     std::string imageDir;
     DevSim::Options options;
     std::vector<DevSim::DeviceConfig> devices;
-    bool help = false;
 };
 
-bool toNumber(const std::string &text, int min, int *out)
+// The options, in the order the help lists them.
+struct Declared
 {
-    char *end = nullptr;
-    const long value = std::strtol(text.c_str(), &end, 10);
-    if (text.empty() || *end != '\0' || value < min || value > 10000000)
+    QCommandLineOption port{"port", "Serve a real serial port instead (raw, 8N1).", "port"};
+    QCommandLineOption baud{"baud", "The port's rate, default 9600.", "n"};
+    QCommandLineOption pace{"pace", "Time the answers as if the line ran at <baud> (0: no pacing).",
+                            "baud"};
+    QCommandLineOption slot{"slot", "Without pacing: spacing of answers to one request (default 2).",
+                            "ms"};
+    QCommandLineOption collide{"collide",
+                               "Devices answer a search in a random one of <slots> slots; answers "
+                               "sharing a slot garble each other, as on a real bus.",
+                               "slots"};
+    QCommandLineOption seed{"seed", "Seed for the slots (default 1).", "n"};
+    QCommandLineOption echo{"echo",
+                            "Send every byte the host writes straight back, as a two-wire adapter "
+                            "whose receiver stays on does."};
+    QCommandLineOption link{"link", "Make <path> a symbolic link to the line while running.",
+                            "path"};
+    QCommandLineOption verbose{{"v", "verbose"}, "Log every frame to stderr."};
+    QCommandLineOption saveImages{"save-images", "Write each received image to <dir> on exit.",
+                                  "dir"};
+    QCommandLineOption device{"device",
+                              "Add a device, e.g. id=00:1a:2b:3c:4d:5e:6f:70,kind=10,version=2.7 "
+                              "(see devsim/README.md); without any, the demo's four devices.",
+                              "desc"};
+    QCommandLineOption help{{"h", "help"}, "Print this help and exit."};
+};
+
+bool toNumber(const QString &text, int min, int *out)
+{
+    bool ok = false;
+    const long long value = text.toLongLong(&ok);
+    if (!ok || value < min || value > 10000000)
         return false;
     *out = int(value);
     return true;
 }
 
-bool parseArguments(int argc, char **argv, Arguments *args, std::string *error)
+// The number an option holds, when given. False, with the message, when it
+// is no number in range.
+bool numberOption(const QCommandLineParser &parser,
+                  const QCommandLineOption &option,
+                  int min,
+                  int *out,
+                  std::string *error)
 {
-    for (int i = 1; i < argc; ++i) {
-        std::string option = argv[i];
-        std::string value;
-        bool inlineValue = false;
-        const size_t equals = option.find('=');
-        if (option.rfind("--", 0) == 0 && equals != std::string::npos) {
-            value = option.substr(equals + 1);
-            option.resize(equals);
-            inlineValue = true;
-        }
-        if (option == "--help" || option == "-h") {
-            args->help = true;
-            continue;
-        }
-        if (option == "--echo") {
-            args->options.echo = true;
-            continue;
-        }
-        if (option == "--verbose" || option == "-v") {
-            args->options.verbose = true;
-            continue;
-        }
-        const bool known = option == "--port" || option == "--baud" || option == "--pace"
-                           || option == "--slot" || option == "--link" || option == "--save-images"
-                           || option == "--device" || option == "--collide" || option == "--seed";
-        if (!known) {
-            *error = "unknown option " + option;
+    if (!parser.isSet(option))
+        return true;
+    const QString value = parser.value(option);
+    if (toNumber(value, min, out))
+        return true;
+    *error = "bad value for --" + option.names().constLast().toStdString() + ": "
+             + value.toStdString();
+    return false;
+}
+
+// The parser's refusals, said as this program always said them.
+std::string parseError(const QCommandLineParser &parser)
+{
+    const QStringList unknown = parser.unknownOptionNames();
+    if (!unknown.isEmpty()) {
+        const QString &name = unknown.constFirst();
+        return "unknown option " + QString(name.size() == 1 ? "-" : "--").toStdString()
+               + name.toStdString();
+    }
+    static const QRegularExpression missing(QStringLiteral("'([^']+)'"));
+    const QRegularExpressionMatch match = missing.match(parser.errorText());
+    if (match.hasMatch())
+        return match.captured(1).toStdString() + " needs a value";
+    return parser.errorText().toStdString();
+}
+
+bool imageFolder(const QString &value, std::string *error)
+{
+    const QFileInfo folder(value);
+    if (!folder.exists()) {
+        *error = "--save-images: no such folder: " + value.toStdString();
+        return false;
+    }
+    if (!folder.isDir()) {
+        *error = "--save-images: not a folder: " + value.toStdString();
+        return false;
+    }
+    return true;
+}
+
+bool takeValues(const QCommandLineParser &parser,
+                const Declared &declared,
+                Arguments *args,
+                std::string *error)
+{
+    args->port = parser.value(declared.port).toStdString();
+    args->link = parser.value(declared.link).toStdString();
+    args->options.echo = parser.isSet(declared.echo);
+    args->options.verbose = parser.isSet(declared.verbose);
+    int seed = int(args->options.seed);
+    if (!numberOption(parser, declared.baud, 1, &args->baud, error)
+        || !numberOption(parser, declared.pace, 0, &args->options.baud, error)
+        || !numberOption(parser, declared.slot, 0, &args->options.slotMs, error)
+        || !numberOption(parser, declared.collide, 0, &args->options.collisionSlots, error)
+        || !numberOption(parser, declared.seed, 0, &seed, error))
+        return false;
+    args->options.seed = unsigned(seed);
+    if (parser.isSet(declared.saveImages)) {
+        const QString folder = parser.value(declared.saveImages);
+        if (!imageFolder(folder, error))
+            return false;
+        args->imageDir = folder.toStdString();
+    }
+    const QStringList devices = parser.values(declared.device);
+    for (const QString &description : devices) {
+        DevSim::DeviceConfig config;
+        std::string why;
+        if (!DevSim::parseDevice(description.toStdString(), &config, &why)) {
+            *error = "--device " + description.toStdString() + ": " + why;
             return false;
         }
-        if (!inlineValue) {
-            if (i + 1 >= argc) {
-                *error = option + " needs a value";
-                return false;
-            }
-            value = argv[++i];
-        }
-        bool ok = true;
-        if (option == "--port") {
-            args->port = value;
-        } else if (option == "--baud") {
-            ok = toNumber(value, 1, &args->baud);
-        } else if (option == "--pace") {
-            ok = toNumber(value, 0, &args->options.baud);
-        } else if (option == "--slot") {
-            ok = toNumber(value, 0, &args->options.slotMs);
-        } else if (option == "--collide") {
-            ok = toNumber(value, 0, &args->options.collisionSlots);
-        } else if (option == "--seed") {
-            int seed = 0;
-            ok = toNumber(value, 0, &seed);
-            args->options.seed = unsigned(seed);
-        } else if (option == "--link") {
-            args->link = value;
-        } else if (option == "--save-images") {
-            struct stat info
-            {
-            };
-            if (::stat(value.c_str(), &info) != 0) {
-                *error = "--save-images: no such folder: " + value;
-                return false;
-            }
-            if (!S_ISDIR(info.st_mode)) {
-                *error = "--save-images: not a folder: " + value;
-                return false;
-            }
-            args->imageDir = value;
-        } else {
-            DevSim::DeviceConfig config;
-            std::string why;
-            if (!DevSim::parseDevice(value, &config, &why)) {
-                *error = "--device " + value + ": " + why;
-                return false;
-            }
-            args->devices.push_back(std::move(config));
-        }
-        if (!ok) {
-            *error = "bad value for " + option + ": " + value;
-            return false;
-        }
+        args->devices.push_back(std::move(config));
     }
     if (args->baud != 0 && args->port.empty()) {
         *error = "--baud needs --port (use --pace to time a pseudo-terminal)";
         return false;
     }
     return true;
+}
+
+enum class Parsed { Run, Help, Error };
+
+Parsed parseArguments(const QStringList &arguments, Arguments *args, std::string *error)
+{
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QString::fromLatin1(Description));
+    const Declared declared;
+    parser.addOptions({declared.port,
+                       declared.baud,
+                       declared.pace,
+                       declared.slot,
+                       declared.collide,
+                       declared.seed,
+                       declared.echo,
+                       declared.link,
+                       declared.verbose,
+                       declared.saveImages,
+                       declared.device,
+                       declared.help});
+    if (!parser.parse(arguments)) {
+        *error = parseError(parser);
+        return Parsed::Error;
+    }
+    if (parser.isSet(declared.help)) {
+        std::fputs(parser.helpText().toLocal8Bit().constData(), stdout);
+        return Parsed::Help;
+    }
+    if (!parser.positionalArguments().isEmpty()) {
+        *error = "unknown option " + parser.positionalArguments().constFirst().toStdString();
+        return Parsed::Error;
+    }
+    return takeValues(parser, declared, args, error) ? Parsed::Run : Parsed::Error;
 }
 
 int fail(const std::string &message)
@@ -167,62 +211,27 @@ std::string saveImage(const std::string &dir,
     return file ? path : "(could not write " + path + ")";
 }
 
-} // namespace
-
-int main(int argc, char **argv)
+// Makes `link` a symbolic link to the line (replacing an old link there).
+bool makeLink(const std::string &link, const std::string &target)
 {
-    Arguments args;
-    std::string error;
-    if (!parseArguments(argc, argv, &args, &error)) {
-        std::fprintf(stderr, "olvex-devsim: %s (try --help)\n", error.c_str());
-        return 2;
-    }
-    if (args.help) {
-        std::fputs(Usage, stdout);
-        return 0;
-    }
-    if (args.devices.empty())
-        args.devices = DevSim::sampleDevices();
-    const std::vector<DevSim::DeviceConfig> configs = args.devices;
+    struct stat info
+    {
+    };
+    if (::lstat(link.c_str(), &info) == 0 && S_ISLNK(info.st_mode))
+        ::unlink(link.c_str());
+    return ::symlink(target.c_str(), link.c_str()) == 0;
+}
 
-    // Blocked before the worker starts, so only sigwait() below sees them.
-    sigset_t stopSignals;
-    sigemptyset(&stopSignals);
-    sigaddset(&stopSignals, SIGINT);
-    sigaddset(&stopSignals, SIGTERM);
-    sigaddset(&stopSignals, SIGHUP);
-    pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
-
-    DevSim::Simulator simulator(args.devices, args.options);
-    const bool opened = args.port.empty()
-                            ? simulator.openPty(&error)
-                            : simulator.openSerial(args.port, args.baud ? args.baud : 9600, &error);
-    if (!opened)
-        return fail(error);
-    if (!args.link.empty()) {
-        struct stat info
-        {
-        };
-        if (::lstat(args.link.c_str(), &info) == 0 && S_ISLNK(info.st_mode))
-            ::unlink(args.link.c_str());
-        if (::symlink(simulator.path().c_str(), args.link.c_str()) != 0)
-            return fail("cannot create link " + args.link);
-    }
-    simulator.start();
-    std::printf("olvex-devsim: line ready at %s\n", simulator.path().c_str());
-    std::fflush(stdout);
-
-    int signal = 0;
-    sigwait(&stopSignals, &signal);
-    simulator.stop();
-    if (!args.link.empty())
-        ::unlink(args.link.c_str());
-
+// What each device received, and where its image went.
+void report(const DevSim::Simulator &simulator,
+            const std::vector<DevSim::DeviceConfig> &configs,
+            const std::string &imageDir)
+{
     for (size_t i = 0; i < configs.size(); ++i) {
         const std::vector<quint8> image = simulator.image(i);
         std::string saved;
-        if (!args.imageDir.empty() && !image.empty())
-            saved = ", saved to " + saveImage(args.imageDir, i, configs[i], image);
+        if (!imageDir.empty() && !image.empty())
+            saved = ", saved to " + saveImage(imageDir, i, configs[i], image);
         std::printf("device %zu %s kind %d: image %zu bytes, %s, %d firmware frames%s\n",
                     i + 1,
                     DevSim::formatId(configs[i].id).c_str(),
@@ -232,5 +241,58 @@ int main(int argc, char **argv)
                     simulator.firmwareFramesReceived(i),
                     saved.c_str());
     }
+}
+
+// Serves the line until a stop signal comes, then reports.
+int serve(const Arguments &args)
+{
+    // Blocked before the worker starts, so only sigwait() below sees them.
+    sigset_t stopSignals;
+    sigemptyset(&stopSignals);
+    sigaddset(&stopSignals, SIGINT);
+    sigaddset(&stopSignals, SIGTERM);
+    sigaddset(&stopSignals, SIGHUP);
+    pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+
+    DevSim::Simulator simulator(args.devices, args.options);
+    std::string error;
+    const bool opened = args.port.empty()
+                            ? simulator.openPty(&error)
+                            : simulator.openSerial(args.port, args.baud ? args.baud : 9600, &error);
+    if (!opened)
+        return fail(error);
+    if (!args.link.empty() && !makeLink(args.link, simulator.path()))
+        return fail("cannot create link " + args.link);
+    simulator.start();
+    std::printf("olvex-devsim: line ready at %s\n", simulator.path().c_str());
+    std::fflush(stdout);
+
+    int signal = 0;
+    sigwait(&stopSignals, &signal);
+    simulator.stop();
+    if (!args.link.empty())
+        ::unlink(args.link.c_str());
+    report(simulator, args.devices, args.imageDir);
     return 0;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    QCoreApplication app(argc, argv);
+    Arguments args;
+    std::string error;
+    switch (parseArguments(app.arguments(), &args, &error)) {
+    case Parsed::Help:
+        return 0;
+    case Parsed::Error:
+        std::fprintf(stderr, "olvex-devsim: %s (try --help)\n", error.c_str());
+        return 2;
+    case Parsed::Run:
+        break;
+    }
+    if (args.devices.empty())
+        args.devices = DevSim::sampleDevices();
+    return serve(args);
 }

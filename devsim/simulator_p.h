@@ -26,6 +26,7 @@ struct Simulator::Private
     void readLine(Clock::time_point now);
     void takeFrames(Clock::time_point now, bool quiet);
     void dispatch(std::vector<quint8> frame, Clock::time_point arrived, Clock::time_point now);
+    void sendReply(Reply reply, Clock::time_point at, Clock::time_point now);
     void collide(const std::vector<std::pair<size_t, Reply>> &replies, Clock::time_point start);
     void schedule(Clock::time_point at, std::vector<quint8> bytes);
     void sendDue();

@@ -198,34 +198,39 @@ void Simulator::Private::dispatch(std::vector<quint8> frame,
                 reply.bytes,
                 "#" + std::to_string(device + 1) + " in " + std::to_string(ms) + " ms");
         }
-        if (reply.garbageMs >= 0) {
-            // The stray bytes lead the answer by the rule's time, even when
-            // that moves the answer back.
-            const Clock::time_point strayAt = std::max(now, at - milliseconds(reply.garbageMs));
-            at = std::max(at, strayAt + milliseconds(reply.garbageMs));
-            schedule(strayAt, StrayBytes);
+        sendReply(std::move(reply), at, now);
+    }
+}
+
+// Puts one answer on the line at its moment, spoilt as its faults ask.
+void Simulator::Private::sendReply(Reply reply, Clock::time_point at, Clock::time_point now)
+{
+    if (reply.garbageMs >= 0) {
+        // The stray bytes lead the answer by the rule's time, even when that
+        // moves the answer back.
+        const Clock::time_point strayAt = std::max(now, at - milliseconds(reply.garbageMs));
+        at = std::max(at, strayAt + milliseconds(reply.garbageMs));
+        schedule(strayAt, StrayBytes);
+    }
+    if (reply.againMs >= 0)
+        schedule(at + milliseconds(reply.againMs), reply.bytes);
+    if (reply.stallMs >= 0)
+        holdHostWrites(at, at + milliseconds(reply.stallMs));
+    if (reply.piecesMs >= 0) {
+        constexpr size_t Piece = 3;
+        for (size_t from = 0; from < reply.bytes.size(); from += Piece) {
+            const auto begin = reply.bytes.begin() + std::ptrdiff_t(from);
+            const auto end = reply.bytes.begin()
+                             + std::ptrdiff_t(std::min(from + Piece, reply.bytes.size()));
+            schedule(at + milliseconds(reply.piecesMs * int(from / Piece)),
+                     std::vector<quint8>(begin, end));
         }
-        if (reply.againMs >= 0)
-            schedule(at + milliseconds(reply.againMs), reply.bytes);
-        if (reply.stallMs >= 0)
-            holdHostWrites(at, at + milliseconds(reply.stallMs));
-        if (reply.piecesMs >= 0) {
-            constexpr size_t Piece = 3;
-            for (size_t from = 0; from < reply.bytes.size(); from += Piece) {
-                const auto begin = reply.bytes.begin() + std::ptrdiff_t(from);
-                const auto end = reply.bytes.begin()
-                                 + std::ptrdiff_t(std::min(from + Piece, reply.bytes.size()));
-                schedule(at + milliseconds(reply.piecesMs * int(from / Piece)),
-                         std::vector<quint8>(begin, end));
-            }
-        } else if (reply.splitMs >= 0) {
-            const auto half = reply.bytes.begin() + std::ptrdiff_t(reply.bytes.size() / 2);
-            schedule(at, std::vector<quint8>(reply.bytes.begin(), half));
-            schedule(at + milliseconds(reply.splitMs),
-                     std::vector<quint8>(half, reply.bytes.end()));
-        } else {
-            schedule(at, std::move(reply.bytes));
-        }
+    } else if (reply.splitMs >= 0) {
+        const auto half = reply.bytes.begin() + std::ptrdiff_t(reply.bytes.size() / 2);
+        schedule(at, std::vector<quint8>(reply.bytes.begin(), half));
+        schedule(at + milliseconds(reply.splitMs), std::vector<quint8>(half, reply.bytes.end()));
+    } else {
+        schedule(at, std::move(reply.bytes));
     }
 }
 

@@ -14,6 +14,9 @@ quint32 partsFor(quint32 size)
     return size / Cpd::PartSize + (size % Cpd::PartSize != 0 ? 1 : 0);
 }
 
+namespace {
+
+// Whether the transfer can carry an image of this size to its end.
 Problem checkSize(qint64 size)
 {
     if (size <= 0)
@@ -24,6 +27,8 @@ Problem checkSize(qint64 size)
         return Problem::TooLarge;
     return Problem::None;
 }
+
+} // namespace
 
 Loaded load(const QString &path)
 {

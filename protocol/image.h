@@ -26,9 +26,6 @@ quint32 partsFor(quint32 imageSize);
 
 enum class Problem { None, Missing, Unreadable, Empty, TooSmall, TooLarge };
 
-// Whether the transfer can carry an image of this size to its end.
-Problem checkSize(qint64 imageSize);
-
 struct Loaded
 {
     Problem problem = Problem::None;

@@ -10,6 +10,10 @@
 
 namespace Cpd {
 
+namespace {
+
+// The length of the device frame whose header starts at `frame` (at least 10
+// bytes readable), checksum included; 0 when the header does not tell.
 int answerLength(const quint8 *frame)
 {
     const CommandWord word = unpackCommand(frame);
@@ -27,6 +31,8 @@ int answerLength(const quint8 *frame)
         return MinFrameSize + ErrorPayload;
     return 0;
 }
+
+} // namespace
 
 } // namespace Cpd
 

@@ -24,14 +24,6 @@
 #include <cstddef>
 #include <vector>
 
-namespace Cpd {
-
-// The length of the device frame whose header starts at `frame` (at least 10
-// bytes readable), checksum included; 0 when the header does not tell.
-int answerLength(const quint8 *frame);
-
-} // namespace Cpd
-
 class FrameStream
 {
 public:

@@ -176,6 +176,55 @@ bool writeFile(const QString &path, const QByteArray &bytes)
     }
     return true;
 }
+// The sides --sizes lists; false, with the message said, when one is no side.
+bool parseSizes(const QString &list, std::vector<int> *sizes)
+{
+    for (const QString &field : list.split(QLatin1Char(','))) {
+        bool ok = false;
+        const int size = field.toInt(&ok);
+        if (!ok || size < 1 || size > MaxPngSize) {
+            std::fprintf(stderr,
+                         "olvex-makeicon: --sizes: '%s' is not a side from 1 to %d\n",
+                         qPrintable(field),
+                         MaxPngSize);
+            return false;
+        }
+        sizes->push_back(size);
+    }
+    return true;
+}
+
+// The file must hold exactly what --ico writes from the artwork.
+bool checkIcoFile(const QString &path, const QByteArray &icoBytes, const QString &artworkPath)
+{
+    QFile file(path);
+    if (file.open(QIODevice::ReadOnly) && file.readAll() == icoBytes)
+        return true;
+    std::fprintf(stderr,
+                 "olvex-makeicon: %s is not what %s gives; remake it with "
+                 "scripts/make-icon.sh\n",
+                 qPrintable(path),
+                 qPrintable(artworkPath));
+    return false;
+}
+
+// The icon theme's PNGs: folder/NxN/apps/name.png for each side.
+bool writePngs(const QImage &artwork,
+               const std::vector<int> &sizes,
+               const QString &folder,
+               const QString &name)
+{
+    for (int size : sizes) {
+        const QImage icon = squareIcon(artwork, size);
+        const QString dir = QStringLiteral("%1/%2x%2/apps").arg(folder).arg(size);
+        const QString path = dir + QLatin1Char('/') + name + QStringLiteral(".png");
+        if (!QDir().mkpath(dir) || !icon.save(path, "PNG")) {
+            std::fprintf(stderr, "olvex-makeicon: cannot write %s\n", qPrintable(path));
+            return false;
+        }
+    }
+    return true;
+}
 } // namespace
 
 int main(int argc, char *argv[])
@@ -210,20 +259,8 @@ int main(int argc, char *argv[])
         parser.showHelp(2);
     }
     std::vector<int> pngSizes;
-    if (parser.isSet(sizes)) {
-        for (const QString &field : parser.value(sizes).split(QLatin1Char(','))) {
-            bool ok = false;
-            const int size = field.toInt(&ok);
-            if (!ok || size < 1 || size > MaxPngSize) {
-                std::fprintf(stderr,
-                             "olvex-makeicon: --sizes: '%s' is not a side from 1 to %d\n",
-                             qPrintable(field),
-                             MaxPngSize);
-                return 2;
-            }
-            pngSizes.push_back(size);
-        }
-    }
+    if (parser.isSet(sizes) && !parseSizes(parser.value(sizes), &pngSizes))
+        return 2;
     const QString artworkPath = parser.positionalArguments().constFirst();
     const QImage artwork(artworkPath);
     if (artwork.isNull()) {
@@ -235,31 +272,12 @@ int main(int argc, char *argv[])
     for (int size : IcoSizes)
         icons.push_back(squareIcon(artwork, size));
     const QByteArray icoBytes = icoFile(icons);
-
     if (parser.isSet(ico) && !writeFile(parser.value(ico), icoBytes))
         return 1;
-    if (parser.isSet(checkIco)) {
-        QFile file(parser.value(checkIco));
-        if (!file.open(QIODevice::ReadOnly) || file.readAll() != icoBytes) {
-            std::fprintf(stderr,
-                         "olvex-makeicon: %s is not what %s gives; remake it with "
-                         "scripts/make-icon.sh\n",
-                         qPrintable(parser.value(checkIco)),
-                         qPrintable(artworkPath));
-            return 1;
-        }
-    }
-    if (parser.isSet(pngDir)) {
-        for (int size : pngSizes) {
-            const QImage icon = squareIcon(artwork, size);
-            const QString dir = QStringLiteral("%1/%2x%2/apps").arg(parser.value(pngDir)).arg(size);
-            const QString path
-                = dir + QLatin1Char('/') + parser.value(name) + QStringLiteral(".png");
-            if (!QDir().mkpath(dir) || !icon.save(path, "PNG")) {
-                std::fprintf(stderr, "olvex-makeicon: cannot write %s\n", qPrintable(path));
-                return 1;
-            }
-        }
-    }
+    if (parser.isSet(checkIco) && !checkIcoFile(parser.value(checkIco), icoBytes, artworkPath))
+        return 1;
+    if (parser.isSet(pngDir)
+        && !writePngs(artwork, pngSizes, parser.value(pngDir), parser.value(name)))
+        return 1;
     return 0;
 }
