@@ -19,7 +19,7 @@ set(OLVEX_WINDOWS_STAGE ${PROJECT_BINARY_DIR}/packaging/windows/stage)
 
 set(_olvex_kit ${OLVEX_QT_WINDOWS_ROOT})
 set(OLVEX_WINDOWS_DLLS)
-foreach(_dll Qt5Core Qt5Gui Qt5Widgets Qt5SerialPort)
+foreach(_dll Qt5Core Qt5Gui Qt5Widgets Qt5SerialPort Qt5Network)
     list(APPEND OLVEX_WINDOWS_DLLS ${_olvex_kit}/bin/${_dll}.dll)
 endforeach()
 foreach(_dll libstdc++-6.dll libgcc_s_seh-1.dll libwinpthread-1.dll)

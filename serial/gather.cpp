@@ -3,7 +3,7 @@
 #include "serial/gather.h"
 
 #include "registry/registry.h"
-#include "serial/serialline.h"
+#include "serial/line.h"
 #include "serial/timing.h"
 
 #include <QElapsedTimer>
@@ -14,7 +14,7 @@ namespace {
 
 // Reads everything the port holds into the answers, then lets them cut it
 // into frames. False when the port has failed.
-bool readWhatCame(SerialLine &line, Answers &answers)
+bool readWhatCame(Line &line, Answers &answers)
 {
     std::vector<quint8> came;
     char chunk[4096];
@@ -44,7 +44,7 @@ enum class End {
 } // namespace
 
 Gathered
-gatherAnswers(SerialLine &line, Answers &answers, const std::function<bool()> &quitRequested)
+gatherAnswers(Line &line, Answers &answers, const std::function<bool()> &quitRequested)
 {
     const LineTiming &timing = lineTiming();
     const bool search = WorkMode == ModeSearch;

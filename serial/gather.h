@@ -22,7 +22,7 @@
 
 #include <functional>
 
-class SerialLine;
+class Line;
 
 struct Gathered
 {
@@ -35,4 +35,4 @@ struct Gathered
 // line after them); during an update the window runs out first, so the frame
 // that gives the device up never talks over the device's answer.
 Gathered
-gatherAnswers(SerialLine &line, Answers &answers, const std::function<bool()> &quitRequested);
+gatherAnswers(Line &line, Answers &answers, const std::function<bool()> &quitRequested);

@@ -115,7 +115,7 @@ void SerialLine::discardOutput()
     m_port->clear(QSerialPort::Output);
 }
 
-qint64 SerialLine::bytesAvailable() const
+qint64 SerialLine::bytesAvailable()
 {
     return m_port->bytesAvailable();
 }

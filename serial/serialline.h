@@ -6,41 +6,36 @@
 // later errors, the time-out every blocking wait that runs out sets among
 // them, never hide it.
 
-#include <QString>
-
-#include <memory>
+#include "serial/line.h"
 
 class QSerialPort;
 
-class SerialLine
+class SerialLine : public Line
 {
 public:
     SerialLine();
-    ~SerialLine();
+    ~SerialLine() override;
     SerialLine(const SerialLine &) = delete;
     SerialLine &operator=(const SerialLine &) = delete;
 
     // Closes the port, names it anew and opens it for reading and writing
-    // (9600 baud, 8N1, no flow control: the toolkit's defaults). False when
-    // it cannot be opened; error() then says why.
-    bool open(const QString &name);
-    void close();
+    // (9600 baud, 8N1, no flow control: the toolkit's defaults).
+    bool open(const QString &name) override;
+    void close() override;
 
-    // The port is no use any more.
-    bool gone();
+    bool gone() override;
     // The error that made the port gone or kept it from opening, else the
     // port's last one (a QSerialPort::SerialPortError).
-    int error() const;
+    int error() const override;
 
     // Blocking use, with bounded waits, as the toolkit offers it.
-    qint64 write(const char *data, qint64 size);
-    qint64 bytesToWrite() const;
-    bool waitForBytesWritten(int ms);
-    // Drops what the port has not yet sent.
-    void discardOutput();
-    qint64 bytesAvailable() const;
-    bool waitForReadyRead(int ms);
-    qint64 read(char *data, qint64 maxSize);
+    qint64 write(const char *data, qint64 size) override;
+    qint64 bytesToWrite() const override;
+    bool waitForBytesWritten(int ms) override;
+    void discardOutput() override;
+    qint64 bytesAvailable() override;
+    bool waitForReadyRead(int ms) override;
+    qint64 read(char *data, qint64 maxSize) override;
 
 private:
     void note(int error);

@@ -10,7 +10,7 @@
 #include "registry/exchange.h"
 #include "registry/registry.h"
 #include "serial/gather.h"
-#include "serial/serialline.h"
+#include "serial/line.h"
 #include "serial/scheduler.h"
 #include "serial/timing.h"
 
@@ -99,7 +99,7 @@ void SerialThread::run()
     } runEnd{this};
 
     QString runPort = currentPortName();
-    SerialLine line;
+    std::unique_ptr<Line> line = makeLine(runPort);
     if (runPort.isEmpty()) {
         emit error(tr("No port name specified"));
         emit Notifier.UnblockSearchButton();
@@ -112,18 +112,18 @@ void SerialThread::run()
     m_frameLength = 0;
     m_lost = false;
     m_answers.clear();
-    if (!line.open(runPort)) {
-        endJob(line, PortFailure::CannotOpen);
+    if (!line->open(runPort)) {
+        endJob(*line, PortFailure::CannotOpen);
         return;
     }
 
     for (;;) {
-        advanceExchange(line);
+        advanceExchange(*line);
         if (m_lost) {
-            endJob(line, PortFailure::Lost);
+            endJob(*line, PortFailure::Lost);
             return;
         }
-        if (WorkMode == ModeIdle && !idleUntilWork(line, runPort))
+        if (WorkMode == ModeIdle && !idleUntilWork(*line, runPort))
             return;
         if (!followPortName(line, runPort))
             return;
@@ -132,7 +132,7 @@ void SerialThread::run()
 
 // One step of the exchange: choose and send a request, see it leave, take its
 // answers, or hand the next answer taken to the answer handling.
-void SerialThread::advanceExchange(SerialLine &line)
+void SerialThread::advanceExchange(Line &line)
 {
     switch (TransactionPhase.load()) {
     case PhaseReady: {
@@ -170,7 +170,7 @@ void SerialThread::advanceExchange(SerialLine &line)
 
 // With nothing to do the port is closed; it is opened again, under the name
 // it had, once a flash request comes or the worker is told to quit.
-bool SerialThread::idleUntilWork(SerialLine &line, const QString &runPort)
+bool SerialThread::idleUntilWork(Line &line, const QString &runPort)
 {
     line.close();
     m_answers.clear();
@@ -185,7 +185,7 @@ bool SerialThread::idleUntilWork(SerialLine &line, const QString &runPort)
 
 // The end of a pass: told to quit, the worker gives up the device it is
 // writing and ends; handed another port, it switches to it.
-bool SerialThread::followPortName(SerialLine &line, QString &runPort)
+bool SerialThread::followPortName(std::unique_ptr<Line> &line, QString &runPort)
 {
     std::unique_lock<std::mutex> lock(mutex);
     const bool switching = runPort != portName;
@@ -193,20 +193,22 @@ bool SerialThread::followPortName(SerialLine &line, QString &runPort)
     const bool quitting = quit;
     lock.unlock();
     if (quitting) {
-        giveUpOnQuit(line);
+        giveUpOnQuit(*line);
         return false;
     }
     if (!switching)
         return true;
     m_answers.clear();
-    if (!line.open(runPort)) {
-        endJob(line, PortFailure::CannotOpen);
+    line->close();
+    line = makeLine(runPort);
+    if (!line->open(runPort)) {
+        endJob(*line, PortFailure::CannotOpen);
         return false;
     }
     return true;
 }
 
-void SerialThread::sendFrame(SerialLine &line, quint16 bodyLength)
+void SerialThread::sendFrame(Line &line, quint16 bodyLength)
 {
     const int total = Cpd::appendChecksum(FrameBuffer, bodyLength);
     m_frameLength = quint16(total);
@@ -222,7 +224,7 @@ void SerialThread::sendFrame(SerialLine &line, quint16 bodyLength)
         m_lost = true;
 }
 
-void SerialThread::awaitWritten(SerialLine &line)
+void SerialThread::awaitWritten(Line &line)
 {
     // With nothing pending (the request before went unanswered) there is no
     // write to wait for; the toolkit would otherwise sit out the whole
@@ -250,7 +252,7 @@ void SerialThread::awaitWritten(SerialLine &line)
     }
 }
 
-SerialThread::WriteEnd SerialThread::finishWrite(SerialLine &line)
+SerialThread::WriteEnd SerialThread::finishWrite(Line &line)
 {
     const LineTiming &timing = lineTiming();
     QElapsedTimer clock;
@@ -292,7 +294,7 @@ void SerialThread::lookForWork()
     takeUpFlashRequest();
 }
 
-bool SerialThread::watchLine(SerialLine &line, int ms)
+bool SerialThread::watchLine(Line &line, int ms)
 {
     QElapsedTimer clock;
     clock.start();
@@ -307,7 +309,7 @@ bool SerialThread::watchLine(SerialLine &line, int ms)
     }
 }
 
-void SerialThread::awaitResponse(SerialLine &line)
+void SerialThread::awaitResponse(Line &line)
 {
     const LineTiming &timing = lineTiming();
     if (WorkMode == ModeSearch && !watchLine(line, timing.searchPause))
@@ -339,7 +341,7 @@ void SerialThread::awaitResponse(SerialLine &line)
 // Hands the next frame read to the answer handling and confirms it when the
 // handling asks for it; the devices that answered a search are confirmed one
 // after the other, each with the pause after its confirmation.
-void SerialThread::handleNextReceived(SerialLine &line)
+void SerialThread::handleNextReceived(Line &line)
 {
     const std::vector<quint8> frame = m_answers.nextFrame();
     std::copy(frame.begin(), frame.end(), FrameBuffer);
@@ -359,7 +361,7 @@ void SerialThread::handleNextReceived(SerialLine &line)
 // terminal tool is interrupted): the device is told that it is given up, with
 // the very frame the transfer sends after too many repeats, before the run
 // ends. No further device is started.
-void SerialThread::giveUpOnQuit(SerialLine &line)
+void SerialThread::giveUpOnQuit(Line &line)
 {
     if (WorkMode != ModeUpdate || !FirmwareTransfer::giveUpNow())
         return;
@@ -376,7 +378,7 @@ void SerialThread::giveUpOnQuit(SerialLine &line)
     FirmwareTransfer::endPass();
 }
 
-void SerialThread::endJob(SerialLine &line, PortFailure failure)
+void SerialThread::endJob(Line &line, PortFailure failure)
 {
     const QString name = currentPortName();
     const int code = line.error();

@@ -11,9 +11,10 @@
 
 #include <atomic>
 #include <condition_variable>
+#include <memory>
 #include <mutex>
 
-class SerialLine;
+class Line;
 
 class SerialThread : public QThread
 {
@@ -59,31 +60,31 @@ private:
 
     // The steps of a pass: advance the exchange, idle while there is no work,
     // follow a change of port or end on quit. False when the run ends.
-    void advanceExchange(SerialLine &line);
-    bool idleUntilWork(SerialLine &line, const QString &runPort);
-    bool followPortName(SerialLine &line, QString &runPort);
+    void advanceExchange(Line &line);
+    bool idleUntilWork(Line &line, const QString &runPort);
+    bool followPortName(std::unique_ptr<Line> &line, QString &runPort);
 
-    void sendFrame(SerialLine &line, quint16 bodyLength);
-    void awaitWritten(SerialLine &line);
+    void sendFrame(Line &line, quint16 bodyLength);
+    void awaitWritten(Line &line);
     // Waits until the frame handed to the port has left it, in steps, with an
     // eye on the port. Past the write wait it goes on waiting, and says so;
     // past the write limit what is left is dropped, so that nothing is ever
     // sent on top of it.
     enum class WriteEnd { Out, Dropped, Lost };
-    WriteEnd finishWrite(SerialLine &line);
+    WriteEnd finishWrite(Line &line);
     void notWritten();
     // One idle poll: waits its interval (less when told to quit), then lets
     // the scheduler take up a flash request that came meanwhile.
     void lookForWork();
     // Waits `ms` with an eye on the port, leaving early when told to quit.
     // False when the port is gone. What arrives meanwhile stays in the port.
-    bool watchLine(SerialLine &line, int ms);
-    void awaitResponse(SerialLine &line);
-    void handleNextReceived(SerialLine &line);
-    void giveUpOnQuit(SerialLine &line);
+    bool watchLine(Line &line, int ms);
+    void awaitResponse(Line &line);
+    void handleNextReceived(Line &line);
+    void giveUpOnQuit(Line &line);
     // Ends the job the port failed under and says so: the search button comes
     // back with «Порт занят», an update gives up the device being written.
-    void endJob(SerialLine &line, PortFailure failure);
+    void endJob(Line &line, PortFailure failure);
 
     QString portName;
     int writeTimeout;

@@ -173,9 +173,9 @@ private:
 };
 
 // A running simulator and the host's end of its line.
-struct Line
+struct SimLine
 {
-    explicit Line(std::vector<DevSim::DeviceConfig> devices, DevSim::Options options = {})
+    explicit SimLine(std::vector<DevSim::DeviceConfig> devices, DevSim::Options options = {})
         : sim(std::move(devices), options)
     {
         if (sim.openPty())

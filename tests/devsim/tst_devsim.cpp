@@ -14,7 +14,7 @@ class TstDevsim : public QObject
 private slots:
     void confirmedDeviceKeepsQuietUntilANewSearch()
     {
-        Line line({device(0)});
+        SimLine line({device(0)});
         QVERIFY(line.ok());
         const Bytes answer = searchWord(0, 10);
         QCOMPARE(qba(line.exchange(SearchFirst, 11)), qba(answer));
@@ -46,7 +46,7 @@ private slots:
         Options options;
         options.baud = baud;
         options.slotMs = 30;
-        Line line(configs, options);
+        SimLine line(configs, options);
         QVERIFY(line.ok());
         const Clock::time_point sent = Clock::now();
         line.peer->send(SearchFirst);
@@ -69,7 +69,7 @@ private slots:
 
     void versionIsToldAndUnknownRequestsRefused()
     {
-        Line line({device(0, 10, "version=0.9,boot")});
+        SimLine line({device(0, 10, "version=0.9,boot")});
         QVERIFY(line.ok());
         const Bytes version = frame(idOf(0), Cpd::TypeResponse, 20, 3, {0x80, 0x09});
         QCOMPARE(qba(line.exchange(VersionQuery, 13)), qba(version));
@@ -89,7 +89,7 @@ private slots:
     {
         QFETCH(int, size);
         QFETCH(int, parts);
-        Line line({device(0), device(1)});
+        SimLine line({device(0), device(1)});
         QVERIFY(line.ok());
         const Bytes image = testImage(size_t(size));
         Bytes sent;
@@ -137,7 +137,7 @@ private slots:
         QFETCH(int, part);
         QFETCH(int, dataSize);
         QFETCH(int, code);
-        Line line({device(0)});
+        SimLine line({device(0)});
         QVERIFY(line.ok());
         const Bytes image = testImage(10 * Cpd::PartSize);
         for (int p = 1; p <= accepted; ++p) {
@@ -154,7 +154,7 @@ private slots:
 
     void givenUpTransferIsAbortedWithoutAnAnswer()
     {
-        Line line({device(0)});
+        SimLine line({device(0)});
         QVERIFY(line.ok());
         line.exchange(firmwareFrame(idOf(0), 1, 1, testImage(Cpd::PartSize)), 14);
         QVERIFY(line.exchange(firmwareFrame(idOf(0), 0, 2, {}), 1, 150).empty());
@@ -199,7 +199,7 @@ private slots:
         QFETCH(int, earliestMs);
         QFETCH(int, gapMs);
         QFETCH(bool, stored);
-        Line line({device(0, 10, description.toStdString())});
+        SimLine line({device(0, 10, description.toStdString())});
         QVERIFY(line.ok());
         const Bytes data = testImage(Cpd::PartSize);
         const Clock::time_point sent = Clock::now();
@@ -223,7 +223,7 @@ private slots:
 
     void faultsSpoilOnlyTheirCountOfAnswersAndTheirPart()
     {
-        Line line({device(0, 10, "fault=silent:times=1,fault=wrongpart:part=2")});
+        SimLine line({device(0, 10, "fault=silent:times=1,fault=wrongpart:part=2")});
         QVERIFY(line.ok());
         QVERIFY(line.exchange(VersionQuery, 13, 150).empty());
         QCOMPARE(int(line.exchange(VersionQuery, 13).size()), 13);
@@ -249,7 +249,7 @@ private slots:
         QFETCH(int, idealMs);
         Options options;
         options.baud = 9600;
-        Line line({device(0)}, options);
+        SimLine line({device(0)}, options);
         QVERIFY(line.ok());
         const Clock::time_point sent = Clock::now();
         line.peer->send(firmware ? firmwareFrame(idOf(0), 1, 1, testImage(197)) : VersionQuery);
@@ -273,7 +273,7 @@ private slots:
     {
         QFETCH(QByteArray, request);
         QFETCH(bool, valid);
-        Line line({device(0)});
+        SimLine line({device(0)});
         QVERIFY(line.ok());
         const Clock::time_point before = Clock::now();
         QVERIFY(line.exchange(Bytes(request.begin(), request.end()), 1, 150).empty());
@@ -289,7 +289,7 @@ private slots:
 
     void confirmationsInOneWriteAreEachTaken()
     {
-        Line line({device(0), device(1), device(2)});
+        SimLine line({device(0), device(1), device(2)});
         QVERIFY(line.ok());
         QCOMPARE(int(line.exchange(SearchFirst, 33).size()), 33);
         Bytes confirmations;
@@ -309,7 +309,7 @@ private slots:
     {
         Options options;
         options.quietGapMs = 50;
-        Line line({device(0)}, options);
+        SimLine line({device(0)}, options);
         QVERIFY(line.ok());
         const Clock::time_point sent = Clock::now();
         QCOMPARE(int(line.exchange(VersionQuery, 13).size()), 13);
@@ -329,7 +329,7 @@ private slots:
 
     void portReopenedByTheHostStillWorksAndStopIsPrompt()
     {
-        auto line = std::make_unique<Line>(
+        auto line = std::make_unique<SimLine>(
             std::vector<DeviceConfig>{device(0, 10, "fault=late:10000:times=1")});
         QVERIFY(line->ok());
         line->peer.reset(); // the app closes the port and opens it again
