@@ -202,6 +202,9 @@ class Merge:
             row.update(outcome="not selected", reason="not named")
         elif self.dry:
             row["outcome"] = "would update"
+        elif line["devices"] == "all" and "--device" in (line.get("argv") or []):
+            # Not on the line when the plan named the devices left to write.
+            row.update(outcome="not started", reason="new on the line: the next run writes it")
         else:
             row["outcome"] = "not started"  # the line ended before its update began
         return row
