@@ -6,10 +6,10 @@ Reads the runner's status.json every `poll` seconds and prints a line for
 each line's progress (what its olvex-cli said last) and for each line that
 ends, so that a long flash shows how it goes instead of retries of a task.
 When Ctrl-C was pressed on the controller (the interrupt file exists; the
-playbook's callback olvex_interrupt makes it), the runner gets SIGINT, which
-it passes on to every olvex-cli: the device being written is given up with
-its frame, no further line starts, and the wait goes on until every line has
-ended. Returns each line's status with what its olvex-cli printed.
+playbook's callback olvex_interrupt makes it), the wait leaves a file "stop"
+in the run's folder, and the runner stops as on SIGINT: every olvex-cli gets
+SIGINT and gives up the device being written with its frame, no further line
+starts, and the wait goes on until every line has ended. Returns each line's status with what its olvex-cli printed.
 """
 
 from __future__ import annotations
@@ -115,10 +115,13 @@ class ActionModule(ActionBase):
             until = time.monotonic() + poll
             while time.monotonic() < until:
                 if not stopped and status and flag and os.path.exists(flag):
-                    stopped = True
+                    # A Ctrl-C typed on the terminal may have cut this very
+                    # connection: tried again at the next look until it goes.
+                    sent, why = self.remote("touch " + shlex.quote(os.path.join(folder, "stop")))
+                    stopped = sent is not None
                     display.display(f"  [{host}] Ctrl-C: stopping the lines (olvex-cli gives up"
-                                    " the device being written)")
-                    self.remote(f"kill -INT {int(status['pid'])}")
+                                    " the device being written)" if stopped
+                                    else f"  [{host}] Ctrl-C: cannot reach the runner yet: {why}")
                     break
                 time.sleep(TICK)
         lines = status.get("lines", [])

@@ -15,9 +15,10 @@ description:
     connection and keeps, in O(dir), each line's report (NAME.json, what
     olvex-cli printed on standard output), its messages (NAME.err) and
     status.json (each line's state, start, end, exit status and last message).
-  - SIGINT to the runner (the pid in status.json) goes on to every olvex-cli
-    running, which gives up the device being written as on Ctrl-C; no further
-    line starts. A second SIGINT goes on too, and olvex-cli ends at once.
+  - A file C(stop) in O(dir), or SIGINT to the runner (the pid in
+    status.json), goes on to every olvex-cli running as SIGINT, and it gives
+    up the device being written as on Ctrl-C; no further line starts. A
+    second SIGINT goes on too, and olvex-cli ends at once.
   - Only one runner a gateway at a time (a lock in O(lock)).
   - olvex_lines_wait follows the runner to its end.
 options:
@@ -164,7 +165,7 @@ class Runner:
         self.side_by_side = params["side_by_side"]
         self.timeout = params["timeout"]
         self.lines = [Line(spec, self.folder) for spec in params["lines"]]
-        self.interrupts = 0
+        self.stop_file = os.path.join(self.folder, "stop")
         self.status = {"pid": os.getpid(), "state": "running", "started": now(), "ended": None,
                        "interrupted": False, "lines": [line.status for line in self.lines]}
 
@@ -174,7 +175,6 @@ class Runner:
     def on_signal(self, number, _frame):
         # As Ctrl-C does locally: the line's olvex-cli gives up the device it
         # writes; the next one ends it at once. No line starts after it.
-        self.interrupts += 1
         self.status["interrupted"] = True
         for line in self.lines:
             if line.status["state"] == "running":
@@ -188,6 +188,8 @@ class Runner:
         self.save()
         shown = None
         while True:
+            if not self.status["interrupted"] and os.path.exists(self.stop_file):
+                self.on_signal(signal.SIGINT, None)
             for line in self.lines:
                 if line.status["state"] != "waiting":
                     continue
