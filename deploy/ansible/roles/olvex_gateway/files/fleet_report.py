@@ -276,7 +276,8 @@ class Merge:
             return f"{port}: not run: {line.get('reason') or 'unknown'}"
         code = exit_code(line)
         if code is None:
-            return f"{port}: olvex-cli gave no result: {line.get('reason') or 'unknown'}"
+            why = line.get("reason") or line.get("gatewayProblem") or "unknown"
+            return f"{port}: olvex-cli gave no result: {why}"
         if code == 0:
             return f"{port}: " + "; ".join(problems) if problems else None
         text = EXIT_TEXTS.get(code, "olvex-cli ended abnormally")
@@ -295,7 +296,8 @@ class Merge:
         if not rows:
             outcome = "not run" if line.get("state") == "not run" else "line failed"
             reason = (line.get("reason") if outcome == "not run"
-                      else tool_error(line, report) or EXIT_TEXTS.get(exit_code(line), ""))
+                      else tool_error(line, report) or EXIT_TEXTS.get(exit_code(line), "")
+                      or f"no result: {line.get('gatewayProblem') or 'unknown'}")
             rows = [self.row(line, outcome=outcome, reason=reason or "unknown")]
         return rows, problem
 
@@ -312,6 +314,7 @@ class Merge:
                           "state": "not run",
                           "reason": gateway.get("problem") or "no record of this line"}
             record["host"] = host
+            record["gatewayProblem"] = gateway.get("problem")
             lines.append(record)
         return lines
 
