@@ -195,12 +195,65 @@ int resolve(Job &job, const std::vector<DeviceRecord> &devices, std::vector<int>
     return ExitOk;
 }
 
-QJsonArray devicesJson(const std::vector<DeviceRecord> &devices, int partsTotal = 0)
+// With --type only the devices of that type are candidates: --all leaves the
+// others alone (marked in `otherType`), a named device of another type stops
+// the run before anything is written.
+int keepType(Job &job,
+             const std::vector<DeviceRecord> &devices,
+             std::vector<int> &chosen,
+             std::vector<bool> &otherType)
+{
+    otherType.assign(devices.size(), false);
+    if (!job.options.type)
+        return ExitOk;
+    const qint32 wanted = *job.options.type;
+    QStringList refused;
+    std::vector<int> kept;
+    for (int pos : chosen) {
+        const DeviceRecord &record = devices[size_t(pos)];
+        if (record.devType == wanted) {
+            kept.push_back(pos);
+            continue;
+        }
+        otherType[size_t(pos)] = job.options.all;
+        const QString model = DeviceText::model(record.devType);
+        refused << deviceName(record, devices)
+                       + (model.isEmpty() ? QStringLiteral(" is of unknown type")
+                                          : QStringLiteral(" is ") + model);
+    }
+    chosen = kept;
+    if (job.options.all || refused.isEmpty())
+        return ExitOk;
+    return job.fail(ExitUsage,
+                    QStringLiteral("--type %1, but %2")
+                        .arg(DeviceText::model(wanted), refused.join(QStringLiteral(", "))));
+}
+
+QJsonArray devicesJson(const std::vector<DeviceRecord> &devices,
+                       int partsTotal = 0,
+                       const std::vector<bool> &otherType = {})
 {
     QJsonArray array;
-    for (const DeviceRecord &record : devices)
-        array.append(deviceJson(record, partsTotal));
+    for (size_t pos = 0; pos < devices.size(); ++pos)
+        array.append(
+            deviceJson(devices[pos], partsTotal, pos < otherType.size() && otherType[pos]));
     return array;
+}
+
+// --type --all on a line without a device of that type: nothing to do, which
+// is no failure. The others are reported as left alone.
+int noneOfType(Job &job,
+               const std::vector<DeviceRecord> &devices,
+               int partsTotal,
+               const std::vector<bool> &otherType,
+               QJsonObject &document)
+{
+    job.say(QStringLiteral("%1 found, none of type %2: nothing to update")
+                .arg(deviceCount(int(devices.size())), DeviceText::model(*job.options.type)));
+    if (!job.options.json)
+        job.console.out.write(flashTable(devices, partsTotal, job.console.outColumns(), otherType));
+    document.insert(QStringLiteral("devices"), devicesJson(devices, partsTotal, otherType));
+    return job.result(ExitOk, document);
 }
 
 } // namespace
@@ -288,7 +341,10 @@ int flash(const Options &options, Console &console)
 
     std::vector<DeviceRecord> devices = DeviceList.snapshot();
     std::vector<int> chosen;
+    std::vector<bool> otherType;
     int status = resolve(job, devices, chosen);
+    if (status == ExitOk)
+        status = keepType(job, devices, chosen, otherType);
     std::vector<bool> ticked(devices.size(), false);
     for (int pos : chosen)
         ticked[size_t(pos)] = true;
@@ -309,15 +365,21 @@ int flash(const Options &options, Console &console)
                                   .arg(typed(conflict->first), typed(conflict->other)));
         }
     }
+    if (status == ExitOk && chosen.empty()) {
+        session.stop();
+        return noneOfType(job, devices, partsTotal, otherType, document);
+    }
     if (status != ExitOk) {
         session.stop();
         document.insert(QStringLiteral("devices"), devicesJson(devices));
         return job.result(status, document);
     }
 
-    job.say(QStringLiteral("%1 found; updating %2 with %3 (%4 parts)")
+    job.say(QStringLiteral("%1 found; updating %2%3 with %4 (%5 parts)")
                 .arg(deviceCount(int(devices.size())))
                 .arg(chosen.size())
+                .arg(options.type ? QStringLiteral(" of type ") + DeviceText::model(*options.type)
+                                  : QString())
                 .arg(options.image)
                 .arg(partsTotal));
     Progress progress(console, partsTotal);
@@ -344,10 +406,10 @@ int flash(const Options &options, Console &console)
         if (status == ExitOk && r.selected == 1 && r.outcome != FlashDone)
             status = ExitFailed;
     }
-    document.insert(QStringLiteral("devices"), devicesJson(devices, partsTotal));
+    document.insert(QStringLiteral("devices"), devicesJson(devices, partsTotal, otherType));
     document.insert(QStringLiteral("interrupted"), end == LineSession::End::Interrupted);
     if (!options.json)
-        console.out.write(flashTable(devices, partsTotal, console.outColumns()));
+        console.out.write(flashTable(devices, partsTotal, console.outColumns(), otherType));
     return job.result(status, document);
 }
 

@@ -3,6 +3,7 @@
 #include "cli/options.h"
 
 #include "protocol/image.h"
+#include "registry/devicetext.h"
 
 #include <QCommandLineParser>
 #include <QRegularExpression>
@@ -31,9 +32,11 @@ Commands:
   image IMAGE               load the image as flash does and print its size
                             and part count, or refuse it as flash would
 
-All devices of one update must be of one type. An empty image, one of %1
-bytes or less, one of more than %2 parts, or one that cannot be read is
-refused before anything goes on the line.)";
+All devices of one update must be of one type. With --type NAME flash takes
+only devices of that type: --all leaves the others alone, a named device of
+another type is refused. An empty image, one of %1 bytes or less, one of more
+than %2 parts, or one that cannot be read is refused before anything goes on
+the line.)";
 
 const char ExitCodes[] = R"(
 Exit status:
@@ -57,6 +60,27 @@ Command commandNamed(const QString &name)
     if (name == QLatin1String("image"))
         return Command::Image;
     return Command::None;
+}
+
+// The device types as the device table names them.
+constexpr qint32 KnownTypes[] = {TypeProbe, TypeTally8, TypeTally16, TypeRelay};
+
+// The type --type names, in any case; TypeUnknown for a name it does not know.
+qint32 typeNamed(const QString &name)
+{
+    for (qint32 type : KnownTypes) {
+        if (DeviceText::model(type).compare(name.trimmed(), Qt::CaseInsensitive) == 0)
+            return type;
+    }
+    return TypeUnknown;
+}
+
+QString knownTypeNames()
+{
+    QStringList names;
+    for (qint32 type : KnownTypes)
+        names << DeviceText::model(type);
+    return names.join(QStringLiteral(", "));
 }
 
 // What each command takes after its name.
@@ -116,6 +140,8 @@ QString checkCommand(const QStringList &positional, Options &options)
         return QStringLiteral("--all and --device cannot be used together");
     if (options.command == Command::Flash && !options.all && options.devices.empty())
         return QStringLiteral("flash needs either --all or --device ADDRESS");
+    if (options.command != Command::Flash && options.type)
+        return QStringLiteral("--type belongs to flash");
     if (options.command == Command::Ports && !options.logFile.isEmpty())
         return QStringLiteral("ports keeps no log");
     if (options.command == Command::Image && !options.logFile.isEmpty())
@@ -164,6 +190,10 @@ ParsedArguments parseArguments(const QStringList &arguments)
         {QStringLiteral("d"), QStringLiteral("device")},
         QStringLiteral("flash: update the device at <address>; repeat it, or list several."),
         QStringLiteral("address"));
+    const QCommandLineOption type(
+        QStringLiteral("type"),
+        QStringLiteral("flash: update only devices of type <name> (%1).").arg(knownTypeNames()),
+        QStringLiteral("name"));
     const QCommandLineOption json(
         QStringLiteral("json"),
         QStringLiteral("scan, flash: the result as one JSON document on standard output."));
@@ -174,7 +204,7 @@ ParsedArguments parseArguments(const QStringList &arguments)
     const QCommandLineOption log(QStringLiteral("log"),
                                  QStringLiteral("The diagnostic log to <file>."),
                                  QStringLiteral("file"));
-    for (const QCommandLineOption &option : {version, all, device, json, quiet, verbose, log})
+    for (const QCommandLineOption &option : {version, all, device, type, json, quiet, verbose, log})
         parser.addOption(option);
     parser.addPositionalArgument(QStringLiteral("command"),
                                  QStringLiteral("ports, scan, flash or image"));
@@ -200,6 +230,15 @@ ParsedArguments parseArguments(const QStringList &arguments)
     options.quiet = parser.isSet(quiet);
     options.verbose = parser.isSet(verbose);
     options.logFile = parser.value(log);
+    if (parser.isSet(type)) {
+        const qint32 named = typeNamed(parser.value(type));
+        if (named == TypeUnknown) {
+            parsed.error = QStringLiteral("'%1' is not a device type (%2)")
+                               .arg(parser.value(type), knownTypeNames());
+            return parsed;
+        }
+        options.type = named;
+    }
     for (const QString &value : parser.values(device)) {
         for (const QString &text : value.split(QLatin1Char(','), Qt::SkipEmptyParts)) {
             const std::optional<Address> address = parseAddress(text);

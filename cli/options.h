@@ -32,6 +32,7 @@ struct Options
     QString image;
     bool all = false;
     std::vector<Address> devices;
+    std::optional<qint32> type; // flash --type: the only type it may write
     bool json = false;
     bool quiet = false;
     bool verbose = false;

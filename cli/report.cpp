@@ -16,6 +16,10 @@ namespace {
 constexpr int ColumnGap = 2;
 constexpr double MsPerSecond = 1000.0;
 
+// A device flash --type --all left alone.
+const QString NotSelected = QStringLiteral("not selected");
+const QString OtherType = QStringLiteral("other type");
+
 QString typeText(qint32 devType)
 {
     const QString model = DeviceText::model(devType);
@@ -170,7 +174,10 @@ QString scanTable(const std::vector<DeviceRecord> &devices, int columns)
     return fittedTable(rows, columns) + deviceCount(int(devices.size())) + QLatin1Char('\n');
 }
 
-QString flashTable(const std::vector<DeviceRecord> &devices, int partsTotal, int columns)
+QString flashTable(const std::vector<DeviceRecord> &devices,
+                   int partsTotal,
+                   int columns,
+                   const std::vector<bool> &otherType)
 {
     std::vector<QStringList> rows{{QStringLiteral("ADDRESS"),
                                    QStringLiteral("TYPE"),
@@ -182,8 +189,23 @@ QString flashTable(const std::vector<DeviceRecord> &devices, int partsTotal, int
     int updated = 0;
     int failed = 0;
     int notStarted = 0;
+    int leftAlone = 0;
     bool reasons = false;
-    for (const DeviceRecord &r : devices) {
+    for (size_t pos = 0; pos < devices.size(); ++pos) {
+        const DeviceRecord &r = devices[pos];
+        if (pos < otherType.size() && otherType[pos]) {
+            const QString none = QStringLiteral("-");
+            rows.push_back({deviceName(r, devices),
+                            typeText(r.devType),
+                            NotSelected,
+                            none,
+                            none,
+                            none,
+                            OtherType});
+            ++leftAlone;
+            reasons = true;
+            continue;
+        }
         if (r.selected != 1)
             continue;
         const QString outcome = outcomeName(r);
@@ -203,14 +225,16 @@ QString flashTable(const std::vector<DeviceRecord> &devices, int partsTotal, int
         for (QStringList &row : rows)
             row.removeLast();
     }
-    return fittedTable(rows, columns)
-           + QStringLiteral("%1 updated, %2 failed, %3 not started\n")
-                 .arg(updated)
-                 .arg(failed)
-                 .arg(notStarted);
+    QString counts = QStringLiteral("%1 updated, %2 failed, %3 not started")
+                         .arg(updated)
+                         .arg(failed)
+                         .arg(notStarted);
+    if (leftAlone > 0)
+        counts += QStringLiteral(", %1 %2 (%3)").arg(leftAlone).arg(NotSelected, OtherType);
+    return fittedTable(rows, columns) + counts + QLatin1Char('\n');
 }
 
-QJsonObject deviceJson(const DeviceRecord &record, int partsTotal)
+QJsonObject deviceJson(const DeviceRecord &record, int partsTotal, bool otherType)
 {
     const QString version = DeviceText::version(record.verMajor, record.verMinor);
     QJsonObject device{
@@ -223,8 +247,12 @@ QJsonObject deviceJson(const DeviceRecord &record, int partsTotal)
     };
     if (partsTotal <= 0)
         return device;
-    const bool selected = record.selected == 1;
+    const bool selected = record.selected == 1 && !otherType;
     device.insert(QStringLiteral("selected"), selected);
+    if (otherType) {
+        device.insert(QStringLiteral("outcome"), NotSelected);
+        device.insert(QStringLiteral("reason"), OtherType);
+    }
     if (!selected)
         return device;
     device.insert(QStringLiteral("outcome"), outcomeName(record));

@@ -35,13 +35,18 @@ QString deviceCount(int count);
 
 // The selected devices with their outcome, parts acknowledged of total,
 // repeats, seconds and, where one failed, why; then the counts of each
-// outcome.
-QString flashTable(const std::vector<DeviceRecord> &devices, int partsTotal, int columns = 0);
+// outcome. The devices marked in `otherType` (flash --type --all left them
+// alone) are listed as not selected, for that reason.
+QString flashTable(const std::vector<DeviceRecord> &devices,
+                   int partsTotal,
+                   int columns = 0,
+                   const std::vector<bool> &otherType = {});
 
 // address, id, type, typeCode, version, bootLoader; with outcome fields
 // (selected, outcome, partsAcknowledged, partsTotal, repeats, seconds, and
 // for a failed device reason and, for an error answer, errorCode) when
-// partsTotal > 0.
-QJsonObject deviceJson(const DeviceRecord &record, int partsTotal = 0);
+// partsTotal > 0. A device of another type than flash --type named is not
+// selected, with outcome "not selected" and reason "other type".
+QJsonObject deviceJson(const DeviceRecord &record, int partsTotal = 0, bool otherType = false);
 
 } // namespace Cli

@@ -101,6 +101,8 @@ expect "olvex-cli scan /dev/ttyUSB0 --log $work/fl" "$work/flash.log"
 expect "olvex-cli scan /dev/ttyUSB0 --log=$work/fl" "$work/flash.log"
 expect "olvex-cli flash /dev/ttyUSB0 fw.bin --device " ""
 expect "olvex-cli flash /dev/ttyUSB0 fw.bin -d 00:1a:2b:3c:4d:5e " ""
+expect "olvex-cli flash /dev/ttyUSB0 fw.bin --all --type VT-T" $'VT-TALLY-16\nVT-TALLY-8'
+expect "olvex-cli flash --type VT-RELAY /dev/ttyUSB0 $work/im" "$work/images"
 expect "olvex-cli scan /dev/ttyUSB0 " ""
 expect "olvex-cli ports " ""
 expect "olvex-cli --json=" "" # takes no value

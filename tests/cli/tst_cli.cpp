@@ -123,6 +123,7 @@ private slots:
     void flashWritesTheNamedDevicesOnly();
     void silentDeviceFailsTheRunAndQuietPrintsOnlyTheResult();
     void failedDeviceSaysWhy();
+    void typeLeavesTheOtherTypesAlone();
     void liveLinesFitTheTerminalAsItIsResized();
     void refusalsComeBeforeAnythingIsWritten_data();
     void refusalsComeBeforeAnythingIsWritten();
@@ -291,6 +292,65 @@ void CliTest::failedDeviceSaysWhy()
     QVERIFY(row.endsWith("  error answer (code -6)"));
 }
 
+// --type: only devices of that type are written. --all reports the others as
+// left alone; a named device of another type, or no device of the type, writes
+// nothing.
+void CliTest::typeLeavesTheOtherTypesAlone()
+{
+    const QByteArray image = firmwareImage(1000, 27);
+    const QString path = writeFile(m_dir, "i.bin", image);
+    auto sim = startSimulator({simDevice(IdA, 10, 1, 0),
+                               simDevice(IdB2, 11, 1, 0),
+                               simDevice(IdP, 0, 1, 0),
+                               simDevice(IdC, 10, 1, 0)});
+    const Run all = runCli({"flash", port(*sim), path, "--all", "--type", "VT-TALLY-8", "-q"});
+    QCOMPARE(all.code, 0);
+    QCOMPARE(imageOf(*sim, 0), image);
+    QCOMPARE(imageOf(*sim, 3), image);
+    QCOMPARE(sim->firmwareFramesReceived(1), 0);
+    QCOMPARE(sim->firmwareFramesReceived(2), 0);
+    const QStringList rows = all.out.split('\n');
+    QVERIFY2(rows.size() == 7 && rows[0].endsWith("SECONDS  REASON"), qPrintable(all.out));
+    QVERIFY(rows[1].startsWith("00:1a:2b:3c:4d:5e  VT-TALLY-8   updated       6/6    0        "));
+    QCOMPARE(
+        rows[2],
+        QString(
+            "01:02:03:04:05:06  VT-TALLY-16  not selected  -      -        -        other type"));
+    QCOMPARE(
+        rows[3],
+        QString(
+            "10:20:30:40:50:60  VT-PROBE     not selected  -      -        -        other type"));
+    QVERIFY(rows[4].startsWith("c0:c1:c2:c3:c4:c5  VT-TALLY-8   updated       6/6    0        "));
+    QCOMPARE(rows[5], QString("2 updated, 0 failed, 0 not started, 2 not selected (other type)"));
+
+    // No device of the type: nothing to do, nothing written, the others reported.
+    const Run none = runCli({"flash", port(*sim), path, "--all", "--type", "vt-relay", "--json"});
+    QCOMPARE(none.code, 0);
+    QVERIFY2(none.err.contains("4 devices found, none of type VT-RELAY: nothing to update\n"),
+             qPrintable(none.err));
+    for (int i = 0; i < 4; ++i) {
+        QCOMPARE(none.device(i)["selected"].toBool(), false);
+        QCOMPARE(none.device(i)["outcome"].toString(), QString("not selected"));
+        QCOMPARE(none.device(i)["reason"].toString(), QString("other type"));
+    }
+    // A named device of another type is refused, for all the ones named.
+    const Run named = runCli({"flash",
+                              port(*sim),
+                              path,
+                              "-d",
+                              "00:1a:2b:3c:4d:5e,01:02:03:04:05:06,10:20:30:40:50:60",
+                              "--type",
+                              "VT-TALLY-8",
+                              "-q"});
+    QCOMPARE(named.code, 2);
+    QCOMPARE(named.err,
+             QString("olvex-cli: --type VT-TALLY-8, but 01:02:03:04:05:06 is VT-TALLY-16, "
+                     "10:20:30:40:50:60 is VT-PROBE\n"));
+    QCOMPARE(named.out, QString());
+    for (size_t i = 0; i < sim->deviceCount(); ++i)
+        QCOMPARE(sim->firmwareFramesReceived(i), i == 0 || i == 3 ? 6 : 0); // the first run's
+}
+
 void CliTest::refusalsComeBeforeAnythingIsWritten_data()
 {
     QTest::addColumn<QString>("image"); // a size, "dir" or "missing"
@@ -402,6 +462,11 @@ void CliTest::usageErrors_data()
         << QStringList{"scan", "/dev/x", "more"} << "unexpected argument 'more'";
     QTest::newRow("--all on a scan")
         << QStringList{"scan", "/dev/x", "--all"} << "--all and --device belong to flash";
+    QTest::newRow("--type on a scan")
+        << QStringList{"scan", "/dev/x", "--type", "VT-PROBE"} << "--type belongs to flash";
+    QTest::newRow("unknown type")
+        << QStringList{"flash", "/dev/x", "i.bin", "--all", "--type", "VT-TALLY-32"}
+        << "'VT-TALLY-32' is not a device type (VT-PROBE, VT-TALLY-8, VT-TALLY-16, VT-RELAY)";
     QTest::newRow("unknown option")
         << QStringList{"scan", "/dev/x", "--frobnicate"} << "Unknown option 'frobnicate'.";
 }

@@ -1,27 +1,45 @@
 #!/usr/bin/env python3
-"""Merges the line reports of one run into the fleet report.
+"""The fleet's bookkeeping on the controller: what each line is to write, and
+the report of a run.
 
-    fleet_report.py RUN_DIR MODE HOST...
+    fleet_report.py plan JSON
+    fleet_report.py merge RUN_DIR
 
-RUN_DIR holds a folder per gateway with, for each line, NAME.run.json (how
-olvex-cli ran: host, port, devices, mode, exitCode, stderr, message) and
-NAME.json (the report olvex-cli printed with --json). MODE is flash or scan;
-HOST... are every gateway the run aimed at, reached or not.
+plan: JSON describes one gateway (host, mode, dryRun, lines, image, imageType,
+imageSha256, cli, logDir, state, skipUpdated). Prints, as JSON, an entry per
+line: its name, port, the devices named ("all" or addresses), the olvex-cli
+command (argv) or why the line is not run (skip), and the devices the fleet
+state already knows as updated with this image (already). A flash writes only
+the devices not yet updated with this image: a line whose devices all are is
+not run, and one with some left names those left.
 
-Writes RUN_DIR/fleet.csv (a row per device), RUN_DIR/fleet.json (the rows,
-the lines, the counts per site and in all, and each site's problems) and
-RUN_DIR/summary.txt, which it also prints.
+merge: RUN_DIR holds run.json (the run: mode, dryRun, image, hosts) and a
+folder per gateway with gateway.json (its lines and the problem that kept it
+from them, if any), and for each line NAME.run.json (the plan's entry and how
+the line ran: state, started, ended, exitCode, stderr) and NAME.json (the
+report olvex-cli printed with --json). Writes RUN_DIR/fleet.csv (a row per
+device, and per line without one), RUN_DIR/fleet.json and RUN_DIR/summary.txt,
+which it also prints; after a flash it brings the fleet state
+(fleet-state.json, fleet-state.csv beside the runs) up to date, and it writes
+flash.retry there with the gateways that did not end well, or removes it.
 """
 
 import csv
 import json
+import os
 import sys
+import tempfile
 from pathlib import Path
 
 COLUMNS = ["host", "port", "address", "type", "version_found", "outcome",
-           "parts", "parts_total", "repeats", "seconds"]
+           "parts", "parts_total", "repeats", "seconds", "reason",
+           "line_started", "line_ended", "image", "image_sha256", "image_type"]
+STATE_COLUMNS = ["host", "port", "address", "id", "type", "version_found", "outcome",
+                 "reason", "image", "image_sha256", "image_type", "run", "ended"]
+STATE_FILE = "fleet-state.json"
+RETRY_FILE = "flash.retry"
 
-# olvex-cli's exit statuses, as its --help lists them, and timeout's.
+# olvex-cli's exit statuses, as its --help lists them; 124 the line's time limit.
 EXIT_TEXTS = {
     1: "some device failed",
     2: "usage error, image refused, or devices of different types",
@@ -32,152 +50,468 @@ EXIT_TEXTS = {
     130: "interrupted (SIGINT)",
     143: "interrupted (SIGTERM)",
 }
+WRITTEN = ("updated", "failed", "not started")  # a flash aimed at the device
+SHOWN = 10  # lines still to do named in the summary
 
 
 def read_json(path):
     try:
-        return json.loads(path.read_text(encoding="utf-8"))
+        return json.loads(Path(path).read_text(encoding="utf-8"))
     except (OSError, ValueError):
         return None
 
 
+def write_text(path, text):
+    """Written whole or not at all: a reader never sees half a file."""
+    path = Path(path)
+    handle, temporary = tempfile.mkstemp(dir=path.parent, prefix="." + path.name)
+    with os.fdopen(handle, "w", encoding="utf-8", newline="") as out:
+        out.write(text)
+    os.chmod(temporary, 0o644)
+    os.replace(temporary, path)
+
+
 def address_key(text):
-    return text.strip().lower().replace("-", ":")
+    return str(text).strip().lower().replace("-", ":")
 
 
-def named(line, device):
-    """Whether the line's olvex_lines entry chose this device."""
-    if line["devices"] == "all":
-        return True
-    return any(device.get("id", "").startswith(address_key(a)) for a in line["devices"])
+def line_name(port):
+    name = "".join(c if c.isalnum() or c in "._-" else "_" for c in os.path.basename(port))
+    while "__" in name:
+        name = name.replace("__", "_")
+    return name
 
 
-def tool_error(line, report):
-    if report and report.get("error"):
-        return report["error"]
-    said = [l for l in line.get("stderr", "").splitlines() if l.strip()]
-    return said[-1].removeprefix("olvex-cli: ") if said else ""
+def matching(address, devices):
+    """The devices (JSON objects with "id") an address names: six bytes or eight."""
+    key = address_key(address)
+    return [d for d in devices if d.get("id", "").startswith(key)]
 
 
-def device_rows(line, report):
-    devices = report.get("devices", []) if report else []
-    shown = [d.get("address", "") for d in devices]
-    rows = []
-    for device in devices:
-        # Where two devices of the line share the six bytes shown, all eight.
-        address = device.get("address", "")
-        if shown.count(address) > 1:
-            address = device.get("id", address)
-        row = {"host": line["host"], "port": line["port"], "address": address,
-               "type": device.get("type", ""),
-               "version_found": device.get("version") or "unknown",
-               "outcome": "found", "parts": None, "parts_total": None, "repeats": None,
-               "seconds": None}
-        if line["mode"] == "flash":
-            if "outcome" in device:
-                row.update(outcome=device["outcome"],
-                           parts=device.get("partsAcknowledged"),
-                           parts_total=device.get("partsTotal"),
-                           repeats=device.get("repeats"),
-                           seconds=device.get("seconds"))
-            elif device.get("selected") is False or not named(line, device):
-                row["outcome"] = "not selected"
+def state_of(path):
+    state = read_json(path) if path else None
+    return state if isinstance(state, dict) else {"devices": [], "lines": []}
+
+
+# ---- plan ----------------------------------------------------------------
+
+def updated_here(state, host, port, sha):
+    return {d["id"]: d for d in state.get("devices", [])
+            if d.get("host") == host and d.get("port") == port
+            and d.get("image_sha256") == sha and d.get("outcome") == "updated"}
+
+
+def last_seen_of_type(state, host, port, device_type):
+    """The devices of this type the line's latest search found."""
+    here = [d for d in state.get("devices", []) if d.get("host") == host and d.get("port") == port]
+    if not here:
+        return []
+    latest = max(d.get("seen", "") for d in here)
+    return [d["id"] for d in here if d.get("seen") == latest and d.get("type") == device_type]
+
+
+def plan_line(gateway, line, state):
+    port = line["port"]
+    name = line_name(port)
+    devices = line.get("devices", "all")
+    entry = {"name": name, "port": port, "devices": devices, "argv": None, "skip": None,
+             "already": []}
+    mode, device_type, sha = gateway["mode"], gateway.get("imageType"), gateway.get("imageSha256")
+    flashing = mode == "flash"
+    chosen = devices
+    if flashing and gateway.get("skipUpdated", True):
+        updated = updated_here(state, gateway["host"], port, sha)
+        entry["already"] = sorted(updated)
+        if updated:
+            if devices == "all":
+                left = [i for i in last_seen_of_type(state, gateway["host"], port, device_type)
+                        if i not in updated]
             else:
-                # The line ended before its update began.
-                row["outcome"] = "not started"
-        if "reason" in device:
-            row["reason"] = device["reason"]
-        rows.append(row)
-    return rows
+                left = [a for a in devices if not any(i.startswith(address_key(a)) for i in updated)]
+            if not left:
+                entry["skip"] = "every device already updated with this image"
+                return entry
+            chosen = left
+    cli = gateway["cli"]
+    if not flashing or gateway.get("dryRun"):
+        entry["argv"] = [cli, "scan", port, "--json"]
+        return entry
+    entry["argv"] = ([cli, "flash", port, gateway["image"]]
+                     + (["--all"] if chosen == "all" else ["--device", ",".join(chosen)])
+                     + ["--type", device_type, "--json",
+                        "--log", f"{gateway['logDir']}/{name}.log"])
+    return entry
 
+
+def plan(argv):
+    gateway = json.loads(argv[0])
+    state = state_of(gateway.get("state"))
+    print(json.dumps([plan_line(gateway, line, state) for line in gateway["lines"]]))
+
+
+# ---- merge ---------------------------------------------------------------
 
 def exit_code(line):
-    """The exit status, a number or None (Ansible may hand it over as text)."""
+    """The exit status, a number or None."""
     try:
         return int(line.get("exitCode"))
     except (TypeError, ValueError):
         return None
 
 
-def problem_of(line, report, rows):
-    """What went wrong on a line, in a sentence, or None."""
-    code = exit_code(line)
-    if code == 0:
-        return None
-    port = line["port"]
-    if code is None:
-        return f"{port}: olvex-cli gave no result: {line.get('message') or 'unknown'}"
-    text = EXIT_TEXTS.get(code, "olvex-cli ended abnormally")
-    detail = tool_error(line, report)
-    if code == 1:
-        failed = [r["address"] for r in rows if r["outcome"] == "failed"]
-        detail = ", ".join(failed) + (" failed" if failed else "")
-    return f"{port}: {text} (exit status {code})" + (f": {detail}" if detail else "")
+def tool_error(line, report):
+    if report and report.get("error"):
+        return report["error"]
+    said = [text for text in (line.get("stderr") or "").splitlines() if text.strip()]
+    return said[-1].removeprefix("olvex-cli: ") if said else ""
 
 
-def counts(rows):
-    outcomes = [r["outcome"] for r in rows]
-    return {"updated": outcomes.count("updated"), "failed": outcomes.count("failed"),
-            "notStarted": outcomes.count("not started"), "found": len(rows)}
+class Merge:
+    def __init__(self, run_dir):
+        self.run_dir = Path(run_dir)
+        self.reports = self.run_dir.parent
+        self.run = read_json(self.run_dir / "run.json") or {}
+        self.mode = self.run.get("mode", "flash")
+        self.dry = bool(self.run.get("dryRun"))
+        self.image = self.run.get("image") or {}
+        self.state = state_of(self.reports / STATE_FILE)
+        self.rows, self.lines, self.sites, self.summary = [], [], {}, []
+        self.unrun = {}  # gateways that ran no line, with the reason
+
+    # One device's row, as olvex-cli's report and the plan tell it.
+    def device_row(self, line, device, shown):
+        address = device.get("address", "")
+        if shown.count(address) > 1:  # two devices share the six bytes shown
+            address = device.get("id", address)
+        row = self.row(line, address=address, type=device.get("type", ""),
+                       version_found=device.get("version") or "unknown", outcome="found")
+        row["id"] = device.get("id", "")
+        if self.mode != "flash":
+            return row
+        named = line["devices"] == "all" or any(matching(a, [device]) for a in line["devices"])
+        already = row["id"] in line.get("already", [])
+        if "outcome" in device and device["outcome"] != "not selected":
+            row.update(outcome=device["outcome"], parts=device.get("partsAcknowledged"),
+                       parts_total=device.get("partsTotal"), repeats=device.get("repeats"),
+                       seconds=device.get("seconds"), reason=device.get("reason", ""))
+        elif already:
+            row.update(outcome="already updated", reason=self.earlier(line, row["id"]))
+        elif device.get("type") != self.image.get("type"):
+            row.update(outcome="not selected", reason="other type")
+        elif not named:
+            row.update(outcome="not selected", reason="not named")
+        elif self.dry:
+            row["outcome"] = "would update"
+        elif line["devices"] == "all" and "--device" in (line.get("argv") or []):
+            # Not on the line when the plan named the devices left to write.
+            row.update(outcome="not started", reason="new on the line: the next run writes it")
+        else:
+            row["outcome"] = "not started"  # the line ended before its update began
+        return row
+
+    def row(self, line, **fields):
+        row = dict.fromkeys(COLUMNS, "")
+        row.update(host=line["host"], port=line["port"], line_started=line.get("started") or "",
+                   line_ended=line.get("ended") or "", image=self.image.get("file", ""),
+                   image_sha256=self.image.get("sha256", ""), image_type=self.image.get("type", ""))
+        row.update(fields)
+        return row
+
+    def earlier(self, line, device_id):
+        """Why a device was not written: the run that updated it with this image."""
+        for known in self.state.get("devices", []):
+            if (known.get("host"), known.get("port"), known.get("id")) == (
+                    line["host"], line["port"], device_id):
+                return f"updated with this image by run {known.get('run') or '?'}"
+        return "updated with this image before"
+
+    def named_problems(self, line, devices, rows):
+        """What a flash would refuse about the devices the line names."""
+        problems = []
+        if line["devices"] == "all":
+            return problems
+        for address in line["devices"]:
+            found = matching(address, devices)
+            if any(i.startswith(address_key(address)) for i in line.get("already", [])):
+                continue
+            if not found:
+                rows.append(self.row(line, address=address_key(address), outcome="not found",
+                                     reason="named but not on the line"))
+                problems.append(f"not found on the line: {address}")
+            elif len(found) > 1:
+                problems.append(f"{address} names {len(found)} devices; give all eight bytes")
+            elif found[0].get("type") != self.image.get("type"):
+                problems.append(f"{address} is {found[0].get('type')}, not {self.image.get('type')}:"
+                                " the flash would refuse it")
+        return problems
+
+    def line_rows(self, line, report):
+        devices = report.get("devices", []) if report else []
+        shown = [d.get("address", "") for d in devices]
+        rows = [self.device_row(line, d, shown) for d in devices]
+        problems = []
+        if self.mode == "flash" and devices:  # the line was searched
+            problems = self.named_problems(line, devices, rows)
+        return rows, problems
+
+    def skipped_rows(self, line):
+        """A line not run: its devices already updated, as the fleet state has them."""
+        known = {d["id"]: d for d in self.state.get("devices", [])
+                 if d.get("host") == line["host"] and d.get("port") == line["port"]}
+        rows = []
+        for device_id in line.get("already", []):
+            device = known.get(device_id, {})
+            rows.append(self.row(line, address=device.get("address", device_id),
+                                 type=device.get("type", ""),
+                                 version_found=device.get("version_found", ""),
+                                 outcome="already updated", reason=self.earlier(line, device_id)))
+            rows[-1]["id"] = device_id
+        return rows
+
+    def line_problem(self, line, report, rows, problems):
+        port = line["port"]
+        if line.get("state") == "not run":
+            if line.get("skip"):
+                return None
+            return f"{port}: not run: {line.get('reason') or 'unknown'}"
+        code = exit_code(line)
+        if code is None:
+            why = line.get("reason") or line.get("gatewayProblem") or "unknown"
+            return f"{port}: olvex-cli gave no result: {why}"
+        if code == 0:
+            return f"{port}: " + "; ".join(problems) if problems else None
+        text = EXIT_TEXTS.get(code, "olvex-cli ended abnormally")
+        detail = tool_error(line, report)
+        if code == 1:
+            failed = [r["address"] for r in rows if r["outcome"] == "failed"]
+            detail = ", ".join(failed) + (" failed" if failed else "")
+        return f"{port}: {text} (exit status {code})" + (f": {detail}" if detail else "")
+
+    def merge_line(self, line, report):
+        if line.get("state") == "not run":
+            rows, problems = (self.skipped_rows(line) if line.get("skip") else []), []
+        else:
+            rows, problems = self.line_rows(line, report)
+        problem = self.line_problem(line, report, rows, problems)
+        if not rows:
+            outcome = "not run" if line.get("state") == "not run" else "line failed"
+            reason = (line.get("reason") if outcome == "not run"
+                      else tool_error(line, report) or EXIT_TEXTS.get(exit_code(line), "")
+                      or f"no result: {line.get('gatewayProblem') or 'unknown'}")
+            rows = [self.row(line, outcome=outcome, reason=reason or "unknown")]
+        return rows, problem
+
+    def gateway_lines(self, host, gateway):
+        """Each line of the gateway, as it ran or why it did not."""
+        lines = []
+        given_lines = gateway.get("lines")
+        for given in given_lines if isinstance(given_lines, list) else []:
+            port = given.get("port", "") if isinstance(given, dict) else str(given)
+            record = read_json(self.run_dir / host / f"{line_name(port)}.run.json")
+            if record is None:
+                record = {"port": port, "devices": (given.get("devices", "all")
+                                                    if isinstance(given, dict) else "all"),
+                          "state": "not run",
+                          "reason": gateway.get("problem") or "no record of this line"}
+            record["host"] = host
+            record["gatewayProblem"] = gateway.get("problem")
+            lines.append(record)
+        return lines
+
+    def merge_gateway(self, host):
+        gateway = read_json(self.run_dir / host / "gateway.json")
+        if gateway is None:
+            gateway = {"problem": "failed before its lines (see the playbook's output)",
+                       "lines": []}
+        rows, problems, lines = [], [], []
+        for line in self.gateway_lines(host, gateway):
+            report = read_json(self.run_dir / host / f"{line_name(line['port'])}.json")
+            line_rows, problem = self.merge_line(line, report)
+            rows += line_rows
+            if problem:
+                problems.append(problem)
+            lines.append({"host": host, "port": line["port"], "state": line.get("state"),
+                          "started": line.get("started"), "ended": line.get("ended"),
+                          "exitCode": exit_code(line), "skip": line.get("skip"),
+                          "problem": problem})
+        if not lines:
+            problem = gateway.get("problem") or "no lines"
+            problems.append(f"not run: {problem}")
+            rows.append(self.row({"host": host, "port": ""}, outcome="not run", reason=problem))
+            self.unrun[host] = problem
+        elif gateway.get("problem") and all(l["state"] == "not run" for l in lines):
+            problems = [f"not run: {gateway['problem']}"]
+        return rows, problems, lines
+
+    def count_text(self, rows, lines=None):
+        outcomes = [r["outcome"] for r in rows]
+        count = outcomes.count
+        if self.mode == "scan":
+            return (plural(count("found"), "device") + " found"
+                    + (f" on {plural(lines, 'line')}" if lines else ""))
+        if self.dry:
+            text = f"{count('would update')} would be updated"
+        else:
+            text = f"{count('updated')} updated, {count('failed')} failed, {count('not started')} not started"
+        if count("already updated"):
+            text += f", {count('already updated')} already updated"
+        others = sum(1 for r in rows if r["outcome"] == "not selected" and r["reason"] == "other type")
+        if others:
+            text += f", {others} not selected (other type)"
+        return text
+
+    def counts(self, rows):
+        outcomes = [r["outcome"] for r in rows]
+        return {key: outcomes.count(outcome) for key, outcome in (
+            ("updated", "updated"), ("failed", "failed"), ("notStarted", "not started"),
+            ("alreadyUpdated", "already updated"), ("wouldUpdate", "would update"),
+            ("notSelected", "not selected"), ("notFound", "not found"), ("found", "found"))}
+
+    def headline(self):
+        run = self.run.get("run", self.run_dir.name)
+        if self.mode == "scan":
+            return f"run {run}: scan"
+        what = "dry run (--check) of a flash" if self.dry else "flash"
+        return (f"run {run}: {what} of {self.image.get('file', '?')} for"
+                f" {self.image.get('type', '?')} (SHA-256 {self.image.get('sha256', '?')})")
+
+    def merge(self):
+        hosts = self.run.get("hosts") or sorted(p.name for p in self.run_dir.iterdir() if p.is_dir())
+        self.summary.append(self.headline())
+        failed = []
+        for host in hosts:
+            rows, problems, lines = self.merge_gateway(host)
+            self.rows += rows
+            self.lines += lines
+            if problems:
+                failed.append(host)
+            self.sites[host] = dict(self.counts(rows), lines=len(lines), problems=problems)
+            if all(l["state"] == "not run" and not l["skip"] for l in lines) and problems:
+                self.summary.append(f"{host}: " + "; ".join(problems))
+            else:
+                self.summary.append(f"{host}: {self.count_text(rows, len(lines))}"
+                                    + "".join(f"; {p}" for p in problems))
+        self.summary.append(f"all: {self.count_text(self.rows)} ({plural(len(hosts), 'site')},"
+                            f" {len(failed)} failed; {plural(len(self.lines), 'line')})")
+        if self.mode == "flash" and not self.dry:
+            self.update_state()
+        self.write(hosts, failed)
+
+    # ---- the fleet state: the latest outcome of every device across runs ----
+
+    def update_state(self):
+        run = self.run.get("run", self.run_dir.name)
+        devices = {(d["host"], d["port"], d["id"]): d for d in self.state.get("devices", [])}
+        lines = {(l["host"], l["port"]): l for l in self.state.get("lines", [])}
+        # A gateway that ran no line stands for all its lines, until it runs them.
+        for line in self.lines:
+            lines.pop((line["host"], ""), None)
+        unrun = [{"host": host, "port": "", "problem": f"not run: {problem}"}
+                 for host, problem in self.unrun.items()]
+        for line in self.lines + unrun:
+            key = (line["host"], line["port"])
+            if key in lines and lines[key].get("run", "") > run:
+                continue  # a later run has the word
+            lines[key] = {"host": line["host"], "port": line["port"], "run": run,
+                          "image": self.image.get("file"), "image_sha256": self.image.get("sha256"),
+                          "image_type": self.image.get("type"),
+                          "outcome": "not done" if line["problem"] else "done",
+                          "problem": line["problem"]}
+        for row in self.rows:
+            if not row.get("id"):
+                continue
+            key = (row["host"], row["port"], row["id"])
+            known = devices.get(key)
+            if known and known.get("seen", "") > run:
+                continue
+            entry = dict(known or {})
+            entry.update(host=row["host"], port=row["port"], id=row["id"], address=row["address"],
+                         type=row["type"], version_found=row["version_found"], seen=run)
+            if row["outcome"] in WRITTEN:
+                entry.update(outcome=row["outcome"], reason=row["reason"] or "",
+                             image=row["image"], image_sha256=row["image_sha256"],
+                             image_type=row["image_type"], run=run, ended=row["line_ended"])
+            elif not known:
+                entry.update(outcome=row["outcome"], reason=row["reason"] or "", image="",
+                             image_sha256="", image_type="", run="", ended="")
+            devices[key] = entry
+        sha = self.image.get("sha256")
+        open_lines = [l for l in lines.values()
+                      if l.get("image_sha256") == sha and l["outcome"] != "done"]
+        not_done = [f"{l['host']}: {l['problem']}" for l in open_lines]
+        aimed = [d for d in devices.values() if d.get("image_sha256") == sha]
+        # A device not updated whose line ended well since (rare): named too.
+        open_keys = {(l["host"], l["port"]) for l in open_lines}
+        not_done += [f"{d['host']} {d['port']} {d['address']}: {d['outcome']}"
+                     + (f" ({d['reason']})" if d.get("reason") else "")
+                     for d in aimed if d["outcome"] != "updated"
+                     and (d["host"], d["port"]) not in open_keys]
+        done_count = sum(1 for d in aimed if d["outcome"] == "updated")
+        self.state = {"run": run, "image": self.image, "done": not not_done, "notDone": not_done,
+                      "lines": sorted(lines.values(), key=lambda l: (l["host"], l["port"])),
+                      "devices": sorted(devices.values(),
+                                        key=lambda d: (d["host"], d["port"], d["id"]))}
+        file = self.image.get("file", "?")
+        if not_done:
+            named = [f"{l['host']} {l['port']}".rstrip() for l in open_lines][:SHOWN]
+            more = len(open_lines) - len(named)
+            self.summary.append(
+                f"fleet: not done, {done_count} of {plural(len(aimed), 'device')} updated with"
+                f" {file}" + (f"; lines to do: {', '.join(named)}" if named else "")
+                + (f" and {more} more" if more > 0 else "")
+                + f" ({STATE_FILE} says why)")
+        else:
+            self.summary.append(f"fleet: done, all {plural(done_count, 'device')} updated with {file}")
+        write_text(self.reports / STATE_FILE, json.dumps(self.state, indent=2) + "\n")
+        write_text(self.reports / "fleet-state.csv",
+                   csv_text(STATE_COLUMNS, self.state["devices"]))
+
+    def write(self, hosts, failed):
+        write_text(self.run_dir / "fleet.csv", csv_text(COLUMNS, self.rows))
+        document = {"run": self.run.get("run", self.run_dir.name), "mode": self.mode,
+                    "dryRun": self.dry, "image": self.image or None, "columns": COLUMNS,
+                    "devices": [{k: r.get(k, "") for k in COLUMNS + ["id"]} for r in self.rows],
+                    "lines": self.lines, "sites": self.sites,
+                    "all": dict(self.counts(self.rows), sites=len(hosts),
+                                sitesFailed=len(failed), lines=len(self.lines))}
+        write_text(self.run_dir / "fleet.json", json.dumps(document, indent=2) + "\n")
+        write_text(self.run_dir / "summary.txt", "\n".join(self.summary) + "\n")
+        # The gateways to run again, as the last run left them.
+        retry = self.reports / RETRY_FILE
+        if failed:
+            write_text(retry, "\n".join(failed) + "\n")
+        elif retry.exists():
+            retry.unlink()
+        print("\n".join(self.summary))
 
 
-def count_text(mode, tally, lines=None):
-    if mode == "scan":
-        return f"{tally['found']} devices found" + (f" on {lines} lines" if lines is not None else "")
-    return f"{tally['updated']} updated, {tally['failed']} failed, {tally['notStarted']} not started"
+def plural(count, word):
+    return f"{count} {word}" + ("" if count == 1 else "s")
+
+
+def csv_text(columns, rows):
+    class Text:
+        def __init__(self):
+            self.parts = []
+
+        def write(self, part):
+            self.parts.append(part)
+
+    out = Text()
+    writer = csv.DictWriter(out, fieldnames=columns, restval="", extrasaction="ignore",
+                            lineterminator="\n")
+    writer.writeheader()
+    writer.writerows({k: ("" if v is None else v) for k, v in r.items()} for r in rows)
+    return "".join(out.parts)
 
 
 def main(argv):
-    if len(argv) < 3:
-        sys.exit("usage: fleet_report.py RUN_DIR flash|scan HOST...")
-    run_dir, mode, hosts = Path(argv[1]), argv[2], argv[3:]
-    rows, lines, sites, summary = [], [], {}, []
-    for host in hosts:
-        runs = sorted((run_dir / host).glob("*.run.json"))
-        site_rows, problems = [], []
-        for run_file in runs:
-            line = read_json(run_file)
-            if line is None:
-                problems.append(f"{run_file.name}: unreadable")
-                continue
-            report = read_json(run_file.with_name(run_file.name.removesuffix(".run.json") + ".json"))
-            line_rows = device_rows(line, report)
-            if not line_rows:
-                line_rows = [dict(dict.fromkeys(COLUMNS), host=host, port=line["port"],
-                                  outcome="line failed")]
-            problem = problem_of(line, report, line_rows)
-            if problem:
-                problems.append(problem)
-            lines.append({"host": host, "port": line["port"], "exitCode": exit_code(line),
-                          "problem": problem})
-            site_rows += [r for r in line_rows if r["outcome"] != "line failed"]
-            rows += line_rows
-        if not runs:
-            problems.append("not reached: no report from this gateway")
-        tally = counts(site_rows)
-        sites[host] = dict(tally, lines=len(runs), reached=bool(runs), problems=problems)
-        text = count_text(mode, tally, len(runs)) if runs else "not reached"
-        summary.append(f"{host}: {text}" + "".join(f"; {p}" for p in problems if runs))
-
-    tally = counts([r for r in rows if r["outcome"] != "line failed"])
-    failed_sites = sum(1 for s in sites.values() if s["problems"] and s["reached"])
-    unreached = sum(1 for s in sites.values() if not s["reached"])
-    every = dict(tally, sites=len(hosts), sitesFailed=failed_sites, sitesNotReached=unreached,
-                 lines=len(lines))
-    summary.append(f"all: {count_text(mode, tally)}"
-                   f" ({len(hosts)} sites, {failed_sites} failed, {unreached} not reached;"
-                   f" {len(lines)} lines)")
-
-    columns = COLUMNS + (["reason"] if any("reason" in r for r in rows) else [])
-    with open(run_dir / "fleet.csv", "w", newline="", encoding="utf-8") as out:
-        writer = csv.DictWriter(out, fieldnames=columns, restval="")
-        writer.writeheader()
-        writer.writerows(rows)
-    document = {"run": run_dir.name, "mode": mode, "columns": columns, "devices": rows,
-                "lines": lines, "sites": sites, "all": every}
-    (run_dir / "fleet.json").write_text(json.dumps(document, indent=2) + "\n", encoding="utf-8")
-    (run_dir / "summary.txt").write_text("\n".join(summary) + "\n", encoding="utf-8")
-    print("\n".join(summary))
+    if len(argv) == 3 and argv[1] == "plan":
+        plan(argv[2:])
+    elif len(argv) == 3 and argv[1] == "merge":
+        Merge(argv[2]).merge()
+    else:
+        sys.exit("usage: fleet_report.py plan JSON | merge RUN_DIR")
 
 
 if __name__ == "__main__":
