@@ -172,6 +172,86 @@ std::optional<Address> parseAddress(const QString &text)
     return address;
 }
 
+namespace {
+
+// The options, in the order the help lists them.
+struct Declared
+{
+    // -v is the log here, so the version has its long name only.
+    QCommandLineOption version{QStringLiteral("version"),
+                               QStringLiteral("Displays version information.")};
+    QCommandLineOption all{QStringLiteral("all"), QStringLiteral("flash: update every device found.")};
+    QCommandLineOption device{
+        {QStringLiteral("d"), QStringLiteral("device")},
+        QStringLiteral("flash: update the device at <address>; repeat it, or list several."),
+        QStringLiteral("address")};
+    QCommandLineOption type{
+        QStringLiteral("type"),
+        QStringLiteral("flash: update only devices of type <name> (%1).").arg(knownTypeNames()),
+        QStringLiteral("name")};
+    QCommandLineOption json{
+        QStringLiteral("json"),
+        QStringLiteral("scan, flash: the result as one JSON document on standard output.")};
+    QCommandLineOption quiet{{QStringLiteral("q"), QStringLiteral("quiet")},
+                             QStringLiteral("Print only the result (and errors).")};
+    QCommandLineOption verbose{{QStringLiteral("v"), QStringLiteral("verbose")},
+                               QStringLiteral("The diagnostic log to standard error.")};
+    QCommandLineOption log{QStringLiteral("log"),
+                           QStringLiteral("The diagnostic log to <file>."),
+                           QStringLiteral("file")};
+};
+
+void declare(QCommandLineParser &parser, const Declared &declared)
+{
+    for (const QCommandLineOption &option : {declared.version,
+                                             declared.all,
+                                             declared.device,
+                                             declared.type,
+                                             declared.json,
+                                             declared.quiet,
+                                             declared.verbose,
+                                             declared.log})
+        parser.addOption(option);
+    parser.addPositionalArgument(QStringLiteral("command"),
+                                 QStringLiteral("ports, scan, flash or image"));
+    parser.addPositionalArgument(QStringLiteral("PORT"),
+                                 QStringLiteral("The serial port, e.g. /dev/ttyUSB0, or a line "
+                                                "behind a device server: tcp://HOST:PORT, "
+                                                "rfc2217://HOST:PORT."),
+                                 QStringLiteral("[PORT]"));
+    parser.addPositionalArgument(QStringLiteral("IMAGE"),
+                                 QStringLiteral("The firmware image (flash, image)."),
+                                 QStringLiteral("[IMAGE]"));
+}
+
+// The values of the options; an error text when one is refused.
+QString takeValues(const QCommandLineParser &parser, const Declared &declared, Options &options)
+{
+    options.all = parser.isSet(declared.all);
+    options.json = parser.isSet(declared.json);
+    options.quiet = parser.isSet(declared.quiet);
+    options.verbose = parser.isSet(declared.verbose);
+    options.logFile = parser.value(declared.log);
+    if (parser.isSet(declared.type)) {
+        const qint32 named = typeNamed(parser.value(declared.type));
+        if (named == TypeUnknown)
+            return QStringLiteral("'%1' is not a device type (%2)")
+                .arg(parser.value(declared.type), knownTypeNames());
+        options.type = named;
+    }
+    for (const QString &value : parser.values(declared.device)) {
+        for (const QString &text : value.split(QLatin1Char(','), Qt::SkipEmptyParts)) {
+            const std::optional<Address> address = parseAddress(text);
+            if (!address)
+                return QStringLiteral("'%1' is not a device address").arg(text);
+            options.devices.push_back(*address);
+        }
+    }
+    return QString();
+}
+
+} // namespace
+
 ParsedArguments parseArguments(const QStringList &arguments)
 {
     ParsedArguments parsed;
@@ -181,75 +261,20 @@ ParsedArguments parseArguments(const QStringList &arguments)
     parser.setApplicationDescription(
         QString::fromUtf8(Description).arg(ImageFile::TooSmallBytes).arg(ImageFile::MaxParts));
     const QCommandLineOption help = parser.addHelpOption();
-    // -v is the log here, so the version has its long name only.
-    const QCommandLineOption version(QStringLiteral("version"),
-                                     QStringLiteral("Displays version information."));
-    const QCommandLineOption all(QStringLiteral("all"),
-                                 QStringLiteral("flash: update every device found."));
-    const QCommandLineOption device(
-        {QStringLiteral("d"), QStringLiteral("device")},
-        QStringLiteral("flash: update the device at <address>; repeat it, or list several."),
-        QStringLiteral("address"));
-    const QCommandLineOption type(
-        QStringLiteral("type"),
-        QStringLiteral("flash: update only devices of type <name> (%1).").arg(knownTypeNames()),
-        QStringLiteral("name"));
-    const QCommandLineOption json(
-        QStringLiteral("json"),
-        QStringLiteral("scan, flash: the result as one JSON document on standard output."));
-    const QCommandLineOption quiet({QStringLiteral("q"), QStringLiteral("quiet")},
-                                   QStringLiteral("Print only the result (and errors)."));
-    const QCommandLineOption verbose({QStringLiteral("v"), QStringLiteral("verbose")},
-                                     QStringLiteral("The diagnostic log to standard error."));
-    const QCommandLineOption log(QStringLiteral("log"),
-                                 QStringLiteral("The diagnostic log to <file>."),
-                                 QStringLiteral("file"));
-    for (const QCommandLineOption &option : {version, all, device, type, json, quiet, verbose, log})
-        parser.addOption(option);
-    parser.addPositionalArgument(QStringLiteral("command"),
-                                 QStringLiteral("ports, scan, flash or image"));
-    parser.addPositionalArgument(QStringLiteral("PORT"),
-                                 QStringLiteral("The serial port, e.g. /dev/ttyUSB0."),
-                                 QStringLiteral("[PORT]"));
-    parser.addPositionalArgument(QStringLiteral("IMAGE"),
-                                 QStringLiteral("The firmware image (flash, image)."),
-                                 QStringLiteral("[IMAGE]"));
-
+    const Declared declared;
+    declare(parser, declared);
     if (!parser.parse(arguments)) {
         parsed.error = parser.errorText();
         return parsed;
     }
     parsed.helpText = parser.helpText() + QString::fromUtf8(ExitCodes);
     options.help = parser.isSet(help) || parser.isSet(QStringLiteral("help-all"));
-    options.version = parser.isSet(version);
+    options.version = parser.isSet(declared.version);
     if (options.help || options.version)
         return parsed;
-
-    options.all = parser.isSet(all);
-    options.json = parser.isSet(json);
-    options.quiet = parser.isSet(quiet);
-    options.verbose = parser.isSet(verbose);
-    options.logFile = parser.value(log);
-    if (parser.isSet(type)) {
-        const qint32 named = typeNamed(parser.value(type));
-        if (named == TypeUnknown) {
-            parsed.error = QStringLiteral("'%1' is not a device type (%2)")
-                               .arg(parser.value(type), knownTypeNames());
-            return parsed;
-        }
-        options.type = named;
-    }
-    for (const QString &value : parser.values(device)) {
-        for (const QString &text : value.split(QLatin1Char(','), Qt::SkipEmptyParts)) {
-            const std::optional<Address> address = parseAddress(text);
-            if (!address) {
-                parsed.error = QStringLiteral("'%1' is not a device address").arg(text);
-                return parsed;
-            }
-            options.devices.push_back(*address);
-        }
-    }
-    parsed.error = checkCommand(parser.positionalArguments(), options);
+    parsed.error = takeValues(parser, declared, options);
+    if (parsed.error.isEmpty())
+        parsed.error = checkCommand(parser.positionalArguments(), options);
     return parsed;
 }
 

@@ -17,4 +17,8 @@ QString portProblem(const QString &port, bool lost, int serialError);
 // that there is none.
 QString listedPortsText();
 
+// Why a line could not be used, in words: a serial port (portProblem) or a
+// line behind a device server (`error` a NetworkError).
+QString lineProblem(const QString &port, bool lost, int error);
+
 } // namespace Cli

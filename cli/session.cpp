@@ -63,6 +63,8 @@ LineSession::End LineSession::await(JobEnd::Kind done)
 void LineSession::onJobEnded(const JobEnd &end)
 {
     m_jobEnd = end;
+    m_foreign.frames += end.foreignFrames;
+    m_foreign.bytes += end.foreignBytes;
     switch (end.kind) {
     case JobEnd::SearchFinished:
         if (end.devices == 0)

@@ -45,6 +45,14 @@ public:
 
     // How the last job ended, as the core said it (the port's fault with it).
     const JobEnd &jobEnd() const { return m_jobEnd; }
+
+    // Traffic not ours that the line carried during this session's jobs.
+    struct Traffic
+    {
+        quint64 frames = 0;
+        quint64 bytes = 0;
+    };
+    Traffic foreignTraffic() const { return m_foreign; }
     int signalNumber() const { return m_signal; }
 
 signals:
@@ -61,6 +69,7 @@ private:
     QEventLoop *m_loop = nullptr;
     JobEnd::Kind m_awaited = JobEnd::SearchFinished;
     JobEnd m_jobEnd;
+    Traffic m_foreign;
     End m_end = End::Done;
     int m_signal = 0;
 };

@@ -11,6 +11,7 @@
 
 void Answers::beginRound()
 {
+    m_searchRound = WorkMode == ModeSearch;
     m_skippedBefore = m_stream.skippedBytes();
     m_heard.clear();
     m_bytes = 0;
@@ -60,6 +61,13 @@ std::vector<quint8> Answers::nextFrame()
     return frame;
 }
 
+void Answers::endRound()
+{
+    m_stream.forgetEchoes();
+    if (!m_searchRound)
+        m_foreign.bytes += m_stream.skippedBytes() - m_skippedBefore;
+}
+
 void Answers::clear()
 {
     m_lineEchoes = false;
@@ -71,6 +79,13 @@ void Answers::judge(const std::vector<quint8> &frame)
 {
     const DeviceId sender = senderOf(frame.data());
     const Cpd::CommandWord word = Cpd::unpackCommand(frame.data());
+    const bool deviceFrame = word.type == Cpd::TypeResponse || word.type == Cpd::TypeError;
+    // A request that is not ours, or a frame no device sends: another master
+    // talks on this line. It is never news; the handling logs it as it is.
+    if (!deviceFrame) {
+        ++m_foreign.frames;
+        logFrameHeader(frame.data(), ": not ours (another master on the line?)");
+    }
     switch (WorkMode.load()) {
     case ModeSearch:
         if (word.type == Cpd::TypeResponse && word.block == Cpd::BlockSearch
@@ -85,7 +100,10 @@ void Answers::judge(const std::vector<quint8> &frame)
             || !(word.type == Cpd::TypeError
                  || (word.type == Cpd::TypeResponse && word.block == Cpd::BlockDevice
                      && word.number == Cpd::NumberFirmware))) {
-            logFrameHeader(frame.data(), ": not the answer awaited, dropped");
+            if (deviceFrame) {
+                ++m_foreign.frames;
+                logFrameHeader(frame.data(), ": not the answer awaited, dropped");
+            }
             return;
         }
         // A late copy of an acknowledgement already taken is kept for the
@@ -95,7 +113,7 @@ void Answers::judge(const std::vector<quint8> &frame)
             m_news = true;
         break;
     default:
-        if (sender == m_asked)
+        if (sender == m_asked && deviceFrame)
             m_news = true;
         break;
     }

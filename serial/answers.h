@@ -46,7 +46,18 @@ public:
 
     // The wait for this round's answers is over: what was sent until now
     // will not come back any more.
-    void endRound() { m_stream.forgetEchoes(); }
+    void endRound();
+
+    // Traffic that is not ours, since this object was made: frames that are
+    // neither our requests (nor their echo) nor answers to them, and bytes
+    // outside a search that formed no frame. A search's garbled bytes are
+    // our own devices' answers colliding.
+    struct Foreign
+    {
+        quint64 frames = 0;
+        quint64 bytes = 0;
+    };
+    Foreign foreign() const { return m_foreign; }
 
     // A search: a device not heard before has answered. Any other request:
     // the device asked has answered. Cleared by clearNews().
@@ -82,4 +93,6 @@ private:
     qint64 m_echoBytes = 0;
     bool m_news = false;
     bool m_lineEchoes = false; // a request of ours came back since the port opened
+    bool m_searchRound = false;
+    Foreign m_foreign;
 };

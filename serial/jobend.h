@@ -17,6 +17,10 @@ struct JobEnd
     Kind kind = SearchFinished;
     int devices = 0;       // SearchFinished: the devices found
     bool portLost = false; // PortFailed: lost under the job; otherwise it could not be opened
-    int portError = 0;     // PortFailed: the port's error, a QSerialPort::SerialPortError
+    int portError = 0;     // PortFailed: a QSerialPort::SerialPortError, or a NetworkError
+    // Traffic on the line during the job that was not ours (another master
+    // polling it, noise): frames, and bytes that formed no frame.
+    quint64 foreignFrames = 0;
+    quint64 foreignBytes = 0;
 };
 Q_DECLARE_METATYPE(JobEnd)

@@ -104,7 +104,7 @@ void SerialThread::run()
         emit error(tr("No port name specified"));
         emit Notifier.UnblockSearchButton();
         emit Notifier.UpdateMainStatus(NoPortSelected);
-        emit jobEnded(JobEnd{JobEnd::NoPortName});
+        announce(JobEnd{JobEnd::NoPortName});
         return;
     }
     if (quitRequested())
@@ -153,7 +153,7 @@ void SerialThread::advanceExchange(Line &line)
             m_answers.expect(TargetId);
             sendFrame(line, length);
         } else if (ended) {
-            emit jobEnded(*ended);
+            announce(*ended);
         }
         break;
     }
@@ -410,5 +410,18 @@ void SerialThread::endJob(Line &line, PortFailure failure)
     JobEnd end{JobEnd::PortFailed};
     end.portLost = lost;
     end.portError = code;
+    announce(end);
+}
+
+void SerialThread::announce(JobEnd end)
+{
+    const Answers::Foreign seen = m_answers.foreign();
+    end.foreignFrames = seen.frames - m_foreignAnnounced.frames;
+    end.foreignBytes = seen.bytes - m_foreignAnnounced.bytes;
+    m_foreignAnnounced = seen;
+    if (end.foreignFrames > 0 || end.foreignBytes > 0)
+        qDebug("traffic not ours on the line: %llu frames, %llu bytes",
+               static_cast<unsigned long long>(end.foreignFrames),
+               static_cast<unsigned long long>(end.foreignBytes));
     emit jobEnded(end);
 }

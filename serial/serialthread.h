@@ -76,6 +76,8 @@ private:
     // One idle poll: waits its interval (less when told to quit), then lets
     // the scheduler take up a flash request that came meanwhile.
     void lookForWork();
+    // Says how the job ended, with the traffic not ours seen during it.
+    void announce(JobEnd end);
     // Waits `ms` with an eye on the port, leaving early when told to quit.
     // False when the port is gone. What arrives meanwhile stays in the port.
     bool watchLine(Line &line, int ms);
@@ -96,5 +98,6 @@ private:
     // Worker thread only.
     Answers m_answers;
     quint16 m_frameLength = 0; // of the last frame written, or of the block read
+    Answers::Foreign m_foreignAnnounced; // traffic not ours up to the last job's end
     bool m_lost = false;       // the port failed under the run
 };

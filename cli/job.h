@@ -1,0 +1,48 @@
+#pragma once
+
+// Everything one run of a command needs on the line, in the order it must
+// go: the log outlives the worker, whose last lines it takes.
+
+#include "cli/console.h"
+#include "cli/diagnostics.h"
+#include "cli/options.h"
+
+#include <QJsonObject>
+#include <QString>
+
+namespace Cli {
+
+class LineSession;
+
+extern const QString Program; // "olvex-cli: ", the start of every message
+
+struct Job
+{
+    Job(const Options &given, Console &to);
+
+    // A live line no wider than the terminal.
+    QString fitted(const QString &text) const;
+    // People's texts, unless --quiet.
+    void say(const QString &text);
+    // An error message, kept for the JSON document; returns `code`.
+    int fail(int code, const QString &text);
+    // The JSON document, when asked for; returns `code`.
+    int result(int code, QJsonObject document);
+    QJsonObject document(const QString &command) const;
+    bool openLog();
+
+    // Why the line failed, in words.
+    QString lineTrouble(const LineSession &session) const;
+    // The search, with the exit status of a search that found nothing to do.
+    int search(LineSession &session);
+    // Traffic on the line that was not ours: in the document always, and
+    // said once when more of it came than a little noise explains.
+    void reportForeignTraffic(const LineSession &session, QJsonObject &document);
+
+    const Options &options;
+    Console &console;
+    DiagnosticLog log;
+    QString error;
+};
+
+} // namespace Cli
