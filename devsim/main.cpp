@@ -45,6 +45,10 @@ struct Declared
                                "sharing a slot garble each other, as on a real bus.",
                                "slots"};
     QCommandLineOption seed{"seed", "Seed for the slots (default 1).", "n"};
+    QCommandLineOption master{"master",
+                              "A second master polls the line every <ms> (a Modbus request, "
+                              "then a CPD request to a device of its own).",
+                              "ms"};
     QCommandLineOption echo{"echo",
                             "Send every byte the host writes straight back, as a two-wire adapter "
                             "whose receiver stays on does."};
@@ -132,7 +136,8 @@ bool takeValues(const QCommandLineParser &parser,
         || !numberOption(parser, declared.pace, 0, &args->options.baud, error)
         || !numberOption(parser, declared.slot, 0, &args->options.slotMs, error)
         || !numberOption(parser, declared.collide, 0, &args->options.collisionSlots, error)
-        || !numberOption(parser, declared.seed, 0, &seed, error))
+        || !numberOption(parser, declared.seed, 0, &seed, error)
+        || !numberOption(parser, declared.master, 0, &args->options.masterMs, error))
         return false;
     args->options.seed = unsigned(seed);
     if (parser.isSet(declared.saveImages)) {
@@ -171,6 +176,7 @@ Parsed parseArguments(const QStringList &arguments, Arguments *args, std::string
                        declared.slot,
                        declared.collide,
                        declared.seed,
+                       declared.master,
                        declared.echo,
                        declared.link,
                        declared.verbose,

@@ -86,6 +86,10 @@ struct Options
     // A two-wire adapter whose receiver stays on: every byte the host writes
     // comes straight back to it.
     bool echo = false;
+    // > 0: a second master polls the line this often (ms), in turn a Modbus
+    // RTU request and a CPD request to a device of its own; the host sees
+    // both, the simulated devices do not answer them.
+    int masterMs = 0;
 };
 
 // What the host put on the line. Bytes that never formed a valid frame are kept

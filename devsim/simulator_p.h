@@ -34,6 +34,7 @@ struct Simulator::Private
     void flushPending();
     void holdHostWrites(Clock::time_point from, Clock::time_point until);
     void applyHold(Clock::time_point now);
+    void pollAsMaster(Clock::time_point now);
     Clock::duration wireTime(size_t bytes) const;
     void log(const char *who, const std::vector<quint8> &bytes, const std::string &note = {});
 
@@ -70,6 +71,8 @@ struct Simulator::Private
     Clock::time_point m_holdFrom;  // the host's writes are held from here...
     Clock::time_point m_holdUntil; // ... to here; none when default
     bool m_holding = false;
+    Clock::time_point m_nextMaster; // the second master's next request
+    int m_masterTurn = 0;
     std::mt19937 m_random;         // collision slots
 };
 

@@ -46,6 +46,8 @@ void Simulator::Private::run()
             next = std::min(next, m_schedule.begin()->first);
         if (m_holdUntil != Clock::time_point())
             next = std::min(next, m_holding ? m_holdUntil : m_holdFrom);
+        if (m_options.masterMs > 0)
+            next = std::min(next, m_nextMaster);
 
         timespec timeout{};
         timespec *timeoutPtr = nullptr;
@@ -83,6 +85,7 @@ void Simulator::Private::run()
         takeFrames(now, !m_rx.empty() && now - m_lastRx >= gap);
         sendDue();
         applyHold(Clock::now());
+        pollAsMaster(Clock::now());
     }
 }
 
@@ -296,6 +299,27 @@ void Simulator::Private::applyHold(Clock::time_point now)
     }
     if (!hold && now >= m_holdUntil)
         m_holdUntil = Clock::time_point();
+}
+
+// Another master on the same bus, in another protocol and in ours: a Modbus
+// RTU read of holding registers, then a CPD version query to a device that
+// is not on this line.
+void Simulator::Private::pollAsMaster(Clock::time_point now)
+{
+    if (m_options.masterMs <= 0)
+        return;
+    if (m_nextMaster == Clock::time_point())
+        m_nextMaster = now + milliseconds(m_options.masterMs);
+    if (now < m_nextMaster)
+        return;
+    static const std::vector<quint8> Modbus = {0x01, 0x03, 0x00, 0x00, 0x00, 0x0A, 0xC5, 0xCD};
+    std::vector<quint8> cpd = {0xA0, 0xA1, 0xA2, 0xA3, 0xA4, 0xA5, 0xA6, 0xA7, 0, 0, 0};
+    Cpd::packCommand(cpd.data(), Cpd::TypeRequest, Cpd::BlockDevice, Cpd::NumberVersion);
+    Cpd::appendChecksum(cpd.data(), Cpd::HeaderSize);
+    const std::vector<quint8> &request = m_masterTurn++ % 2 == 0 ? Modbus : cpd;
+    log("mast", request);
+    send(request);
+    m_nextMaster = now + milliseconds(m_options.masterMs);
 }
 
 void Simulator::Private::schedule(Clock::time_point at, std::vector<quint8> bytes)

@@ -29,6 +29,12 @@ int answerLength(const quint8 *frame)
     // Error reports about what the host asks (it only ever asks these blocks).
     if (word.type == TypeError && (word.block == BlockDevice || word.block == BlockSearch))
         return MinFrameSize + ErrorPayload;
+    // A host's requests without payload: ours coming back, or another
+    // master's on the same bus.
+    if (word.type == TypeRequest
+        && (word.block == BlockSearch
+            || (word.block == BlockDevice && word.number == NumberVersion)))
+        return MinFrameSize;
     return 0;
 }
 

@@ -4,9 +4,10 @@
 // devices' answers back to back, cut anywhere by the adapter, with noise in
 // between. FrameStream cuts whole frames out of it.
 //
-// A device frame has no length field, but its header tells the length of
-// every answer the host asks for: a search answer is 11 bytes, a version
-// answer 13, a firmware acknowledgement 14, an error report 15. Each frame
+// A frame has no length field, but its header tells the length of every
+// answer the host asks for: a search answer is 11 bytes, a version answer 13,
+// a firmware acknowledgement 14, an error report 15; and of a host's search
+// request and version query, 11 (another master's, on a shared bus). Each frame
 // must pass its own checksum. Bytes that start no valid frame are skipped
 // until one does. An answer whose header does not tell its length (an answer
 // nobody asked for) is taken only where a frame may begin, as the rest of

@@ -124,6 +124,7 @@ private slots:
     void silentDeviceFailsTheRunAndQuietPrintsOnlyTheResult();
     void failedDeviceSaysWhy();
     void typeLeavesTheOtherTypesAlone();
+    void secondMasterIsCountedAndTheUpdateStaysExact();
     void liveLinesFitTheTerminalAsItIsResized();
     void refusalsComeBeforeAnythingIsWritten_data();
     void refusalsComeBeforeAnythingIsWritten();
@@ -349,6 +350,33 @@ void CliTest::typeLeavesTheOtherTypesAlone()
     QCOMPARE(named.out, QString());
     for (size_t i = 0; i < sim->deviceCount(); ++i)
         QCOMPARE(sim->firmwareFramesReceived(i), i == 0 || i == 3 ? 6 : 0); // the first run's
+}
+
+// Another master polls the same bus (Modbus, and CPD to a device of its
+// own): nothing of it is taken for an answer, the run says so once, and the
+// JSON counts it. A plain line says nothing.
+void CliTest::secondMasterIsCountedAndTheUpdateStaysExact()
+{
+    const QByteArray image = firmwareImage(8 * 197 + 9, 31);
+    const QString path = writeFile(m_dir, "image.bin", image);
+    DevSim::Options options;
+    options.masterMs = 120;
+    auto sim = startSimulator({simDevice(IdA, 10, 1, 0), simDevice(IdB, 10, 2, 0)}, options);
+    const Run run = runCli({"flash", port(*sim), path, "--all", "--json"});
+    QCOMPARE(run.code, 0);
+    QCOMPARE(imageOf(*sim, 0), image);
+    QCOMPARE(imageOf(*sim, 1), image);
+    const QJsonObject foreign = run.json()["foreignTraffic"].toObject();
+    QVERIFY2(foreign["frames"].toInt() >= 3, qPrintable(run.out));
+    QVERIFY2(foreign["bytes"].toInt() >= 8, qPrintable(run.out));
+    QCOMPARE(run.err.count("the line carries traffic that is not ours"), 1);
+    QCOMPARE(run.device(1)["version"].toString(), QString("2.0")); // no foreign answer taken
+
+    auto plain = startSimulator({simDevice(IdA, 10, 1, 0)});
+    const Run quiet = runCli({"scan", port(*plain), "--json"});
+    QCOMPARE(quiet.code, 0);
+    QCOMPARE(quiet.json()["foreignTraffic"].toObject()["frames"].toInt(), 0);
+    QVERIFY(!quiet.err.contains("not ours"));
 }
 
 void CliTest::refusalsComeBeforeAnythingIsWritten_data()
