@@ -62,8 +62,8 @@ Var busy ; a file of ours that a running program holds
 !macroend
 
 ; The last step, in the copy: uninstall.exe goes once the uninstaller that
-; started the copy has ended and let go of it (half a minute at most), then
-; the folder, if nothing else is in it.
+; started the copy has ended and let go of it (it ends right after starting
+; the copy; half a minute at most), then the folder, if nothing else is in it.
 Function Tail
     Pop $1
     ${For} $2 1 300
@@ -112,21 +112,23 @@ Section
     ${EndIf}
     !insertmacro OLVEX_FOR_EACH_FOLDER_DEEPEST_FIRST OLVEX_REMOVE_FOLDER
     DeleteRegKey HKLM "${OLVEX_UNINSTALL_KEY}"
+SectionEnd
 
+; The last step goes to the copy once the removal has succeeded, when the
+; uninstaller is about to end: silent, at once; otherwise when its window
+; closes.
+Function .onInstSuccess
     ${GetParameters} $R0
     ClearErrors
     ${GetOptions} $R0 "/UPGRADE" $0
-    ${If} ${Errors}
-        GetTempFileName $0
-        Delete "$0"
-        StrCpy $0 "$0.exe"
-        ClearErrors
-        CopyFiles /SILENT "$EXEPATH" "$0"
-        Exec '"$0" /S /TAIL="$INSTDIR"'
-        ${If} ${Errors}
-            ; No copy to finish the work: uninstall.exe stays (deleting it
-            ; at the next start could take a newer one installed before).
-            DetailPrint "$EXEPATH остаётся: его можно удалить вручную."
-        ${EndIf}
+    ${IfNot} ${Errors}
+        Return
     ${EndIf}
-SectionEnd
+    GetTempFileName $0
+    Delete "$0"
+    StrCpy $0 "$0.exe"
+    ; Without the copy, uninstall.exe stays: deleting it at the next start
+    ; instead could take a newer one installed before then.
+    CopyFiles /SILENT "$EXEPATH" "$0"
+    Exec '"$0" /S /TAIL="$INSTDIR"'
+FunctionEnd
