@@ -39,23 +39,24 @@ ShowInstDetails show
 Var previous ; the folder of the installed version, if there is one
 
 ; The installed version goes first, through its own uninstaller, which knows
-; its files. It refuses while its programs run, and so does this setup. In
-; the same folder it leaves itself for this setup to write over (/UPGRADE).
+; its files. It refuses while its programs run, and so does this setup. It
+; leaves itself and its folder to this setup (/UPGRADE), which writes over
+; them, or removes them when it installs elsewhere (/D=).
 Function RemovePrevious
     ${If} $previous == ""
     ${OrIfNot} ${FileExists} "$previous\${OLVEX_UNINSTALLER_NAME}"
         Return
     ${EndIf}
     DetailPrint "Удаление прежней версии из $previous"
-    StrCpy $1 ""
-    ${If} $previous == $INSTDIR
-        StrCpy $1 " /UPGRADE"
-    ${EndIf}
     ClearErrors
-    ExecWait '"$previous\${OLVEX_UNINSTALLER_NAME}" /S$1' $0
+    ExecWait '"$previous\${OLVEX_UNINSTALLER_NAME}" /S /UPGRADE' $0
     ${If} ${Errors}
     ${OrIf} $0 != 0
         !insertmacro OLVEX_FAIL "Прежнюю версию Olvex Updater не удалось удалить из папки $previous. Закройте Olvex Updater и olvex-cli и запустите установку снова."
+    ${EndIf}
+    ${If} $previous != $INSTDIR
+        Delete "$previous\${OLVEX_UNINSTALLER_NAME}"
+        RMDir "$previous"
     ${EndIf}
 FunctionEnd
 

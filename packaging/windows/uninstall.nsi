@@ -19,7 +19,8 @@
 ; ended (within a tenth of a second), then the folder if it is empty; Windows
 ; deletes the copy itself at the next start, as with NSIS's own uninstallers.
 ; The setup program of a new version runs this one with /UPGRADE: then
-; uninstall.exe and its folder stay, and the setup writes its own over them.
+; uninstall.exe and its folder stay for the setup, which writes its own over
+; them or removes them.
 ;
 ; Built by MakeSetup.cmake (see olvex-updater.nsh for what it passes).
 

@@ -7,7 +7,7 @@
 # entry; a silent uninstall leaves nothing of ours, in the folders or in the
 # registry; and over an older version (made here by the build's own
 # MakeSetup.cmake, with a file the new one no longer has) the new setup leaves
-# no stale file.
+# no stale file, also when it moves to another folder.
 #
 #   tests/wine/setup-program.sh SETUP ZIP WINE-DIR BIN-DIR MAKENSIS
 #
@@ -172,7 +172,12 @@ cmake -DMAKENSIS="$makensis" -DSTAGE="$old" -DVERSION=0.9.0 -DPUBLISHER=Ruvo \
 run "$work/old/olvex-updater-0.9.0-windows-x64-setup.exe" /S
 [ "$status" -eq 0 ] && [ "$(value DisplayVersion)" = 0.9.0 ] && [ -f "$installed/obsolete/obsolete.dll" ] \
     || fail "version 0.9.0 did not install (status $status)"
-run "$setup" /S
-[ "$status" -eq 0 ] || fail "setup.exe /S over version 0.9.0 ended with status $status"
+old_folder=$installed
+folder="C:\\Tools\\Olvex"
+installed=$WINEPREFIX/drive_c/Tools/Olvex
+run "$setup" /S "/D=$folder"
+[ "$status" -eq 0 ] || fail "setup.exe /S /D=$folder over version 0.9.0 ended with status $status"
 expect_installed "over version 0.9.0"
-echo "ok   over version 0.9.0: one entry, now $version, and none of 0.9.0's files left"
+[ ! -e "$old_folder" ] || fail "version 0.9.0's folder is left: $(find "$old_folder")"
+[ "$(value InstallLocation)" = "$folder" ] || fail "InstallLocation is '$(value InstallLocation)'"
+echo "ok   over version 0.9.0, into $folder: one entry, now $version, nothing of 0.9.0 left"
