@@ -80,7 +80,8 @@ $wanted"
 }
 expect_removed() { # what: nothing of ours in the folders or the registry
     local left
-    for _ in $(seq 100); do [ -e "$installed" ] || break; sleep 0.1; done
+    # uninstall.exe and the folder go a moment later, through its copy
+    for _ in $(seq 300); do [ -e "$installed" ] || break; sleep 0.1; done
     [ ! -e "$installed" ] || fail "$1: left in $folder: $(ls -A "$installed")"
     left=$(find "$menu" "$desktop" -iname '*olvex*')
     [ -z "$left" ] || fail "$1: shortcuts left: $left"
