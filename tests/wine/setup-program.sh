@@ -54,12 +54,26 @@ run() { # program.exe arguments...: its exit status in $status
     status=0
     "$wine" "$@" </dev/null >>"$work/run.log" 2>&1 || status=$?
 }
-value() { # name: the value of that name in our uninstall key
-    "$wine" reg query "$key" /v "$1" 2>/dev/null | tr -d '\r' | sed -n "s/^    $1    REG_[A-Z_]*    //p"
+reg_query() { # key [options]: what reg query lists, in $listed. Under a heavy
+    # load reg.exe has been seen to come back empty-handed once: it gets
+    # three tries, each logged.
+    local try
+    for try in 1 2 3; do
+        listed=$("$wine" reg query "$@" 2>>"$work/run.log" | tr -d '\r') && [ -n "$listed" ] && return 0
+        echo "reg query $* (try $try): '$listed'" >>"$work/run.log"
+        sleep 1
+    done
+    fail "reg query $* fails"
 }
-entries() { # how many entries "Apps & features" lists as Olvex Updater
-    "$wine" reg query "$uninstall_key" /s 2>/dev/null | tr -d '\r' \
-        | grep -c '^    DisplayName    REG_SZ    Olvex Updater$' || true
+read_entry() { # our uninstall key's values, in $entry; how many entries
+    # "Apps & features" lists as Olvex Updater, in $entries
+    reg_query "$uninstall_key" /s
+    entries=$(grep -c '^    DisplayName    REG_SZ    Olvex Updater$' <<<"$listed" || true)
+    reg_query "$key"
+    entry=$listed
+}
+value() { # name: the value of that name in $entry
+    sed -n "s/^    $1    REG_[A-Z_]*    //p" <<<"$entry"
 }
 files() { # the files under a folder, one relative path a line, sorted
     (cd "$1" && find . -type f | sed 's|^\./||' | LC_ALL=C sort)
@@ -75,7 +89,8 @@ expect_installed() { # what: the zip's files and the uninstaller, nothing else
 $(files "$installed")
 and should hold the zip's files and uninstall.exe:
 $wanted"
-    [ "$(entries)" = 1 ] || fail "$1: $(entries) entries in Apps & features"
+    read_entry
+    [ "$entries" = 1 ] || fail "$1: $entries entries in Apps & features"
     [ "$(value DisplayVersion)" = "$version" ] || fail "$1: DisplayVersion is '$(value DisplayVersion)'"
 }
 expect_removed() { # what: nothing of ours in the folders or the registry
@@ -171,6 +186,7 @@ cmake -DMAKENSIS="$makensis" -DSTAGE="$old" -DVERSION=0.9.0 -DPUBLISHER=Ruvo \
       -P "$source_dir/packaging/windows/MakeSetup.cmake" >>"$work/run.log" 2>&1 \
     || fail "no setup program of version 0.9.0"
 run "$work/old/olvex-updater-0.9.0-windows-x64-setup.exe" /S
+read_entry
 [ "$status" -eq 0 ] && [ "$(value DisplayVersion)" = 0.9.0 ] && [ -f "$installed/obsolete/obsolete.dll" ] \
     || fail "version 0.9.0 did not install (status $status)"
 old_folder=$installed
