@@ -54,16 +54,25 @@ run() { # program.exe arguments...: its exit status in $status
     status=0
     "$wine" "$@" </dev/null >>"$work/run.log" 2>&1 || status=$?
 }
-reg_query() { # key [options]: what reg query lists, in $listed. Under a heavy
-    # load reg.exe has been seen to come back empty-handed once: it gets
-    # three tries, each logged.
-    local try
+wine_tool() { # [--lists] program arguments...: one of Wine's own programs (reg,
+    # regedit), its standard output in $listed. Under a heavy load they have
+    # been seen to end at once, failed and saying nothing, now and then:
+    # three tries, each failure noted. --lists: nothing listed is a failure.
+    local try status lists=0
+    [ "$1" = --lists ] && { lists=1; shift; }
     for try in 1 2 3; do
-        listed=$("$wine" reg query "$@" 2>>"$work/run.log" | tr -d '\r') && [ -n "$listed" ] && return 0
-        echo "reg query $* (try $try): '$listed'" >>"$work/run.log"
+        status=0
+        listed=$("$wine" "$@" </dev/null 2>"$work/tool.err" | tr -d '\r') || status=$?
+        if [ "$status" -eq 0 ] && { [ $lists -eq 0 ] || [ -n "$listed" ]; }; then
+            return 0
+        fi
+        echo "note: $* (try $try): status $status, '$listed' $(cat "$work/tool.err")" >&2
         sleep 1
     done
-    fail "reg query $* fails"
+    fail "$* fails"
+}
+reg_query() { # key [options]: what reg query lists, in $listed
+    wine_tool --lists reg query "$@"
 }
 read_entry() { # our uninstall key's values, in $entry; how many entries
     # "Apps & features" lists as Olvex Updater, in $entries
@@ -100,7 +109,7 @@ expect_removed() { # what: nothing of ours in the folders or the registry
     [ ! -e "$installed" ] || fail "$1: left in $folder: $(ls -A "$installed")"
     left=$(find "$menu" "$desktop" -iname '*olvex*')
     [ -z "$left" ] || fail "$1: shortcuts left: $left"
-    "$wine" regedit /E 'C:\registry.reg' </dev/null >>"$work/run.log" 2>&1 || fail "$1: regedit /E failed"
+    wine_tool regedit /E 'C:\registry.reg'
     left=$(iconv -f UTF-16LE -t UTF-8 "$WINEPREFIX/drive_c/registry.reg" | tr -d '\r' | grep -i olvex || true)
     rm -f "$WINEPREFIX/drive_c/registry.reg"
     [ -z "$left" ] || fail "$1: left in the registry:
