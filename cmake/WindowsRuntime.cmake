@@ -10,12 +10,25 @@
 #   OLVEX_WINDOWS_TEST_DLLS, OLVEX_WINDOWS_TEST_PLUGINS
 #                            what the tests load besides (never shipped)
 #   OLVEX_WINDOWS_ZIP        the zip users get (packaging/windows),
-#   OLVEX_WINDOWS_ZIP_FOLDER the one folder it holds, and
-#   OLVEX_WINDOWS_STAGE      where that folder is laid out before packing
+#   OLVEX_WINDOWS_ZIP_FOLDER the one folder it holds,
+#   OLVEX_WINDOWS_STAGE      where that folder is laid out before packing,
+#   OLVEX_WINDOWS_SETUP      the setup program, which installs that folder's
+#                            files, and
+#   OLVEX_WINDOWS_UNINSTALLER
+#                            the uninstaller it puts beside them
+#
+# Signing (cache variables; empty: unsigned): OLVEX_SIGN_PKCS12, a
+# code-signing certificate with its key; OLVEX_SIGN_PASSWORD_FILE, a file
+# holding its password; OLVEX_SIGN_TIMESTAMP_URL, an RFC 3161 timestamp
+# server. scripts/windows.sh sets them from the environment variables of the
+# same names.
 
 set(OLVEX_WINDOWS_ZIP ${PROJECT_BINARY_DIR}/olvex-updater-${PROJECT_VERSION}-windows-x64.zip)
 set(OLVEX_WINDOWS_ZIP_FOLDER olvex-updater-${PROJECT_VERSION})
 set(OLVEX_WINDOWS_STAGE ${PROJECT_BINARY_DIR}/packaging/windows/stage)
+set(OLVEX_WINDOWS_SETUP
+    ${PROJECT_BINARY_DIR}/olvex-updater-${PROJECT_VERSION}-windows-x64-setup.exe)
+set(OLVEX_WINDOWS_UNINSTALLER ${PROJECT_BINARY_DIR}/packaging/windows/setup/uninstall.exe)
 
 set(_olvex_kit ${OLVEX_QT_WINDOWS_ROOT})
 set(OLVEX_WINDOWS_DLLS)
@@ -47,3 +60,26 @@ foreach(_plugin ${OLVEX_WINDOWS_PLUGINS} ${OLVEX_WINDOWS_TEST_PLUGINS})
         message(FATAL_ERROR "The Qt kit ${_olvex_kit} lacks plugins/${_plugin}")
     endif()
 endforeach()
+
+# The setup program's compiler (Debian's nsis).
+find_program(OLVEX_MAKENSIS makensis)
+if(NOT OLVEX_MAKENSIS)
+    message(FATAL_ERROR "makensis not found, which makes the setup program: install nsis "
+                        "(scripts/setup.sh --windows)")
+endif()
+
+set(OLVEX_SIGN_PKCS12 "" CACHE FILEPATH "Code-signing certificate and key (PKCS#12); empty: unsigned")
+set(OLVEX_SIGN_PASSWORD_FILE "" CACHE FILEPATH "File holding the certificate's password")
+set(OLVEX_SIGN_TIMESTAMP_URL "" CACHE STRING "RFC 3161 timestamp server for the signatures")
+find_program(OLVEX_OSSLSIGNCODE osslsigncode)
+if(OLVEX_SIGN_PKCS12)
+    if(NOT OLVEX_OSSLSIGNCODE)
+        message(FATAL_ERROR "osslsigncode not found, which signs with OLVEX_SIGN_PKCS12: install "
+                            "osslsigncode (scripts/setup.sh --windows)")
+    endif()
+    foreach(_file ${OLVEX_SIGN_PKCS12} ${OLVEX_SIGN_PASSWORD_FILE})
+        if(NOT EXISTS ${_file})
+            message(FATAL_ERROR "No such file: ${_file}")
+        endif()
+    endforeach()
+endif()

@@ -19,10 +19,14 @@ packages=(g++ cmake ninja-build pkg-config qtbase5-dev libqt5serialport5-dev
 
 # The Windows build: MinGW-w64 with POSIX threads (the win32 thread model has
 # no std::mutex); Wine with the X libraries its display driver loads; the
-# resource reader, and the keyboard and pictures of the window's tests.
+# resource reader, and the keyboard and pictures of the window's tests; the
+# setup program's compiler, the code-signing tool with the certificate tool
+# that makes the tests' throwaway certificate, and the shortcut reader of the
+# setup's test.
 windows_packages=(g++-mingw-w64-x86-64-posix wine64
                   libxrender1 libxrandr2 libxi6 libxcursor1 libxcomposite1 libxfixes3 libxinerama1
-                  icoutils xdotool imagemagick)
+                  icoutils xdotool imagemagick
+                  nsis osslsigncode openssl liblnk-utils)
 
 install_missing() { # packages...
     local missing=() p

@@ -1,9 +1,13 @@
 # cmake -DZIP=<zip> -DFOLDER=<name> -DSTAGE=<dir> -DSTRIP=<strip> -DPROGRAMS=<exe;...>
 #       -DDLLS=<dll;...> -DPLUGIN_ROOT=<dir> -DPLUGINS=<kind/file;...> -DREADME=<file>
-#       -P MakeZip.cmake
+#       [-DOSSLSIGNCODE=<osslsigncode> -DSIGN_PKCS12=<file> [-DSIGN_PASSWORD_FILE=<file>]
+#        [-DSIGN_TIMESTAMP_URL=<url>] [-DURL=<url>]] -P MakeZip.cmake
 # Lays the programs out in STAGE/FOLDER with their DLLs and plugins, strips
 # them all of their debugging sections (MinGW's C++ runtime is ten times its
-# size with them), adds README.txt, and packs the folder into ZIP.
+# size with them), signs the programs when SIGN_PKCS12 is given, adds
+# README.txt, and packs the folder into ZIP. The setup program
+# (MakeSetup.cmake) installs that same folder.
+include(${CMAKE_CURRENT_LIST_DIR}/Sign.cmake)
 file(REMOVE_RECURSE ${STAGE})
 set(_dir ${STAGE}/${FOLDER})
 file(MAKE_DIRECTORY ${_dir})
@@ -18,6 +22,13 @@ endfunction()
 foreach(_file ${PROGRAMS} ${DLLS})
     get_filename_component(_name ${_file} NAME)
     _olvex_strip_into(${_file} ${_dir}/${_name})
+endforeach()
+# Each program signed under its own name, Olvex_Updater.exe as "Olvex Updater".
+foreach(_file ${PROGRAMS})
+    get_filename_component(_name ${_file} NAME)
+    get_filename_component(_description ${_file} NAME_WE)
+    string(REPLACE "_" " " _description ${_description})
+    olvex_sign(${_dir}/${_name} ${_description})
 endforeach()
 foreach(_plugin ${PLUGINS})
     get_filename_component(_kind ${_plugin} DIRECTORY)

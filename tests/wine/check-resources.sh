@@ -1,13 +1,14 @@
 #!/usr/bin/env bash
 # Checks the Windows resources inside a built executable (not the .res): the
 # icon group holds the pictures of app/icons/ruvo_olvex.ico, pixel for pixel,
-# and the version block names Olvex_Updater.exe. Needs wrestool and icotool
-# (Debian package icoutils). A ctest test of the Windows build runs it on the
-# executable the zip holds.
+# and the version block holds each "Name Value" given. Needs wrestool and
+# icotool (Debian package icoutils). A ctest test of the Windows build runs it
+# on the executable the zip holds, the setup program and its uninstaller.
 #
-#   tests/wine/check-resources.sh build-windows/olvex-updater.exe
+#   tests/wine/check-resources.sh EXE "OriginalFilename Olvex_Updater.exe" ...
 set -euo pipefail
-exe=${1:?usage: check-resources.sh EXE}
+exe=${1:?usage: check-resources.sh EXE [\"NAME VALUE\"...]}
+shift
 src=$(cd "$(dirname "$0")/../.." && pwd)
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
@@ -25,10 +26,12 @@ for picture in "$work"/src/*.png; do
         || { echo "icon $(basename "$picture") differs from the artwork's" >&2; exit 1; }
 done
 
-version=$(wrestool -x --type=version --raw "$exe" | iconv -f UTF-16LE -t UTF-8 2>/dev/null | tr -c '[:print:]' '\n' | grep -v '^$' | tr '\n' ' ')
+# The block's strings in UTF-8, its binary words turned into line ends (what
+# is left of them joins the strings' words as single letters).
+version=$(wrestool -x --type=version --raw "$exe" | iconv -f UTF-16LE -t UTF-8 2>/dev/null \
+          | tr '\000-\037' '\n' | grep -v '^$' | tr '\n' ' ')
 echo "version block: $version"
-for text in "OriginalFilename Olvex_Updater.exe" "ProductName Olvex_Updater" \
-            "FileVersion 0.0.0.0" "ProductVersion 0.0.0.0"; do
+for text in "$@"; do
     case " $version " in *" $text "*) ;; *) echo "version block lacks: $text" >&2; exit 1 ;; esac
 done
-echo "resources of $exe: as in app/olvex-updater.rc"
+echo "resources of $exe: the icon, and a version block with ${*:-nothing asked}"

@@ -1,0 +1,122 @@
+; The setup program, olvex-updater-<version>-windows-x64-setup.exe: installs
+; the files of the zip for the whole machine into Program Files\Olvex Updater,
+; with the Start-menu entries, an optional desktop shortcut and the entry of
+; "Apps & features". Run over an installed version (older, newer or the
+; same), it first removes that one with its own uninstaller, so that one entry
+; and no file of the old version remain.
+;
+;   setup.exe                 asks, shows its progress
+;   setup.exe /S              silent; exit status 0 installed, 2 failed
+;   setup.exe /S /DESKTOP     silent, with the desktop shortcut
+;   setup.exe /S /D=C:\Tools\Olvex Updater
+;                             another folder (the last option, unquoted)
+;
+; Built by MakeSetup.cmake (see olvex-updater.nsh for what it passes).
+
+!include "olvex-updater.nsh"
+
+OutFile "${OLVEX_OUT}"
+SetCompressor /SOLID lzma
+InstallDir "$PROGRAMFILES64\Olvex Updater"
+ShowInstDetails show
+
+!define MUI_ABORTWARNING
+!define MUI_COMPONENTSPAGE_NODESC
+!insertmacro MUI_PAGE_DIRECTORY
+!insertmacro MUI_PAGE_COMPONENTS
+!insertmacro MUI_PAGE_INSTFILES
+!insertmacro MUI_LANGUAGE "Russian"
+!insertmacro OLVEX_VERSION_BLOCK "Установка ${OLVEX_NAME}" "olvex-updater-${OLVEX_VERSION}-windows-x64-setup.exe"
+
+; Lays out one folder, or one file, of the zip in $INSTDIR.
+!macro OLVEX_INSTALL_FOLDER FOLDER
+    CreateDirectory "$INSTDIR\${FOLDER}"
+!macroend
+!macro OLVEX_INSTALL_FILE FILE SOURCE
+    File "/oname=${FILE}" "${OLVEX_STAGE}/${SOURCE}"
+!macroend
+
+Var previous ; the folder of the installed version, if there is one
+
+; The installed version goes first, through its own uninstaller, which knows
+; its files. It refuses while its programs run, and so does this setup. It
+; leaves itself and its folder to this setup (/UPGRADE), which writes over
+; them, or removes them when it installs elsewhere (/D=).
+Function RemovePrevious
+    ${If} $previous == ""
+    ${OrIfNot} ${FileExists} "$previous\${OLVEX_UNINSTALLER_NAME}"
+        Return
+    ${EndIf}
+    DetailPrint "Удаление прежней версии из $previous"
+    ClearErrors
+    ExecWait '"$previous\${OLVEX_UNINSTALLER_NAME}" /S /UPGRADE' $0
+    ${If} ${Errors}
+    ${OrIf} $0 != 0
+        !insertmacro OLVEX_FAIL "Прежнюю версию Olvex Updater не удалось удалить из папки $previous. Закройте Olvex Updater и olvex-cli и запустите установку снова."
+    ${EndIf}
+    ${If} $previous != $INSTDIR
+        Delete "$previous\${OLVEX_UNINSTALLER_NAME}"
+        RMDir "$previous"
+    ${EndIf}
+FunctionEnd
+
+Section "Olvex Updater" program
+    SectionIn RO
+    Call RemovePrevious
+    ; The uninstaller and its entry first: whatever lands after them can be
+    ; removed again, even if the installation stops half-way.
+    SetOutPath "$INSTDIR"
+    File "/oname=${OLVEX_UNINSTALLER_NAME}" "${OLVEX_UNINSTALLER}"
+    WriteRegStr HKLM "${OLVEX_UNINSTALL_KEY}" "DisplayName" "${OLVEX_NAME}"
+    WriteRegStr HKLM "${OLVEX_UNINSTALL_KEY}" "DisplayVersion" "${OLVEX_VERSION}"
+    WriteRegStr HKLM "${OLVEX_UNINSTALL_KEY}" "Publisher" "${OLVEX_PUBLISHER}"
+    WriteRegStr HKLM "${OLVEX_UNINSTALL_KEY}" "URLInfoAbout" "${OLVEX_URL}"
+    WriteRegStr HKLM "${OLVEX_UNINSTALL_KEY}" "DisplayIcon" "$INSTDIR\Olvex_Updater.exe,0"
+    WriteRegStr HKLM "${OLVEX_UNINSTALL_KEY}" "InstallLocation" "$INSTDIR"
+    WriteRegStr HKLM "${OLVEX_UNINSTALL_KEY}" "UninstallString" '"$INSTDIR\${OLVEX_UNINSTALLER_NAME}"'
+    WriteRegStr HKLM "${OLVEX_UNINSTALL_KEY}" "QuietUninstallString" '"$INSTDIR\${OLVEX_UNINSTALLER_NAME}" /S'
+    WriteRegDWORD HKLM "${OLVEX_UNINSTALL_KEY}" "NoModify" 1
+    WriteRegDWORD HKLM "${OLVEX_UNINSTALL_KEY}" "NoRepair" 1
+
+    !insertmacro OLVEX_FOR_EACH_FOLDER OLVEX_INSTALL_FOLDER
+    !insertmacro OLVEX_FOR_EACH_FILE OLVEX_INSTALL_FILE
+
+    ; The shortcuts start in the program's folder. The command prompt finds
+    ; olvex-cli there and, through PATH for that prompt only, anywhere it
+    ; goes; the machine's PATH stays as it is.
+    CreateShortcut "${OLVEX_SHORTCUT}" "$INSTDIR\Olvex_Updater.exe" "" \
+        "$INSTDIR\Olvex_Updater.exe" 0 SW_SHOWNORMAL "" "Поиск и прошивка устройств на линии RS-485"
+    CreateShortcut "${OLVEX_PROMPT_SHORTCUT}" "$SYSDIR\cmd.exe" \
+        '/k "set "PATH=$INSTDIR;%PATH%" && olvex-cli --version"' \
+        "$INSTDIR\Olvex_Updater.exe" 0 SW_SHOWNORMAL "" "Командная строка с olvex-cli"
+SectionEnd
+
+Section /o "Ярлык на рабочем столе" desktop
+    SetOutPath "$INSTDIR"
+    CreateShortcut "${OLVEX_DESKTOP_SHORTCUT}" "$INSTDIR\Olvex_Updater.exe" "" \
+        "$INSTDIR\Olvex_Updater.exe" 0 SW_SHOWNORMAL "" "Поиск и прошивка устройств на линии RS-485"
+SectionEnd
+
+; "Apps & features" shows the size of what is in the folder, in KiB.
+Section "-size"
+    ${GetSize} "$INSTDIR" "/S=0K" $0 $1 $2
+    WriteRegDWORD HKLM "${OLVEX_UNINSTALL_KEY}" "EstimatedSize" $0
+SectionEnd
+
+Function .onInit
+    !insertmacro OLVEX_INIT "Для установки Olvex Updater нужны права администратора."
+    ReadRegStr $previous HKLM "${OLVEX_UNINSTALL_KEY}" "InstallLocation"
+    ; An upgrade stays where the installed version is, unless told otherwise.
+    ${If} $previous != ""
+    ${AndIf} $INSTDIR == "$PROGRAMFILES64\Olvex Updater"
+        StrCpy $INSTDIR $previous
+    ${EndIf}
+    ; The desktop shortcut: off, unless asked for or kept from before.
+    ${GetParameters} $0
+    ClearErrors
+    ${GetOptions} $0 "/DESKTOP" $1
+    ${IfNot} ${Errors}
+    ${OrIf} ${FileExists} "${OLVEX_DESKTOP_SHORTCUT}"
+        SectionSetFlags ${desktop} ${SF_SELECTED}
+    ${EndIf}
+FunctionEnd
