@@ -37,6 +37,7 @@ Qt5Core.dll
 Qt5Gui.dll
 Qt5Widgets.dll
 Qt5SerialPort.dll
+Qt5Network.dll
 libstdc++-6.dll
 libgcc_s_seh-1.dll
 libwinpthread-1.dll
