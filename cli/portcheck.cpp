@@ -69,6 +69,11 @@ QString networkProblem(const QString &line, bool lost, int error)
 
 QString lineProblem(const QString &port, bool lost, int error)
 {
+    if (error == LineFlooded)
+        return QStringLiteral("%1 floods: more bytes came to one request than a 9600-baud line "
+                              "carries; it is no line of devices (check the device server's or "
+                              "the port's settings)")
+            .arg(port);
     if (isNetworkName(port) || isNetworkError(error))
         return networkProblem(port, lost, error);
     return portProblem(port, lost, error);

@@ -39,6 +39,7 @@ enum class End {
     Quiet,      // the line stayed quiet for the gap after what came
     Quit,       // the worker was told to quit
     Lost,       // the port failed
+    Flooded,    // more came than the line can carry
 };
 
 } // namespace
@@ -65,6 +66,12 @@ gatherAnswers(Line &line, Answers &answers, const std::function<bool()> &quitReq
                 break;
             }
             quiet.restart();
+        }
+        if (answers.bytesThisRound() > FloodBytes) {
+            qDebug("the line floods: more than %lld bytes to one request",
+                   static_cast<long long>(FloodBytes));
+            end = End::Flooded;
+            break;
         }
         if (answers.news()) {
             if (!search) {
@@ -107,7 +114,8 @@ gatherAnswers(Line &line, Answers &answers, const std::function<bool()> &quitReq
 
     Gathered result;
     result.lost = end == End::Lost;
-    if (end != End::Lost && end != End::Answered)
+    result.flooded = end == End::Flooded;
+    if (end != End::Lost && end != End::Answered && end != End::Flooded)
         answers.settle();
     answers.endRound();
     result.bytes = answers.bytesThisRound();

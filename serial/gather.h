@@ -29,6 +29,7 @@ struct Gathered
     qint64 bytes = 0;     // bytes read, our own frames coming back not counted
     bool garbled = false; // some of them formed no valid frame
     bool lost = false;    // the port failed meanwhile
+    bool flooded = false; // more came than the line can carry (FloodBytes)
 };
 
 // Told to quit, a search or an inventory is left at once (nothing goes on the

@@ -23,6 +23,14 @@ enum NetworkError : int {
     NetworkFailed,            // any other network error
 };
 
+// Any line: it brought more bytes to one request than a 9600-baud line
+// carries in the longest gathering. What floods the host so is no line of
+// devices (a misconfigured device server, something else on the port).
+constexpr int LineFlooded = 1100;
+// The bytes that make a flood: a 9600-baud line carries some 57 600 bytes in
+// the 60 s a search gathers at most.
+constexpr qint64 FloodBytes = 64 * 1024;
+
 // A port name that names a network line.
 bool isNetworkName(const QString &name);
 bool isNetworkError(int error);

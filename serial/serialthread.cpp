@@ -111,6 +111,7 @@ void SerialThread::run()
         return;
     m_frameLength = 0;
     m_lost = false;
+    m_flooded = false;
     m_answers.clear();
     if (!line->open(runPort)) {
         endJob(*line, PortFailure::CannotOpen);
@@ -321,7 +322,8 @@ void SerialThread::awaitResponse(Line &line)
         return;
 
     const Gathered got = gatherAnswers(line, m_answers, [this] { return quitRequested(); });
-    m_lost = got.lost;
+    m_lost = got.lost || got.flooded;
+    m_flooded = got.flooded;
     if (m_lost || (WorkMode != ModeUpdate && quitRequested()))
         return;
     if (got.bytes == 0) {
@@ -381,7 +383,8 @@ void SerialThread::giveUpOnQuit(Line &line)
 void SerialThread::endJob(Line &line, PortFailure failure)
 {
     const QString name = currentPortName();
-    const int code = line.error();
+    const int code = m_flooded ? LineFlooded : line.error();
+    m_flooded = false;
     const bool lost = failure == PortFailure::Lost;
     emit error((lost ? tr("Lost %1, error code %2") : tr("Can't open %1, error code %2"))
                    .arg(name)
