@@ -57,7 +57,7 @@ endfunction()
 function(olvex_add_missing_tool_test)
     cmake_parse_arguments(T "" "NAME;TOOL;PACKAGE" "" ${ARGN})
     message(WARNING "${T_TOOL} not found: ${T_NAME} will fail until ${T_PACKAGE} is installed "
-                    "(scripts/setup.sh installs it)")
+                    "(scripts/setup.sh --tests installs it)")
     add_test(NAME ${T_NAME}
              COMMAND ${CMAKE_COMMAND} -E echo "${T_TOOL} not found: install ${T_PACKAGE}")
     set_tests_properties(${T_NAME} PROPERTIES FAIL_REGULAR_EXPRESSION "not found")
