@@ -11,7 +11,7 @@ if(OLVEX_DEB_HARDENING AND CMAKE_BUILD_TYPE STREQUAL "Release" AND UNIX AND NOT 
     find_program(OLVEX_DPKG_BUILDFLAGS dpkg-buildflags)
     if(NOT OLVEX_DPKG_BUILDFLAGS)
         message(WARNING "dpkg-buildflags not found: this release build is not hardened "
-                        "(install dpkg-dev; scripts/setup.sh does)")
+                        "(install dpkg-dev; scripts/setup.sh --package does)")
         return()
     endif()
     set(_olvex_hardening)

@@ -32,7 +32,7 @@ fail() {
     exit 1
 }
 
-scripts/setup.sh
+scripts/setup.sh --tests
 echo "-- ansible-lint"
 (cd deploy/ansible && ansible-lint --offline --nocolor -q) || fail "ansible-lint found problems"
 

@@ -10,9 +10,11 @@
 #     page, bash loads olvex-cli's completion, and the menu entry finds its
 #     program and its icon at every size the build drew;
 # then removes it again (unless it was installed before the check).
-# Needs root or sudo for the install. Called by scripts/test.sh.
+# Installs what the tests need first (scripts/setup.sh --tests). Needs root
+# or sudo for the install. Called by scripts/test.sh.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+scripts/setup.sh --tests
 . scripts/lib.sh
 
 fail() {

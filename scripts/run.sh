@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Builds Olvex Updater and starts it. Installs what is missing first (Debian).
+# Builds Olvex Updater and starts it. Installs what building and running need
+# first, if missing (Debian, scripts/setup.sh).
 #
 #   scripts/run.sh          the app when a USB serial adapter is plugged in,
 #                           otherwise the demo on a simulated line

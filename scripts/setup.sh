@@ -1,37 +1,103 @@
 #!/usr/bin/env bash
-# Installs what Olvex Updater needs to build, run and test on Debian, once.
-# Safe to run again: it installs only what is missing.
+# Installs what Olvex Updater needs on Debian for one purpose, once. Each
+# purpose takes what the ones above it need too. Safe to run again: it
+# installs only what is missing.
 #
-#   scripts/setup.sh             the Linux build and its tests
+#   scripts/setup.sh             building and running: the compiler, CMake,
+#                                Ninja and Qt 5 (scripts/run.sh, bench.sh,
+#                                make-icon.sh)
+#   scripts/setup.sh --package   also the Debian package's tools
+#                                (scripts/package.sh)
+#   scripts/setup.sh --tests     also every tool the tests use, Qt 6 among
+#                                them (scripts/test.sh)
 #   scripts/setup.sh --windows   also the cross build for Windows and Wine to
 #                                test it (scripts/windows.sh)
 set -euo pipefail
 . "$(dirname "$0")/lib.sh"
 
-packages=(g++ cmake ninja-build pkg-config qtbase5-dev libqt5serialport5-dev
-          xvfb xauth fonts-dejavu-core
-          qt6-base-dev qt6-serialport-dev
-          binutils-mingw-w64-x86-64
-          desktop-file-utils appstream dpkg-dev file lintian
-          man-db bash-completion devscripts
-          clang
-          ansible-core ansible-lint python3-apt)
+case "${1:-}" in
+    "") level=0 ;;
+    --package) level=1 ;;
+    --tests) level=2 ;;
+    --windows) level=3 ;;
+    *) echo "usage: scripts/setup.sh [--package|--tests|--windows]" >&2; exit 2 ;;
+esac
+
+# Building and running. Qt's own dependencies bring what the window needs
+# when it runs: the X11 platform plugin, fontconfig and a font.
+build_packages=(
+    g++
+    cmake
+    ninja-build
+    qtbase5-dev
+    libqt5serialport5-dev
+)
+
+# A machine without a screen gets the virtual one that scripts/run.sh points
+# to (xvfb-run).
+screenless_packages=(
+    xvfb
+    xauth
+)
+
+# The Debian package: dpkg-buildflags (the hardening of release builds),
+# dpkg-shlibdeps and file (CPack reads the package's dependencies off the
+# programs with them).
+package_packages=(
+    dpkg-dev
+    file
+)
+
+# The tests (scripts/test.sh). The fuzzing runtime of clang is added below:
+# its name carries clang's version.
+test_packages=(
+    fonts-dejavu-core           # the font the window's tests draw with, Wine's dialog font too
+    qt6-base-dev                # the suite built on Qt 6
+    qt6-serialport-dev
+    binutils-mingw-w64-x86-64   # windres: the Windows resources (tst_winres)
+    desktop-file-utils          # desktop-file-validate: the menu entry
+    appstream                   # appstreamcli: the software-centre description
+    man-db                      # man: the manual pages render
+    bash-completion             # olvex-cli's completion as bash loads it
+    clang                       # the fuzz target under libFuzzer
+    lintian                     # scripts/check-package.sh
+    devscripts                  # hardening-check, the same
+    ansible-core                # scripts/check-ansible.sh
+    ansible-lint
+    python3-apt                 # Ansible's apt module, which the role uses
+    ser2net                     # a serial device server: the lines reached over the network
+)
 
 # The Windows build: MinGW-w64 with POSIX threads (the win32 thread model has
 # no std::mutex); Wine with the X libraries its display driver loads; the
-# resource reader, and the keyboard and pictures of the window's tests; the
-# setup program's compiler, the code-signing tool with the certificate tool
-# that makes the tests' throwaway certificate, and the shortcut reader of the
-# setup's test.
-windows_packages=(g++-mingw-w64-x86-64-posix wine64
-                  libxrender1 libxrandr2 libxi6 libxcursor1 libxcomposite1 libxfixes3 libxinerama1
-                  icoutils xdotool imagemagick
-                  nsis osslsigncode openssl liblnk-utils)
+# resource reader, and the screen, keyboard and pictures of the window's
+# tests; the setup program's compiler, the code-signing tool with the
+# certificate tool that makes the tests' throwaway certificate, and the
+# shortcut reader of the setup's test.
+windows_packages=(
+    g++-mingw-w64-x86-64-posix
+    wine64
+    libxrender1
+    libxrandr2
+    libxi6
+    libxcursor1
+    libxcomposite1
+    libxfixes3
+    libxinerama1
+    icoutils
+    xvfb
+    xdotool
+    imagemagick
+    nsis
+    osslsigncode
+    openssl
+    liblnk-utils
+)
 
 install_missing() { # packages...
     local missing=() p
     for p in "$@"; do
-        package_installed "$p" || missing+=("$p")
+        [[ " ${missing[*]} " == *" $p "* ]] || package_installed "$p" || missing+=("$p")
     done
     [ ${#missing[@]} -eq 0 ] && return 0
     if ! command -v apt-get >/dev/null 2>&1; then
@@ -46,10 +112,16 @@ install_missing() { # packages...
     $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
 }
 
-install_missing "${packages[@]}"
-if [ "${1:-}" = --windows ]; then
-    install_missing "${windows_packages[@]}"
+wanted=("${build_packages[@]}")
+if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
+    wanted+=("${screenless_packages[@]}")
 fi
-# The fuzzing runtime belongs to the release's clang: libclang-rt-14-dev on
-# Debian 12, the same series as clang on later releases.
-install_missing "libclang-rt-$(clang -dumpversion | cut -d. -f1)-dev"
+[ $level -ge 1 ] && wanted+=("${package_packages[@]}")
+[ $level -ge 2 ] && wanted+=("${test_packages[@]}")
+[ $level -ge 3 ] && wanted+=("${windows_packages[@]}")
+install_missing "${wanted[@]}"
+if [ $level -ge 2 ]; then
+    # The fuzzing runtime belongs to the release's clang: libclang-rt-14-dev
+    # on Debian 12, the same series as clang on later releases.
+    install_missing "libclang-rt-$(clang -dumpversion | cut -d. -f1)-dev"
+fi

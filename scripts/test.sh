@@ -22,7 +22,7 @@ if [ "${1:-}" = "--quick" ]; then
 fi
 
 if [ $quick -eq 1 ]; then
-    scripts/setup.sh
+    scripts/setup.sh --tests
 else
     scripts/setup.sh --windows
 fi
