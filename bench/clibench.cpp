@@ -5,9 +5,11 @@
 
 #include "bench/floor.h"
 
+#include "support/ser2net.h"
 #include "support/traffic.h"
 
 #include <QCoreApplication>
+#include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -16,6 +18,7 @@
 
 #include <cstdio>
 #include <memory>
+#include <unistd.h>
 
 namespace Bench {
 
@@ -27,13 +30,37 @@ constexpr int ImageBytes = 64 * 1024;
 struct Run
 {
     std::unique_ptr<DevSim::Simulator> sim;
+    std::unique_ptr<Ser2net> server; // when the line is reached over the network
     std::unique_ptr<QProcess> cli;
     Clock::time_point started;
     Clock::time_point ended;
     bool done = false;
+    double cpuMs = 0;   // the process's CPU time, last seen
+    qint64 peakKb = 0;  // its resident memory, at most
 };
 
-std::unique_ptr<Run> startRun(const QString &image, quint8 device)
+// What the kernel says of a running process: CPU time and resident memory.
+void sample(Run &run)
+{
+    const qint64 pid = run.cli->processId();
+    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+    if (stat.open(QIODevice::ReadOnly)) {
+        const QByteArray text = stat.readAll();
+        const QList<QByteArray> fields = text.mid(text.lastIndexOf(')') + 2).split(' ');
+        if (fields.size() > 12)
+            run.cpuMs = (fields[11].toDouble() + fields[12].toDouble()) * 1000.0
+                        / double(::sysconf(_SC_CLK_TCK));
+    }
+    QFile status(QStringLiteral("/proc/%1/status").arg(pid));
+    if (status.open(QIODevice::ReadOnly)) {
+        for (const QByteArray &row : status.readAll().split('\n')) {
+            if (row.startsWith("VmRSS:"))
+                run.peakKb = qMax(run.peakKb, row.mid(6).trimmed().split(' ').first().toLongLong());
+        }
+    }
+}
+
+std::unique_ptr<Run> startRun(const QString &image, quint8 device, int network = -1)
 {
     DevSim::DeviceConfig config;
     config.id = {0x00, 0x1A, 0x2B, 0x3C, 0x4D, device, 0x00, 0x01};
@@ -45,11 +72,19 @@ std::unique_ptr<Run> startRun(const QString &image, quint8 device)
         = std::make_unique<DevSim::Simulator>(std::vector<DevSim::DeviceConfig>{config}, options);
     run->sim->openPty();
     run->sim->start();
+    QString line = QString::fromStdString(run->sim->path());
+    if (network >= 0) {
+        run->server = std::make_unique<Ser2net>(run->sim->path(), Ser2net::Mode(network));
+        QString why;
+        if (!run->server->start(&why))
+            std::printf("ser2net: %s\n", qPrintable(why));
+        line = run->server->url();
+    }
     run->cli = std::make_unique<QProcess>();
     run->started = Clock::now();
     run->cli->start(QStringLiteral(OLVEX_CLI),
                     {QStringLiteral("flash"),
-                     QString::fromStdString(run->sim->path()),
+                     line,
                      image,
                      QStringLiteral("--all"),
                      QStringLiteral("--json"),
@@ -65,6 +100,7 @@ void finish(const std::vector<Run *> &runs)
         for (Run *run : runs) {
             if (run->done)
                 continue;
+            sample(*run);
             if (run->cli->waitForFinished(5)) {
                 run->ended = Clock::now();
                 run->done = true;
@@ -97,6 +133,8 @@ bool report(Run &run, const char *name)
                 device[QStringLiteral("repeats")].toInt(),
                 device[QStringLiteral("seconds")].toDouble(),
                 msBetween(run.started, run.ended));
+    if (run.server)
+        run.server->stop();
     run.sim->stop();
     return updated;
 }
@@ -133,6 +171,65 @@ int benchCli()
                 bothMs,
                 aloneMs,
                 bothMs / aloneMs);
+    return ok ? 0 : 1;
+}
+
+int benchNetwork()
+{
+    QTemporaryDir dir;
+    const QString image = writeImage(dir, ImageBytes);
+    double aloneMs = 0;
+    for (const Ser2net::Mode mode : {Ser2net::Mode::Raw, Ser2net::Mode::Rfc2217}) {
+        const bool raw = mode == Ser2net::Mode::Raw;
+        std::printf("== network: olvex-cli flash of 64 KiB through ser2net (%s), line paced at "
+                    "%d baud\n",
+                    raw ? "raw TCP" : "RFC 2217",
+                    Baud);
+        std::unique_ptr<Run> run = startRun(image, 1, int(mode));
+        finish({run.get()});
+        const std::vector<DevSim::HostFrame> firmware = firmwareFrames(*run->sim);
+        if (firmware.empty() || !report(*run, raw ? "raw TCP" : "RFC 2217")) {
+            std::printf("the update failed\n");
+            return 1;
+        }
+        printFloors(msBetween(firmware.front().at, run->ended), updateFloor(firmware));
+        if (raw)
+            aloneMs = msBetween(run->started, run->ended);
+    }
+
+    constexpr int Lines = 16;
+    std::printf("== network: %d lines side by side, each behind its own ser2net (raw TCP) "
+                "and written by its own olvex-cli\n",
+                Lines);
+    std::vector<std::unique_ptr<Run>> runs;
+    std::vector<Run *> waiting;
+    for (int i = 0; i < Lines; ++i) {
+        runs.push_back(startRun(image, quint8(10 + i), int(Ser2net::Mode::Raw)));
+        waiting.push_back(runs.back().get());
+    }
+    finish(waiting);
+    bool ok = true;
+    Clock::time_point first = runs.front()->started;
+    Clock::time_point last = runs.front()->ended;
+    double cpuMs = 0;
+    qint64 peakKb = 0;
+    for (int i = 0; i < Lines; ++i) {
+        Run &run = *runs[size_t(i)];
+        first = std::min(first, run.started);
+        last = std::max(last, run.ended);
+        cpuMs = std::max(cpuMs, run.cpuMs);
+        peakKb = std::max(peakKb, run.peakKb);
+        ok = report(run, qPrintable(QStringLiteral("line %1").arg(i + 1))) && ok;
+    }
+    const double allMs = msBetween(first, last);
+    std::printf("all %d done %.0f ms after the first started; one alone took %.0f ms; ratio "
+                "%.4f; per olvex-cli at most %.0f ms of CPU and %lld KiB resident\n",
+                Lines,
+                allMs,
+                aloneMs,
+                allMs / aloneMs,
+                cpuMs,
+                static_cast<long long>(peakKb));
     return ok ? 0 : 1;
 }
 

@@ -9,4 +9,10 @@ namespace Bench {
 // at once against the time of the one alone.
 int benchCli();
 
+// olvex-cli through ser2net on the loopback: 64 KiB to one device, raw and
+// with RFC 2217, against the same floor; then 16 lines side by side, each
+// behind its own ser2net and written by its own olvex-cli, against the time
+// of one line alone, with each process's CPU time and resident memory.
+int benchNetwork();
+
 } // namespace Bench

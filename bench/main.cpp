@@ -11,6 +11,9 @@
 //   olvex-bench all      everything above (about seven minutes)
 //   olvex-bench cli      olvex-cli: 64 KiB to one device at 9600 baud against the
 //                        same floor, then two lines at once (about three minutes)
+//   olvex-bench network  olvex-cli through ser2net: 64 KiB raw and with RFC 2217
+//                        against the same floor, then 16 lines side by side
+//                        (about five minutes)
 //
 // Times come from one steady clock: the simulator stamps each host frame as it
 // arrives on the pseudo-terminal, the worker's notifications are stamped as
@@ -360,6 +363,8 @@ int main(int argc, char *argv[])
     }
     if (what == "cli")
         failures += Bench::benchCli();
+    if (what == "network")
+        failures += Bench::benchNetwork();
     if (what == "table" || what == "all")
         failures += benchTable(app);
     if (what == "stall" || what == "all")

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # olvex-cli.exe under Wine against the Linux simulator, through Wine's COM
 # ports, with the product's own waits: the port list, a port that cannot be
-# opened, a scan, a refused image, two lines updated at once (one device
+# opened, a scan, a line behind a device server (ser2net, RFC 2217) and one
+# that is not there, a refused image, two lines updated at once (one device
 # byte-exact from a read-only file under a Windows path with spaces and
 # Cyrillic letters, one that falls silent), and Ctrl-C giving up the device
 # being written. Every exit status is checked against the Linux one.
@@ -61,6 +62,7 @@ windows_path() { # a Unix path as Wine's Z: drive names it, with backslashes
 DevA1=00:1a:2b:3c:4d:5e:6f:70
 DevA2=00:1a:2b:3c:4d:61:00:01
 DevB=10:20:30:40:50:60:70:80
+DevN=10:20:30:40:50:61:00:01
 
 # The ports Wine was told of, as a Windows program lists them.
 cli ports ports
@@ -82,6 +84,36 @@ simB=$sim
 cli scan scan com12
 expect_status "scan (a two-digit COM port, named in lower case)" 0
 grep -q '^10:20:30:40:50:60  VT-TALLY-16' "$work/scan.out" || fail "scan: the device is not listed"
+
+# A line behind a serial device server: ser2net on the loopback serves a
+# third simulated line with RFC 2217; nothing listens on a port beside it.
+simulator net "$dir/net-line" "id=$DevN,kind=10,version=3.1"
+simNet=$sim
+free_port() {
+    python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])'
+}
+netPort=$(free_port)
+printf '%s\n' '%YAML 1.1' '---' 'connection: &net' \
+    "  accepter: telnet(rfc2217),tcp,127.0.0.1,$netPort" \
+    "  connector: serialdev,$dir/net-line,9600n81,local" \
+    '  options:' '    banner: ""' >"$work/ser2net.yaml"
+ser2net -n -u -c "$work/ser2net.yaml" -P "$work/ser2net.pid" >"$work/ser2net.log" 2>&1 &
+server=$!
+pids+=("$server")
+hexPort=$(printf ':%04X ' "$netPort")
+for _ in $(seq 100); do
+    grep -q "$hexPort.* 0A " /proc/net/tcp && break
+    sleep 0.1
+done
+cli network scan "rfc2217://127.0.0.1:$netPort"
+expect_status "scan of a line behind a device server (RFC 2217)" 0
+grep -q '^10:20:30:40:50:61  VT-TALLY-8   3.1' "$work/network.out" \
+    || fail "network scan: the device is not listed"
+cli refused scan "tcp://127.0.0.1:$(free_port)"
+expect_status "a device server that is not there" 3
+grep -q 'connection refused' "$work/refused.err" || fail "refused: not said in words"
+kill "$server"
+stop_simulator "$simNet"
 
 # Refused before anything goes on the line: a device name, a folder.
 cli nul flash COM7 NUL --all
