@@ -8,6 +8,7 @@
 
 #include <QElapsedTimer>
 
+#include <optional>
 #include <vector>
 
 namespace {
@@ -42,76 +43,95 @@ enum class End {
     Flooded,    // more came than the line can carry
 };
 
+// One gathering: its clocks, and the one question asked after every read,
+// whether it ends now, and how long it may wait for more.
+class Gathering
+{
+public:
+    Gathering(Line &line, Answers &answers, const std::function<bool()> &quitRequested)
+        : m_line(line)
+        , m_answers(answers)
+        , m_quitRequested(quitRequested)
+        , m_search(WorkMode == ModeSearch)
+        , m_watchQuit(WorkMode != ModeUpdate)
+    {
+        m_window.start();
+        m_total.start();
+        m_quiet.start();
+    }
+
+    End run()
+    {
+        for (;;) {
+            if (m_line.bytesAvailable() > 0) {
+                if (!readWhatCame(m_line, m_answers))
+                    return End::Lost;
+                m_quiet.restart();
+            }
+            if (m_search && m_answers.news()) {
+                m_window.restart(); // a new device: the crowd may go on
+                m_answers.clearNews();
+            }
+            qint64 wait = 0;
+            if (const std::optional<End> end = endNow(&wait))
+                return *end;
+            // Whatever the wait says, the bytes the port holds decide.
+            m_line.waitForReadyRead(int(qMin<qint64>(wait, WatchStepMs)));
+        }
+    }
+
+private:
+    // The gathering's ends, in the order they are looked at; otherwise how
+    // long it may wait for more.
+    std::optional<End> endNow(qint64 *wait)
+    {
+        const LineTiming &timing = lineTiming();
+        if (m_answers.bytesThisRound() > FloodBytes) {
+            qDebug("the line floods: more than %lld bytes to one request",
+                   static_cast<long long>(FloodBytes));
+            return End::Flooded;
+        }
+        if (!m_search && m_answers.news())
+            return End::Answered;
+        if (m_line.gone())
+            return End::Lost;
+        if (m_watchQuit && m_quitRequested())
+            return End::Quit;
+        qint64 left = timing.answerWait - m_window.elapsed();
+        if (m_search)
+            left = qMin<qint64>(left, timing.gatherLimit - m_total.elapsed());
+        if (left <= 0)
+            return End::WindowOver;
+        // A quiet gap ends the answers to a search, or a garbled answer;
+        // never a frame that has begun and is not complete.
+        if (m_answers.bytesThisRound() > 0 && !m_answers.frameBegun()
+            && (m_search || m_answers.garbledAndQuiet())) {
+            const qint64 gapLeft = timing.gatherGap - m_quiet.elapsed();
+            if (gapLeft <= 0)
+                return End::Quiet;
+            left = qMin(left, gapLeft);
+        }
+        *wait = left;
+        return std::nullopt;
+    }
+
+    Line &m_line;
+    Answers &m_answers;
+    const std::function<bool()> &m_quitRequested;
+    const bool m_search;
+    const bool m_watchQuit; // during an update the window runs out first
+    QElapsedTimer m_window; // restarts with every new device heard in a search
+    QElapsedTimer m_total;
+    QElapsedTimer m_quiet; // since bytes last came
+};
+
 } // namespace
 
 Gathered
 gatherAnswers(Line &line, Answers &answers, const std::function<bool()> &quitRequested)
 {
-    const LineTiming &timing = lineTiming();
-    const bool search = WorkMode == ModeSearch;
-    const bool watchQuit = WorkMode != ModeUpdate;
     answers.beginRound();
-    QElapsedTimer window; // restarts with every new device heard in a search
-    QElapsedTimer total;
-    QElapsedTimer quiet; // since bytes last came
-    window.start();
-    total.start();
-    quiet.start();
-
-    End end = End::WindowOver;
-    for (;;) {
-        if (line.bytesAvailable() > 0) {
-            if (!readWhatCame(line, answers)) {
-                end = End::Lost;
-                break;
-            }
-            quiet.restart();
-        }
-        if (answers.bytesThisRound() > FloodBytes) {
-            qDebug("the line floods: more than %lld bytes to one request",
-                   static_cast<long long>(FloodBytes));
-            end = End::Flooded;
-            break;
-        }
-        if (answers.news()) {
-            if (!search) {
-                end = End::Answered;
-                break;
-            }
-            window.restart();
-            answers.clearNews();
-        }
-        if (line.gone()) {
-            end = End::Lost;
-            break;
-        }
-        if (watchQuit && quitRequested()) {
-            end = End::Quit;
-            break;
-        }
-        qint64 left = timing.answerWait - window.elapsed();
-        if (search)
-            left = qMin<qint64>(left, timing.gatherLimit - total.elapsed());
-        if (left <= 0) {
-            end = End::WindowOver;
-            break;
-        }
-        // A quiet gap ends the answers to a search, or a garbled answer;
-        // never a frame that has begun and is not complete.
-        const bool gapEnds = answers.bytesThisRound() > 0 && !answers.frameBegun()
-                             && (search || answers.garbledAndQuiet());
-        if (gapEnds) {
-            const qint64 gapLeft = timing.gatherGap - quiet.elapsed();
-            if (gapLeft <= 0) {
-                end = End::Quiet;
-                break;
-            }
-            left = qMin(left, gapLeft);
-        }
-        // Whatever the wait says, the bytes the port holds decide.
-        line.waitForReadyRead(int(qMin<qint64>(left, WatchStepMs)));
-    }
-
+    const End end = Gathering(line, answers, quitRequested).run();
     Gathered result;
     result.lost = end == End::Lost;
     result.flooded = end == End::Flooded;
