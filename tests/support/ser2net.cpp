@@ -67,10 +67,12 @@ bool Ser2net::start(QString *why)
                                   "  accepter: %1,127.0.0.1,%2\n"
                                   "  connector: serialdev,%3,9600n81,local\n"
                                   "  options:\n"
-                                  "    banner: \"\"\n")
+                                  "    banner: \"\"\n"
+                                  "    chardelay: %4\n")
                        .arg(accepter)
                        .arg(m_port)
                        .arg(QString::fromStdString(m_line))
+                       .arg(m_charDelay ? QStringLiteral("true") : QStringLiteral("false"))
                        .toUtf8());
         file.close();
         m_process = std::make_unique<QProcess>();

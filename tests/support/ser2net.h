@@ -25,6 +25,11 @@ public:
     // Where ser2net is; empty when it is not installed.
     static QString program();
 
+    // ser2net holds what the line brings until the line has been quiet for
+    // some character times (its chardelay, on by default); off, each byte
+    // goes on at once, as a device server set for the least delay does.
+    void setCharDelay(bool on) { m_charDelay = on; }
+
     // Starts it and waits until it listens. False, with why, when it did not.
     bool start(QString *why = nullptr);
     // tcp://127.0.0.1:PORT or rfc2217://127.0.0.1:PORT.
@@ -40,6 +45,7 @@ private:
 
     std::string m_line;
     Mode m_mode;
+    bool m_charDelay = true;
     quint16 m_port = 0;
     QTemporaryDir m_dir;
     std::unique_ptr<QProcess> m_process;
