@@ -273,7 +273,7 @@ SerialThread::WriteEnd SerialThread::finishWrite(Line &line)
             outlived = true;
         }
         const qint64 until = outlived ? timing.writeLimit : writeTimeout;
-        line.waitForBytesWritten(int(qBound<qint64>(1, until - elapsed, WatchStepMs)));
+        line.waitForBytesWritten(int(std::clamp<qint64>(until - elapsed, 1, WatchStepMs)));
     }
     if (line.gone())
         return WriteEnd::Lost;
