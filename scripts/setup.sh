@@ -15,7 +15,7 @@ packages=(g++ cmake ninja-build pkg-config qtbase5-dev libqt5serialport5-dev
           desktop-file-utils appstream dpkg-dev file lintian
           man-db bash-completion devscripts
           clang
-          ansible-core ansible-lint python3-apt)
+          ansible-core ansible-lint python3-apt ser2net)
 
 # The Windows build: MinGW-w64 with POSIX threads (the win32 thread model has
 # no std::mutex); Wine with the X libraries its display driver loads; the
