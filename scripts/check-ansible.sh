@@ -281,6 +281,7 @@ grep -q "^gw-broken,$work/broken-1,,,,not run,.*is not a Debian format archive" 
     || fail "the gateway whose install failed has no row with the reason"
 [ "$(cat "$work/reports/flash.retry")" = "site-net
 gw-broken" ] || fail "the retry file names '$(cat "$work/reports/flash.retry")'"
+[ -z "$(find "$work/reports/controller" -name '*.deb')" ] || fail "the package went to the site run from the controller"
 
 echo "-- --check: a too small image and a named device not on the line are refused"
 inventory 3 '["00:1a:2b:3c:4d:31", "00:1a:2b:3c:4d:39"]'
@@ -385,8 +386,9 @@ start_lines "$work/lines-4" --pace 9600
 (cd deploy/ansible && exec ansible-playbook -i "$work/inventory.yml" "$playbook_yml" \
     -e "olvex_image=$work/image-2.bin" -e olvex_image_type=VT-TALLY-8) >"$work/interrupted.log" 2>&1 &
 pid=$!
+# Until a gateway's line and both of the site's, side by side, write parts.
 until grep -qs '%  [0-9]*/40 parts' "$work"/gw-*/logs/*/status.json \
-    && grep -qs '%  [0-9]*/40 parts' "$work"/reports/controller/site-net/logs/*/status.json; do
+    && [ "$(cat "$work"/reports/controller/site-net/logs/*/status.json | grep -c '%  [0-9]*/40 parts')" -eq 2 ]; do
     kill -0 $pid 2>/dev/null || { cat "$work/interrupted.log"; fail "the run ended before its parts"; }
     sleep 0.2
 done
@@ -399,7 +401,9 @@ echo "ansible-playbook after SIGINT: exit status $status, $((SECONDS - started))
 ! pgrep -a -x olvex-cli | grep -F "$work/" || fail "olvex-cli still runs after the interrupted run"
 stop_lines
 grep -q ' aborted, ' "$work"/lines-4/*.out || { cat "$work"/lines-4/*.out; fail "no device was given up"; }
-grep -q ' aborted, ' "$work"/lines-4/net-*.out || { cat "$work"/lines-4/net-*.out; fail "no device was given up over the network"; }
+for line in net-1 net-2; do
+    grep -q ' aborted, ' "$work/lines-4/$line.out" || { cat "$work/lines-4/$line.out"; fail "$line's device was not given up"; }
+done
 grep -q "interrupted (SIGINT) (exit status 130)" "$work/reports/latest/summary.txt" \
     || { cat "$work/reports/latest/summary.txt"; fail "the interrupted run's report says nothing of it"; }
 grep -q "image-2.bin" "$work/reports/latest/summary.txt" || fail "the interrupted run's report is not its own"
