@@ -3,8 +3,12 @@
 #   - ansible-lint (offline) finds nothing in the playbook and the role;
 #   - flash.yml runs against gateways that are this machine itself
 #     (ansible_connection=local), two with two lines each played by
-#     olvex-devsim on pseudo-terminals, as an integrator would use it:
-#       on a fresh fleet --check tells to scan first;
+#     olvex-devsim on pseudo-terminals, and a site without a gateway
+#     (olvex_on_controller) whose two lines the controller reaches over the
+#     network: one through ser2net (RFC 2217) to olvex-devsim, one at a port
+#     where nothing listens until the retry, as an integrator would use it:
+#       on a fresh fleet --check tells to scan first, while the site run from
+#         the controller needs no package (the built olvex-cli);
 #       the scan installs the package while another program holds the dpkg
 #         lock for a few seconds (the install waits), honours olvex_batch from
 #         the inventory, reports a gateway whose install fails with the
@@ -12,14 +16,19 @@
 #       --check refuses a too small image, and a named device that is not on
 #         its line, and writes nothing;
 #       the flash writes the image byte-exact into every device of its type,
-#         leaves a VT-TALLY-16 beside them alone (reported not selected, other
-#         type), reports every device with its outcome, fails only the gateway
-#         with a device that answers with an error, and the retry file names
-#         it alone;
-#       the retry, run from another folder, writes only that device; the
-#         retry file is gone and the fleet state says the fleet is done;
-#       SIGINT to ansible-playbook during the parts stops every olvex-cli (the
-#         device being written is given up) and the run's report is written.
+#         over the network too, leaves a VT-TALLY-16 beside them alone
+#         (reported not selected, other type), reports every device with its
+#         outcome and the network line that cannot be reached as a failed line
+#         with olvex-cli's reason, fails only the gateway with a device that
+#         answers with an error and the site with that line, and the retry
+#         file names them alone;
+#       the retry, run from another folder once the missing device server
+#         (ser2net, raw TCP) is there, writes only the failed device and the
+#         one behind that server; the retry file is gone and the fleet state
+#         says the fleet is done;
+#       SIGINT to ansible-playbook during the parts stops every olvex-cli, on
+#         the gateways' lines and the network's (the device being written is
+#         given up), and the run's report is written.
 # The role installs our package here as on a gateway; it is removed again at
 # the end unless it was installed before. Needs root (or sudo without a
 # password). Called by scripts/test.sh after the package check.
@@ -38,7 +47,11 @@ echo "-- ansible-lint"
 
 deb=$(realpath "$(scripts/package.sh | tail -n 1)")
 devsim=build-release/devsim/olvex-devsim
+cli=$PWD/build-release/cli/olvex-cli # the controller's own, for the site without a gateway
 [ -x "$devsim" ] || fail "$devsim was not built"
+[ -x "$cli" ] || fail "$cli was not built"
+ser2net=$(command -v ser2net || echo /usr/sbin/ser2net)
+[ -x "$ser2net" ] || fail "ser2net is not installed"
 package=$(dpkg-deb -f "$deb" Package)
 was_installed=0
 package_installed "$package" && was_installed=1
@@ -48,6 +61,7 @@ playbook_yml=$PWD/deploy/ansible/flash.yml
 
 work=$(mktemp -d)
 sims=()
+servers=()
 stop_lines() {
     local pid
     for pid in "${sims[@]}"; do kill -INT "$pid" 2>/dev/null || true; done
@@ -56,7 +70,7 @@ stop_lines() {
 }
 cleanup() {
     local pid
-    for pid in "${sims[@]}"; do kill -INT "$pid" 2>/dev/null || true; done
+    for pid in "${sims[@]}" "${servers[@]}"; do kill -INT "$pid" 2>/dev/null || true; done
     wait
     if [ $was_installed -eq 0 ] && package_installed "$package"; then
         echo "-- apt-get purge $package"
@@ -69,17 +83,23 @@ trap cleanup EXIT
 
 # Two lines a gateway. gw-south runs its lines side by side and has a device
 # that answers part 2 with an error; gw-north runs its lines one after the
-# other, the second holding a VT-TALLY-16 beside a VT-TALLY-8.
+# other, the second holding a VT-TALLY-16 beside a VT-TALLY-8. The site
+# site-net runs its lines side by side from the controller: net-1 behind
+# ser2net with RFC 2217, net-2 behind a device server that is not there until
+# the retry.
 declare -A line_devices=(
     [south-1]="id=00:1a:2b:3c:4d:11:00:01,kind=tally8,version=2.7 id=00:1a:2b:3c:4d:12:00:01,kind=tally8,version=2.6"
     [south-2]="id=00:1a:2b:3c:4d:21:00:01,kind=tally8,version=2.7 id=00:1a:2b:3c:4d:22:00:01,kind=tally8,version=2.7,fault=error:part=2"
     [north-1]="id=00:1a:2b:3c:4d:31:00:01,kind=tally8,version=2.6"
     [north-2]="id=00:1a:2b:3c:4d:41:00:01,kind=tally8,version=2.5 id=00:1a:2b:3c:4d:42:00:01,kind=tally16,version=1.4"
+    [net-1]="id=00:1a:2b:3c:4d:51:00:01,kind=tally8,version=2.6"
+    [net-2]="id=00:1a:2b:3c:4d:61:00:01,kind=tally8,version=2.6"
 )
+lines=(south-1 south-2 north-1 north-2 net-1 net-2)
 start_lines() { # folder for the saved images and what the simulators say, olvex-devsim options...
     local folder=$1 line description arguments
     shift
-    for line in south-1 south-2 north-1 north-2; do
+    for line in "${lines[@]}"; do
         mkdir -p "$folder/$line"
         arguments=()
         for description in ${line_devices[$line]}; do arguments+=(--device "$description"); done
@@ -87,11 +107,44 @@ start_lines() { # folder for the saved images and what the simulators say, olvex
             >"$folder/$line.out" 2>&1 &
         sims+=($!)
     done
-    for line in south-1 south-2 north-1 north-2; do
+    for line in "${lines[@]}"; do
         for _ in $(seq 50); do [ -e "$work/$line" ] && break; sleep 0.1; done
         [ -e "$work/$line" ] || fail "olvex-devsim made no line $work/$line"
     done
 }
+# A device server for a line: ser2net in the foreground on a loopback port,
+# without a banner. It opens the line's pseudo-terminal at each connection,
+# so it serves whichever olvex-devsim start_lines has put there.
+free_port() {
+    python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])'
+}
+start_server() { # line, port, accepter (tcp or telnet(rfc2217),tcp)
+    local hex
+    cat >"$work/ser2net-$1.yaml" <<EOF
+%YAML 1.1
+---
+connection: &$1
+  accepter: $3,127.0.0.1,$2
+  connector: serialdev,$work/$1,9600n81,local
+  options:
+    banner: ""
+EOF
+    "$ser2net" -n -u -c "$work/ser2net-$1.yaml" -P "$work/ser2net-$1.pid" >"$work/ser2net-$1.out" 2>&1 &
+    servers+=($!)
+    hex=$(printf '%04X' "$2")
+    for _ in $(seq 50); do
+        awk -v end=":$hex" '$4 == "0A" && substr($2, length($2) - 4) == end { found = 1 } END { exit !found }' \
+            /proc/net/tcp && return 0
+        sleep 0.1
+    done
+    cat "$work/ser2net-$1.out"
+    fail "ser2net does not listen on 127.0.0.1:$2"
+}
+net_port=$(free_port)  # net-1, RFC 2217
+down_port=$(free_port) # net-2: nothing listens here until the retry
+[ "$net_port" != "$down_port" ] || down_port=$(free_port)
+start_server net-1 "$net_port" "telnet(rfc2217),tcp"
+
 # Nothing went into any device: each simulator ended without a firmware frame.
 nothing_written() { # folder
     ! grep -H ' [1-9][0-9]* firmware frames' "$1"/*.out || fail "a device got firmware"
@@ -123,6 +176,13 @@ gateways:
       olvex_lines:
         - port: $work/north-1$north1
         - port: $work/north-2
+    site-net:
+      olvex_on_controller: true
+      olvex_cli: $cli
+      olvex_lines_side_by_side: true
+      olvex_lines:
+        - port: rfc2217://127.0.0.1:$net_port
+        - port: tcp://127.0.0.1:$down_port
 ${3:-}
 EOF
 }
@@ -149,16 +209,30 @@ recap() { # host, log name: its line of the play recap
 summary() { # the last run's summary, without its first line (the run's name)
     tail -n +2 "$work/reports/latest/summary.txt"
 }
-outcomes() { # host, address, outcome, parts, parts total, reason of each row of the last run
-    cut -d, -f1,3,6-8,11 "$work/reports/latest/fleet.csv" | sort
+columns() { # fleet.csv, columns...: those columns of each row, joined by commas
+    python3 - "$@" <<'EOF'
+import csv, sys
+with open(sys.argv[1], newline="", encoding="utf-8") as table:
+    for row in csv.DictReader(table):
+        print(",".join(row[column] for column in sys.argv[2:]))
+EOF
 }
+outcomes() { # host, address, outcome, parts, parts total, reason of each row of the last run
+    columns "$work/reports/latest/fleet.csv" host address outcome parts parts_total reason | LC_ALL=C sort
+}
+# What olvex-cli says of net-2 while nothing listens there, as the report has it.
+refused="connection refused; nothing listens there (the device server is off, or its port is another)"
+unreached="tcp://127.0.0.1:$down_port: the device server cannot be reached, or the connection was lost (exit status 3): $refused"
 
-echo "-- a fresh fleet: --check says to scan first"
+echo "-- a fresh fleet: --check says to scan first; the site run from the controller needs no package"
 inventory 1 ""
+start_lines "$work/lines-1"
 if [ $was_installed -eq 0 ]; then
     playbook fresh 2 --check "${image[@]}"
     grep -q 'olvex-cli is not installed at /usr/bin/olvex-cli on gw-south (--check installs nothing: look at the fleet first with -e olvex_mode=scan' \
         "$work/fresh.log" || { cat "$work/fresh.log"; fail "no advice to scan first"; }
+    grep -qxF "site-net: 1 would be updated; $unreached" "$work/reports/latest/summary.txt" \
+        || { cat "$work/reports/latest/summary.txt"; fail "the site run from the controller did not run its lines"; }
 else
     echo "(skipped: $package was installed before the check)"
 fi
@@ -188,7 +262,6 @@ EOF
 holder=$!
 for _ in $(seq 50); do [ -e "$work/locked" ] && break; sleep 0.1; done
 [ -e "$work/locked" ] || fail "the dpkg lock was not taken"
-start_lines "$work/lines-1"
 playbook scan 2 -e olvex_mode=scan
 wait $holder
 if [ $was_installed -eq 0 ]; then
@@ -196,19 +269,22 @@ if [ $was_installed -eq 0 ]; then
     [ "$installed" -ge "$(cat "$work/released")" ] || fail "$package was installed while the dpkg lock was held"
 fi
 [ "$(grep -c '^PLAY \[Scan or flash the lines' "$work/scan.log")" -eq 2 ] \
-    || fail "olvex_batch: 2 in the inventory did not make two batches of three gateways"
+    || fail "olvex_batch: 2 in the inventory did not make two batches of two gateways"
 diff -u - <(summary) <<EOF || fail "the scan's summary differs (- expected, + written)"
 gw-south: 4 devices found on 2 lines
 gw-north: 3 devices found on 2 lines
+site-net: 1 device found on 2 lines; $unreached
 gw-broken: not run: Read the package's name and version: non-zero return code: dpkg-deb: error: '$work/gw-broken/small.bin' is not a Debian format archive
-all: 7 devices found (3 sites, 1 failed; 5 lines)
+all: 8 devices found (4 sites, 2 failed; 7 lines)
 EOF
 grep -q "^gw-broken,$work/broken-1,,,,not run,.*is not a Debian format archive" "$work/reports/latest/fleet.csv" \
     || fail "the gateway whose install failed has no row with the reason"
-[ "$(cat "$work/reports/flash.retry")" = gw-broken ] || fail "the retry file names '$(cat "$work/reports/flash.retry")'"
+[ "$(cat "$work/reports/flash.retry")" = "site-net
+gw-broken" ] || fail "the retry file names '$(cat "$work/reports/flash.retry")'"
+[ -z "$(find "$work/reports/controller" -name '*.deb')" ] || fail "the package went to the site run from the controller"
 
 echo "-- --check: a too small image and a named device not on the line are refused"
-inventory 2 '["00:1a:2b:3c:4d:31", "00:1a:2b:3c:4d:39"]'
+inventory 3 '["00:1a:2b:3c:4d:31", "00:1a:2b:3c:4d:39"]'
 playbook refused 2 --check -e "olvex_image=$work/small.bin" -e olvex_image_type=VT-TALLY-8
 grep -q "gw-south: not run: olvex-cli on gw-.* refuses the image, so no gateway writes anything (exit status 2): olvex-cli: image refused, too small (394 bytes or less): $work/gw-.*/images/small.bin" \
     "$work/reports/latest/summary.txt" || { cat "$work/reports/latest/summary.txt"; fail "no refusal of the image"; }
@@ -223,27 +299,32 @@ gw-south,00:1a:2b:3c:4d:11,would update,,,
 gw-south,00:1a:2b:3c:4d:12,would update,,,
 gw-south,00:1a:2b:3c:4d:21,would update,,,
 gw-south,00:1a:2b:3c:4d:22,would update,,,
-host,address,outcome,parts,parts_total,reason
+site-net,,line failed,,,$refused
+site-net,00:1a:2b:3c:4d:51,would update,,,
 EOF
 [[ $(recap gw-north check) == *" failed=1 "* ]] || fail "gw-north did not fail: $(recap gw-north check)"
+[[ $(recap site-net check) == *" failed=1 "* ]] || fail "site-net did not fail: $(recap site-net check)"
 [[ $(recap gw-south check) == *" failed=0 "* ]] || fail "gw-south failed: $(recap gw-south check)"
 grep -q "^gw-north: 2 would be updated, 1 not selected (other type); $work/north-1: not found on the line: 00:1a:2b:3c:4d:39$" \
     "$work/reports/latest/summary.txt" || { cat "$work/reports/latest/summary.txt"; fail "the missing device is not named"; }
-[ -z "$(find "$work"/gw-* -name image.bin; find /tmp -maxdepth 1 -name 'ansible.*-image.bin')" ] \
+[ -z "$(find "$work"/gw-* "$work/reports/controller" -name image.bin; find /tmp -maxdepth 1 -name 'ansible.*-image.bin')" ] \
     || fail "--check left the image behind"
 stop_lines
 nothing_written "$work/lines-1"
 
 echo "-- flash: only the image's type written, gw-south's failing device fails it alone"
-inventory 2 ""
+inventory 3 "" # the gateways and the site in one batch
 start_lines "$work/lines-2"
 playbook flash 2 "${image[@]}"
 stop_lines
 [[ $(recap gw-south flash) == *" failed=1 "* ]] || fail "gw-south did not fail: $(recap gw-south flash)"
 [[ $(recap gw-north flash) == *" failed=0 "* ]] || fail "gw-north failed: $(recap gw-north flash)"
-[ "$(cat "$work/reports/flash.retry")" = gw-south ] || fail "the retry file names '$(cat "$work/reports/flash.retry")', not gw-south"
+[[ $(recap site-net flash) == *" failed=1 "* ]] || fail "site-net did not fail: $(recap site-net flash)"
+[ "$(cat "$work/reports/flash.retry")" = "gw-south
+site-net" ] || fail "the retry file names '$(cat "$work/reports/flash.retry")', not gw-south and site-net"
 for saved in south-1/device-1-001a2b3c4d110001 south-1/device-2-001a2b3c4d120001 \
-    south-2/device-1-001a2b3c4d210001 north-1/device-1-001a2b3c4d310001 north-2/device-1-001a2b3c4d410001; do
+    south-2/device-1-001a2b3c4d210001 north-1/device-1-001a2b3c4d310001 north-2/device-1-001a2b3c4d410001 \
+    net-1/device-1-001a2b3c4d510001; do
     cmp "$work/lines-2/$saved.bin" "$work/image.bin" || fail "$saved.bin is not the image"
 done
 grep -q '^device 2 00:1a:2b:3c:4d:22:00:01 kind 10: image 197 bytes, aborted, ' "$work/lines-2/south-2.out" \
@@ -258,7 +339,8 @@ gw-south,00:1a:2b:3c:4d:11,updated,3,3,
 gw-south,00:1a:2b:3c:4d:12,updated,3,3,
 gw-south,00:1a:2b:3c:4d:21,updated,3,3,
 gw-south,00:1a:2b:3c:4d:22,failed,1,3,error answer
-host,address,outcome,parts,parts_total,reason
+site-net,,line failed,,,$refused
+site-net,00:1a:2b:3c:4d:51,updated,3,3,
 EOF
 report=$work/reports/latest
 sha=$(sha256sum "$work/image.bin" | cut -d' ' -f1)
@@ -266,20 +348,22 @@ diff -u - "$report/summary.txt" <<EOF || fail "the summary differs (- expected, 
 run $(basename "$(readlink "$report")"): flash of image.bin for VT-TALLY-8 (SHA-256 $sha)
 gw-south: 3 updated, 1 failed, 0 not started; $work/south-2: some device failed (exit status 1): 00:1a:2b:3c:4d:22 failed
 gw-north: 2 updated, 0 failed, 0 not started, 1 not selected (other type)
-all: 5 updated, 1 failed, 0 not started, 1 not selected (other type) (2 sites, 1 failed; 4 lines)
-fleet: not done, 5 of 6 devices updated with image.bin; lines to do: gw-south $work/south-2 (fleet-state.json says why)
+site-net: 1 updated, 0 failed, 0 not started; $unreached
+all: 6 updated, 1 failed, 0 not started, 1 not selected (other type) (3 sites, 2 failed; 6 lines)
+fleet: not done, 6 of 7 devices updated with image.bin; lines to do: gw-south $work/south-2, site-net tcp://127.0.0.1:$down_port (fleet-state.json says why)
 EOF
-[ "$(awk -F, 'NR > 1 && ($12 == "" || $13 == "" || $14 != "image.bin" || $15 != "'"$sha"'" || $16 != "VT-TALLY-8")' \
-    "$report/fleet.csv")" = "" ] || fail "a row lacks the line's times or the image"
+! columns "$report/fleet.csv" line_started line_ended image image_sha256 image_type \
+    | grep -vx "[^,]\+,[^,]\+,image.bin,$sha,VT-TALLY-8" || fail "a row lacks the line's times or the image"
 grep -q '"exitCode": 1' "$report/gw-south/south-2.json" || fail "the failed line's own report did not come home"
 grep -q 'SerialP: ' "$report/gw-south/south-2.log" || fail "the failed line's diagnostic log did not come home"
 grep -q "failed.*$work/south-2: some device failed (exit status 1)" "$work/flash.log" || fail "gw-south failed without saying why"
 grep -Eq '^  \[gw-north\] north-2: ended after [0-9]+:[0-9]{2}, exit status 0$' "$work/flash.log" \
     || fail "no progress line for an ended line"
 
-echo "-- the retry, from another folder, writes only the device that failed"
+echo "-- the retry, from another folder, writes only the device that failed and the line now reached"
 line_devices[south-2]=${line_devices[south-2]%,fault=*}
 start_lines "$work/lines-3"
+start_server net-2 "$down_port" tcp
 status=0
 started=$SECONDS
 run_playbook retry "$work" "${image[@]}" --limit "@$work/reports/flash.retry" || status=$?
@@ -288,11 +372,13 @@ stop_lines
 [ $status -eq 0 ] || { cat "$work/retry.log"; fail "the retry ended with $status"; }
 grep -q '^device 2 00:1a:2b:3c:4d:22:00:01 kind 10: image 444 bytes, complete, 3 firmware frames' \
     "$work/lines-3/south-2.out" || { cat "$work/lines-3/south-2.out"; fail "the retry did not write the failed device"; }
-[ "$(cat "$work"/lines-3/*.out | grep -c ' [1-9][0-9]* firmware frames')" -eq 1 ] \
+cmp "$work/lines-3/net-2/device-1-001a2b3c4d610001.bin" "$work/image.bin" \
+    || fail "the retry did not write the device behind the device server now there"
+[ "$(cat "$work"/lines-3/*.out | grep -c ' [1-9][0-9]* firmware frames')" -eq 2 ] \
     || { cat "$work"/lines-3/*.out; fail "the retry wrote other devices too"; }
 [ ! -e "$work/reports/flash.retry" ] || fail "the retry file outlived a retry that ended well"
 grep -q '"done": true' "$work/reports/fleet-state.json" || fail "the fleet state does not say the fleet is done"
-tail -n 1 "$work/reports/latest/summary.txt" | grep -qx 'fleet: done, all 6 devices updated with image.bin' \
+tail -n 1 "$work/reports/latest/summary.txt" | grep -qx 'fleet: done, all 8 devices updated with image.bin' \
     || { cat "$work/reports/latest/summary.txt"; fail "the retry's summary differs"; }
 
 echo "-- Ctrl-C during the parts stops every olvex-cli and writes the report"
@@ -300,7 +386,9 @@ start_lines "$work/lines-4" --pace 9600
 (cd deploy/ansible && exec ansible-playbook -i "$work/inventory.yml" "$playbook_yml" \
     -e "olvex_image=$work/image-2.bin" -e olvex_image_type=VT-TALLY-8) >"$work/interrupted.log" 2>&1 &
 pid=$!
-until grep -qs '%  [0-9]*/40 parts' "$work"/gw-*/logs/*/status.json; do
+# Until a gateway's line and both of the site's, side by side, write parts.
+until grep -qs '%  [0-9]*/40 parts' "$work"/gw-*/logs/*/status.json \
+    && [ "$(cat "$work"/reports/controller/site-net/logs/*/status.json | grep -c '%  [0-9]*/40 parts')" -eq 2 ]; do
     kill -0 $pid 2>/dev/null || { cat "$work/interrupted.log"; fail "the run ended before its parts"; }
     sleep 0.2
 done
@@ -313,8 +401,13 @@ echo "ansible-playbook after SIGINT: exit status $status, $((SECONDS - started))
 ! pgrep -a -x olvex-cli | grep -F "$work/" || fail "olvex-cli still runs after the interrupted run"
 stop_lines
 grep -q ' aborted, ' "$work"/lines-4/*.out || { cat "$work"/lines-4/*.out; fail "no device was given up"; }
+for line in net-1 net-2; do
+    grep -q ' aborted, ' "$work/lines-4/$line.out" || { cat "$work/lines-4/$line.out"; fail "$line's device was not given up"; }
+done
 grep -q "interrupted (SIGINT) (exit status 130)" "$work/reports/latest/summary.txt" \
     || { cat "$work/reports/latest/summary.txt"; fail "the interrupted run's report says nothing of it"; }
 grep -q "image-2.bin" "$work/reports/latest/summary.txt" || fail "the interrupted run's report is not its own"
 grep -q ',failed,.*,interrupted,' "$work/reports/latest/fleet.csv" || fail "no device reported interrupted"
-echo "the playbook and the role pass ansible-lint; a scan installs waiting for the dpkg lock and writes nothing; --check refuses what the flash would; the flash writes only the image's type and reports every device; the retry writes only what failed; Ctrl-C stops the lines and keeps the report"
+grep -q '^site-net,.*,failed,.*,interrupted,' "$work/reports/latest/fleet.csv" \
+    || fail "no device behind a device server reported interrupted"
+echo "the playbook and the role pass ansible-lint; a scan installs waiting for the dpkg lock and writes nothing; --check refuses what the flash would; the flash writes only the image's type, over the network too, and reports every device and the line it could not reach; the retry writes only what is left; Ctrl-C stops the lines and keeps the report"

@@ -50,6 +50,8 @@ EXIT_TEXTS = {
     130: "interrupted (SIGINT)",
     143: "interrupted (SIGTERM)",
 }
+# A line behind a device server, reached over the network.
+NETWORK_EXIT_3 = "the device server cannot be reached, or the connection was lost"
 WRITTEN = ("updated", "failed", "not started")  # a flash aimed at the device
 SHOWN = 10  # lines still to do named in the summary
 
@@ -159,11 +161,24 @@ def exit_code(line):
         return None
 
 
+def is_network(port):
+    return str(port).lower().startswith(("tcp://", "rfc2217://"))
+
+
+def exit_text(line, code):
+    if code == 3 and is_network(line["port"]):
+        return NETWORK_EXIT_3
+    return EXIT_TEXTS.get(code, "")
+
+
 def tool_error(line, report):
+    """What olvex-cli said was wrong, less the line it names first (the row has it)."""
     if report and report.get("error"):
-        return report["error"]
-    said = [text for text in (line.get("stderr") or "").splitlines() if text.strip()]
-    return said[-1].removeprefix("olvex-cli: ") if said else ""
+        said = report["error"]
+    else:
+        lines = [text for text in (line.get("stderr") or "").splitlines() if text.strip()]
+        said = lines[-1].removeprefix("olvex-cli: ") if lines else ""
+    return said.removeprefix(f"{line['port']}: ")
 
 
 class Merge:
@@ -280,7 +295,7 @@ class Merge:
             return f"{port}: olvex-cli gave no result: {why}"
         if code == 0:
             return f"{port}: " + "; ".join(problems) if problems else None
-        text = EXIT_TEXTS.get(code, "olvex-cli ended abnormally")
+        text = exit_text(line, code) or "olvex-cli ended abnormally"
         detail = tool_error(line, report)
         if code == 1:
             failed = [r["address"] for r in rows if r["outcome"] == "failed"]
@@ -296,7 +311,7 @@ class Merge:
         if not rows:
             outcome = "not run" if line.get("state") == "not run" else "line failed"
             reason = (line.get("reason") if outcome == "not run"
-                      else tool_error(line, report) or EXIT_TEXTS.get(exit_code(line), "")
+                      else tool_error(line, report) or exit_text(line, exit_code(line))
                       or f"no result: {line.get('gatewayProblem') or 'unknown'}")
             rows = [self.row(line, outcome=outcome, reason=reason or "unknown")]
         return rows, problem
