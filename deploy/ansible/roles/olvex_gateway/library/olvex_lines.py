@@ -85,29 +85,29 @@ def write_json(path, document):
 
 
 class Line:
-    def __init__(self, spec, folder):
-        self.spec = spec
-        self.name = spec["name"]
+    def __init__(self, given, folder):
+        self.argv = given.get("argv")
+        self.name = given["name"]
         self.folder = folder
         self.process = None
         self.reader = None
         self.started_at = None
         self.term_at = None
-        self.status = {"name": self.name, "port": spec["port"], "state": "waiting",
+        self.status = {"name": self.name, "port": given["port"], "state": "waiting",
                        "started": None, "ended": None, "exitCode": None, "pid": None,
                        "progress": "", "timedOut": False, "interrupted": False,
-                       "reason": spec.get("skip")}
-        if spec.get("skip") or not spec.get("argv"):
-            self.status.update(state="not run", reason=spec.get("skip") or "nothing to run")
+                       "reason": given.get("skip")}
+        if given.get("skip") or not self.argv:
+            self.status.update(state="not run", reason=given.get("skip") or "nothing to run")
 
     def start(self):
         out = open(os.path.join(self.folder, self.name + ".json"), "wb")
         err = open(os.path.join(self.folder, self.name + ".err"), "wb")
         try:
-            self.process = subprocess.Popen(self.spec["argv"], stdin=subprocess.DEVNULL,
+            self.process = subprocess.Popen(self.argv, stdin=subprocess.DEVNULL,
                                             stdout=out, stderr=subprocess.PIPE)
         except OSError as error:
-            err.write(f"olvex-cli: cannot start {self.spec['argv'][0]}: {error}\n".encode())
+            err.write(f"olvex-cli: cannot start {self.argv[0]}: {error}\n".encode())
             err.close()
             self.status.update(state="ended", started=now(), ended=now(),
                                exitCode=127 if isinstance(error, FileNotFoundError) else 126,
@@ -164,7 +164,7 @@ class Runner:
         self.folder = params["dir"]
         self.side_by_side = params["side_by_side"]
         self.timeout = params["timeout"]
-        self.lines = [Line(spec, self.folder) for spec in params["lines"]]
+        self.lines = [Line(given, self.folder) for given in params["lines"]]
         self.stop_file = os.path.join(self.folder, "stop")
         self.status = {"pid": os.getpid(), "state": "running", "started": now(), "ended": None,
                        "interrupted": False, "lines": [line.status for line in self.lines]}
