@@ -5,6 +5,7 @@
 
 #include "bench/floor.h"
 
+#include "support/fixtures.h"
 #include "support/ser2net.h"
 #include "support/traffic.h"
 
@@ -51,13 +52,7 @@ void sample(Run &run)
             run.cpuMs = (fields[11].toDouble() + fields[12].toDouble()) * 1000.0
                         / double(::sysconf(_SC_CLK_TCK));
     }
-    QFile status(QStringLiteral("/proc/%1/status").arg(pid));
-    if (status.open(QIODevice::ReadOnly)) {
-        for (const QByteArray &row : status.readAll().split('\n')) {
-            if (row.startsWith("VmRSS:"))
-                run.peakKb = qMax(run.peakKb, row.mid(6).trimmed().split(' ').first().toLongLong());
-        }
-    }
+    run.peakKb = qMax(run.peakKb, residentKb(pid));
 }
 
 std::unique_ptr<Run> startRun(const QString &image, quint8 device, int network = -1, bool charDelay = true)

@@ -17,7 +17,6 @@
 #include <QJsonObject>
 #include <QSerialPortInfo>
 
-#include <algorithm>
 #include <vector>
 
 namespace Cli {
@@ -207,15 +206,12 @@ int flash(const Options &options, Console &console)
     const Selection selection = searched == ExitOk ? chooseDevices(job, DeviceList.snapshot())
                                                    : Selection{searched, {}, {}};
     const std::vector<DeviceRecord> devices = DeviceList.snapshot();
-    if (selection.status == ExitOk && selection.chosen.empty()) {
+    if (selection.status != ExitOk || selection.chosen.empty()) {
         session.stop();
         job.reportForeignTraffic(session, document);
-        return noneOfType(job, devices, partsTotal, selection.otherType, document);
-    }
-    if (selection.status != ExitOk) {
-        session.stop();
+        if (selection.status == ExitOk)
+            return noneOfType(job, devices, partsTotal, selection.otherType, document);
         document.insert(QStringLiteral("devices"), devicesJson(devices));
-        job.reportForeignTraffic(session, document);
         return job.result(selection.status, document);
     }
 

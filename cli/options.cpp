@@ -62,13 +62,10 @@ Command commandNamed(const QString &name)
     return Command::None;
 }
 
-// The device types as the device table names them.
-constexpr qint32 KnownTypes[] = {TypeProbe, TypeTally8, TypeTally16, TypeRelay};
-
 // The type --type names, in any case; TypeUnknown for a name it does not know.
 qint32 typeNamed(const QString &name)
 {
-    for (qint32 type : KnownTypes) {
+    for (qint32 type : DeviceText::KnownTypes) {
         if (DeviceText::model(type).compare(name.trimmed(), Qt::CaseInsensitive) == 0)
             return type;
     }
@@ -78,7 +75,7 @@ qint32 typeNamed(const QString &name)
 QString knownTypeNames()
 {
     QStringList names;
-    for (qint32 type : KnownTypes)
+    for (qint32 type : DeviceText::KnownTypes)
         names << DeviceText::model(type);
     return names.join(QStringLiteral(", "));
 }

@@ -17,7 +17,7 @@ int PartLength = 0;
 
 // What the device being written answered to the last frame sent to it, so
 // that a device given up can say why.
-enum class Heard { Nothing, LateCopy, WrongAcknowledgement, ErrorReport };
+enum class Heard { Nothing, WrongAcknowledgement, ErrorReport };
 Heard LastHeard = Heard::Nothing;
 qint32 LastErrorCode = 0;
 bool Stopping = false; // the update is being stopped: the give-up frame is for that
@@ -42,6 +42,15 @@ void giveUp(FlashFailure failure, qint32 errorCode = 0)
     DeviceList.setFailed(cursorPosition(), failure, errorCode);
 }
 
+// An acknowledgement of a part of the device being written that was
+// acknowledged already.
+bool lateCopy(quint8 stageEcho, quint16 number)
+{
+    if (UpdateStage == StageIdle || number == 0 || number >= PartNumber)
+        return false;
+    return stageEcho == (number == 1 ? StageStart : StageBody);
+}
+
 // Why the part in hand goes out again.
 void giveUpForWhatWasHeard()
 {
@@ -49,7 +58,7 @@ void giveUpForWhatWasHeard()
         giveUp(FailureInterrupted);
     else if (LastHeard == Heard::ErrorReport)
         giveUp(FailureErrorAnswer, LastErrorCode);
-    else if (LastHeard == Heard::WrongAcknowledgement || LastHeard == Heard::LateCopy)
+    else if (LastHeard == Heard::WrongAcknowledgement)
         giveUp(FailureWrongAnswer); // it only ever acknowledged parts before this one
     else
         giveUp(FailureNoAnswer);
@@ -180,22 +189,19 @@ void errorReported(qint32 code)
 
 bool isLateCopy(const quint8 *payload, size_t length)
 {
-    if (length < size_t(Cpd::AckPayload) || UpdateStage == StageIdle)
+    if (length < size_t(Cpd::AckPayload))
         return false;
-    const quint8 stageEcho = payload[0];
-    const quint16 number = quint16((payload[1] << 8) | payload[2]);
-    if (number == 0 || number >= PartNumber)
-        return false;
-    return stageEcho == (number == 1 ? StageStart : StageBody);
+    return lateCopy(payload[0], quint16((payload[1] << 8) | payload[2]));
 }
 
 void acknowledge(quint8 stageEcho, quint16 number)
 {
-    const quint8 payload[] = {stageEcho, quint8(number >> 8), quint8(number & 0xFF)};
-    if (isLateCopy(payload, sizeof payload)) {
+    if (lateCopy(stageEcho, number)) {
         qDebug("CPD_Wrlss: late copy of the acknowledgement of part %d, ignored", int(number));
+        // Heard alone, late copies still tell that the device answered, only
+        // never for the part in hand.
         if (LastHeard == Heard::Nothing)
-            LastHeard = Heard::LateCopy;
+            LastHeard = Heard::WrongAcknowledgement;
         return;
     }
     // Anything not taken below leaves the part to go out again.

@@ -30,4 +30,7 @@ inline bool runsBootLoader(quint8 major)
 // tool does not know.
 QString model(qint32 devType);
 
+// The types model() names, in that order.
+inline constexpr qint32 KnownTypes[] = {TypeProbe, TypeTally8, TypeTally16, TypeRelay};
+
 } // namespace DeviceText

@@ -108,8 +108,9 @@ void Answers::judge(const std::vector<quint8> &frame)
         }
         // A late copy of an acknowledgement already taken is kept for the
         // log, but the wait for the part in hand goes on.
-        if (!FirmwareTransfer::isLateCopy(frame.data() + Cpd::HeaderSize,
-                                          frame.size() - Cpd::MinFrameSize))
+        if (word.type != Cpd::TypeResponse
+            || !FirmwareTransfer::isLateCopy(frame.data() + Cpd::HeaderSize,
+                                             frame.size() - Cpd::MinFrameSize))
             m_news = true;
         break;
     default:

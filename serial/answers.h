@@ -23,6 +23,7 @@
 #include "registry/device.h"
 
 #include <deque>
+#include <utility>
 #include <vector>
 
 class Answers
@@ -48,7 +49,7 @@ public:
     // will not come back any more.
     void endRound();
 
-    // Traffic that is not ours, since this object was made: frames that are
+    // Traffic that is not ours, since it was last taken: frames that are
     // neither our requests (nor their echo) nor answers to them, and bytes
     // outside a search that formed no frame. A search's garbled bytes are
     // our own devices' answers colliding.
@@ -57,7 +58,7 @@ public:
         quint64 frames = 0;
         quint64 bytes = 0;
     };
-    Foreign foreign() const { return m_foreign; }
+    Foreign takeForeign() { return std::exchange(m_foreign, Foreign{}); }
 
     // A search: a device not heard before has answered. Any other request:
     // the device asked has answered. Cleared by clearNews().

@@ -418,10 +418,9 @@ void SerialThread::endJob(Line &line, PortFailure failure)
 
 void SerialThread::announce(JobEnd end)
 {
-    const Answers::Foreign seen = m_answers.foreign();
-    end.foreignFrames = seen.frames - m_foreignAnnounced.frames;
-    end.foreignBytes = seen.bytes - m_foreignAnnounced.bytes;
-    m_foreignAnnounced = seen;
+    const Answers::Foreign seen = m_answers.takeForeign();
+    end.foreignFrames = seen.frames;
+    end.foreignBytes = seen.bytes;
     if (end.foreignFrames > 0 || end.foreignBytes > 0)
         qDebug("traffic not ours on the line: %llu frames, %llu bytes",
                static_cast<unsigned long long>(end.foreignFrames),

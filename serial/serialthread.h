@@ -98,7 +98,6 @@ private:
     // Worker thread only.
     Answers m_answers;
     quint16 m_frameLength = 0; // of the last frame written, or of the block read
-    Answers::Foreign m_foreignAnnounced; // traffic not ours up to the last job's end
     bool m_lost = false;       // the port failed under the run
     bool m_flooded = false;    // ... by flooding the host
 };

@@ -141,7 +141,7 @@ void TelnetClient::take(const char *bytes, qint64 size, QByteArray *data, QByteA
                 m_state = State::Sub;
             } else if (b == Se) {
                 if (!m_subTooLong)
-                    subnegotiation(reply);
+                    subnegotiation();
                 m_state = State::Data;
             } else {
                 // A subnegotiation cut off by another command: dropped.
@@ -156,35 +156,27 @@ void TelnetClient::take(const char *bytes, qint64 size, QByteArray *data, QByteA
 void TelnetClient::option(quint8 verb, quint8 option, QByteArray *reply)
 {
     const bool enable = verb == Will || verb == Do;
-    if (option == Binary || option == ComPort) {
-        if (!enable) {
+    if (!enable) {
+        if (option == Binary || option == ComPort)
             m_refused = true; // binary mode or the COM-PORT option refused
-            return;
-        }
-        // An offer that matches what was asked is an agreement; one made
-        // first by the server is agreed to.
-        if (option == Binary && verb == Do) {
-            m_localBinary = true;
-        } else if (option == Binary) {
-            m_remoteBinary = true;
-        } else if (verb == Do) {
+        return;
+    }
+    // An offer that matches what was asked is an agreement; one made first
+    // by the server is agreed to.
+    if (option == Binary || (option == ComPort && verb == Do)) {
+        if (option == ComPort)
             m_comPort = true;
-        } else {
-            // The server offers to use the option itself, which a client never
-            // needs: refused once.
-            if (!(m_refusedOptions[option / 32] & (1u << (option % 32)))) {
-                m_refusedOptions[option / 32] |= 1u << (option % 32);
-                reply->append(command(Dont, option));
-            }
-            return;
-        }
+        else if (verb == Do)
+            m_localBinary = true;
+        else
+            m_remoteBinary = true;
         setAll(reply);
         return;
     }
-    // Any other option the server would use or have us use is refused, once;
-    // a server that asks again gets no answer, so no exchange runs forever.
-    if (!enable)
-        return;
+    // Any other option the server would use or have us use is refused, once
+    // (so is the server's offer to use COM-PORT itself, which a client never
+    // needs); a server that asks again gets no answer, so no exchange runs
+    // forever.
     quint32 &bits = m_refusedOptions[option / 32];
     const quint32 bit = 1u << (option % 32);
     if (bits & bit)
@@ -209,33 +201,29 @@ void TelnetClient::setAll(QByteArray *reply)
     }
 }
 
-void TelnetClient::subnegotiation(QByteArray *reply)
+void TelnetClient::subnegotiation()
 {
-    Q_UNUSED(reply);
     if (m_sub.size() < 2 || quint8(m_sub.at(0)) != ComPort)
         return;
     const quint8 code = quint8(m_sub.at(1));
-    if (code <= ServerAnswer)
-        return; // a client's command, which a server never sends
-    if (!settingAnswered(quint8(code - ServerAnswer), m_sub.mid(2)))
-        return;
+    if (code > ServerAnswer) // else a client's command, which a server never sends
+        settingAnswered(quint8(code - ServerAnswer), m_sub.mid(2));
 }
 
 // An answer to one of our settings, by its code. The server confirms with
 // the value now in force: any other value is a refusal. Answers to what was
 // not asked (notifications of line and modem state, flow control) are
-// ignored. True when the answer was one of ours.
-bool TelnetClient::settingAnswered(quint8 code, const QByteArray &value)
+// ignored.
+void TelnetClient::settingAnswered(quint8 code, const QByteArray &value)
 {
     for (size_t i = 0; i < SettingCount; ++i) {
         if (LineSettings[i].command != code)
             continue;
         if (!m_settingsSent)
-            return false;
+            return;
         if (value != LineSettings[i].value)
             m_refused = true;
         m_answered = quint16(m_answered | (1u << i));
-        return true;
+        return;
     }
-    return false;
 }

@@ -37,9 +37,9 @@ public:
 
 private:
     void option(quint8 command, quint8 option, QByteArray *reply);
-    void subnegotiation(QByteArray *reply);
+    void subnegotiation();
     void setAll(QByteArray *reply);
-    bool settingAnswered(quint8 code, const QByteArray &value);
+    void settingAnswered(quint8 code, const QByteArray &value);
 
     enum class State { Data, Iac, Option, Sub, SubIac };
     State m_state = State::Data;

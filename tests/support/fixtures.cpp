@@ -70,3 +70,15 @@ deviceRecord(const DeviceId &id, qint32 type, quint8 major, quint8 minor, qint32
     r.selected = selected;
     return r;
 }
+
+qint64 residentKb(qint64 pid)
+{
+    QFile status(QStringLiteral("/proc/%1/status").arg(pid));
+    if (!status.open(QIODevice::ReadOnly))
+        return 0;
+    for (const QByteArray &row : status.readAll().split('\n')) {
+        if (row.startsWith("VmRSS:"))
+            return row.mid(6).trimmed().split(' ').first().toLongLong();
+    }
+    return 0;
+}

@@ -34,6 +34,10 @@ std::vector<quint8> hex(const char *text);
 // Writes data into dir/name and returns the path.
 QString writeFile(const QTemporaryDir &dir, const QString &name, const QByteArray &data);
 
+// The resident memory of a running process in KiB, as the kernel says
+// (/proc); 0 where it cannot tell.
+qint64 residentKb(qint64 pid);
+
 // The selected flag of every record, in list order.
 QList<qint32> selectedFlags();
 
