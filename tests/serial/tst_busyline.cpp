@@ -352,6 +352,7 @@ void BusyLineTest::pulledAdapterEndsTheJobAndSaysSo()
     }
     if (during == "write wait") {
         // Part 6 is in the port and cannot leave it.
+        QVERIFY(QTest::qWaitFor([] { return TransactionPhase == PhaseAwaitWritten; }, 5000));
         QTest::qWait(quickTiming().writeTimeout + 100);
         QCOMPARE(int(TransactionPhase), int(PhaseAwaitWritten));
     }

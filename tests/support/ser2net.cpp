@@ -91,7 +91,9 @@ bool Ser2net::start(QString *why)
         clock.start();
         while (clock.elapsed() < 5000 && m_process->state() == QProcess::Running && !listening())
             QThread::msleep(20);
-        if (listening())
+        // Listening, and ser2net itself: another program may have taken the
+        // port between our look and its start.
+        if (m_process->state() == QProcess::Running && listening())
             return true;
         stop();
     }
