@@ -266,6 +266,13 @@ void AnswersTest::lateCopyOfAnAcknowledgementDoesNotEndTheWait()
     QCOMPARE(int(PartNumber), 4); // part 3 taken, nothing repeated
     QCOMPARE(int(NextPart), 1);
     QCOMPARE(log.countStartingWith("CPD_Wrlss: late copy of the acknowledgement of part"), 2);
+
+    // An error report is never a late copy, whatever its code's bytes.
+    Answers next;
+    next.expect(IdA);
+    next.beginRound();
+    feed(next, ErrorLikeAckA2, 5);
+    QVERIFY(next.news());
 }
 
 QTEST_GUILESS_MAIN(AnswersTest)

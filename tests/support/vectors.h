@@ -19,6 +19,8 @@ inline const std::vector<quint8> Unknown = hex("01 02 03 04 05 06 07 08 59 04 09
 inline const std::vector<quint8> BadSearchB = hex("00 1A 2B 3C 4D 5E 6F 70 5E 00 A7");
 inline const std::vector<quint8> AckA2 = hex("01 02 03 04 05 06 07 08 54 32 02 00 02 B3");
 inline const std::vector<quint8> AckA3 = hex("01 02 03 04 05 06 07 08 54 32 02 00 03 ED");
+// An error report whose code (0x00020002) has the bytes of AckA2's payload.
+inline const std::vector<quint8> ErrorLikeAckA2 = hex("01 02 03 04 05 06 07 08 D4 32 02 00 02 00 3A");
 
 // Frames the host sends.
 inline const std::vector<quint8> HostSearchFirst = hex("FF FF FF FF FF FF FF FF 1E 01 68");
