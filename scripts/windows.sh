@@ -22,7 +22,8 @@
 # and the script says so.
 #
 # The kit comes from OLVEX_QT_WINDOWS (a kit folder or its .tar.xz), else
-# the newest qt-5.*-mingw64.tar.xz in ../shared/toolchains/.
+# the newest qt-5.*-mingw64.tar.xz in ../shared/toolchains/, or, in a clone
+# of a repository on this machine (git clone . /tmp/fresh), beside that one.
 set -euo pipefail
 # The certificate's files as named from where the script was started.
 pkcs12=${OLVEX_SIGN_PKCS12:+$(realpath -m "$OLVEX_SIGN_PKCS12")}
@@ -45,6 +46,14 @@ done
 
 scripts/setup.sh --windows
 . scripts/lib.sh
+
+if [ -z "${OLVEX_QT_WINDOWS:-}" ] && ! ls ../shared/toolchains/qt-5.*-mingw64.tar.xz >/dev/null 2>&1; then
+    origin=$(git remote get-url origin 2>/dev/null || true)
+    if [ -d "$origin" ]; then
+        kit=$(ls "$origin"/../shared/toolchains/qt-5.*-mingw64.tar.xz 2>/dev/null | sort | tail -n 1 || true)
+        [ -n "$kit" ] && export OLVEX_QT_WINDOWS=$(realpath "$kit")
+    fi
+fi
 
 dir=build-windows
 echo "== $dir (MinGW-w64, Qt for Windows, tests under Wine)"
