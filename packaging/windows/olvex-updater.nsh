@@ -1,6 +1,6 @@
 ; What the setup program (setup.nsi) and its uninstaller (uninstall.nsi)
-; share: the target, the names, the places, the version block and the checks
-; both make first. MakeSetup.cmake builds both and passes on makensis's
+; share: the target, the names, the places, the version block, the checks
+; both make first and how they tell one folder from another. MakeSetup.cmake builds both and passes on makensis's
 ; command line:
 ;   OLVEX_VERSION       the version of project(), 1.0.0
 ;   OLVEX_VERSION_QUAD  the same in four numbers for the version block, 1.0.0.0
@@ -72,3 +72,32 @@ AllowSkipFiles off
         !insertmacro OLVEX_FAIL "${TEXT_NO_ADMIN}"
     ${EndIf}
 !macroend
+
+; Whether two names are of one folder, in $same_folder ("1" or ""): Windows
+; takes a folder's name in any case and in the short form of its parts
+; (C:\PROGRA~1\OLVEXU~1). An empty name (no entry) is no folder.
+Var folder_a
+Var folder_b
+Var same_folder
+!macro OLVEX_SAME_FOLDER A B
+    StrCpy $folder_a "${A}"
+    StrCpy $folder_b "${B}"
+    Call SameFolder
+!macroend
+Function SameFolder
+    StrCpy $same_folder ""
+    ${If} $folder_a == ""
+    ${OrIf} $folder_b == ""
+        Return
+    ${EndIf}
+    ${If} $folder_a != $folder_b
+        ; Empty when the folder does not exist.
+        GetFullPathName /SHORT $folder_a $folder_a
+        GetFullPathName /SHORT $folder_b $folder_b
+        ${If} $folder_a == ""
+        ${OrIf} $folder_a != $folder_b
+            Return
+        ${EndIf}
+    ${EndIf}
+    StrCpy $same_folder 1
+FunctionEnd

@@ -3,7 +3,8 @@
 ; with the Start-menu entries, an optional desktop shortcut and the entry of
 ; "Apps & features". Run over an installed version (older, newer or the
 ; same), it first removes that one with its own uninstaller, so that one entry
-; and no file of the old version remain.
+; and no file of the old version remain. It installs only into a folder of
+; its own (below).
 ;
 ;   setup.exe                 asks, shows its progress
 ;   setup.exe /S              silent; exit status 0 installed, 2 failed
@@ -18,10 +19,14 @@
 OutFile "${OLVEX_OUT}"
 SetCompressor /SOLID lzma
 InstallDir "$PROGRAMFILES64\Olvex Updater"
+; NSIS would put a drive's root given with /D= silently aside for the folder
+; above; the setup's own check of the folder refuses it in words instead.
+AllowRootDirInstall true
 ShowInstDetails show
 
 !define MUI_ABORTWARNING
 !define MUI_COMPONENTSPAGE_NODESC
+!define MUI_PAGE_CUSTOMFUNCTION_LEAVE LeaveDirectory
 !insertmacro MUI_PAGE_DIRECTORY
 !insertmacro MUI_PAGE_COMPONENTS
 !insertmacro MUI_PAGE_INSTFILES
@@ -37,6 +42,39 @@ ShowInstDetails show
 !macroend
 
 Var previous ; the folder of the installed version, if there is one
+Var refusal ; why the setup does not install into $INSTDIR, if it does not
+
+; The setup installs only into a folder of its own: one it makes, an empty
+; one, or the installed version's. Any other may hold another program's files
+; under the names of ours (Qt5Core.dll): the setup would write over them and
+; the uninstaller later delete them. A drive's root is never empty.
+Function CheckFolder
+    StrCpy $refusal ""
+    !insertmacro OLVEX_SAME_FOLDER $INSTDIR $previous
+    ${If} $same_folder == 1
+        Return
+    ${EndIf}
+    ; Nothing is found in a folder that does not exist yet.
+    FindFirst $0 $1 "$INSTDIR\*"
+    ${DoWhile} $1 != ""
+        ${If} $1 != "."
+        ${AndIf} $1 != ".."
+            StrCpy $refusal "Папка $INSTDIR не пуста, и прежней версии ${OLVEX_NAME} в ней нет. Выберите новую или пустую папку."
+            ${ExitDo}
+        ${EndIf}
+        FindNext $0 $1
+    ${Loop}
+    FindClose $0
+FunctionEnd
+
+; In the window, another folder can be chosen at once.
+Function LeaveDirectory
+    Call CheckFolder
+    ${If} $refusal != ""
+        MessageBox MB_OK|MB_ICONSTOP $refusal
+        Abort
+    ${EndIf}
+FunctionEnd
 
 ; The installed version goes first, through its own uninstaller, which knows
 ; its files. It refuses while its programs run, and so does this setup. It
@@ -54,7 +92,8 @@ Function RemovePrevious
     ${OrIf} $0 != 0
         !insertmacro OLVEX_FAIL "Прежнюю версию Olvex Updater не удалось удалить из папки $previous. Закройте Olvex Updater и olvex-cli и запустите установку снова."
     ${EndIf}
-    ${If} $previous != $INSTDIR
+    !insertmacro OLVEX_SAME_FOLDER $previous $INSTDIR
+    ${If} $same_folder != 1
         Delete "$previous\${OLVEX_UNINSTALLER_NAME}"
         RMDir "$previous"
     ${EndIf}
@@ -62,6 +101,11 @@ FunctionEnd
 
 Section "Olvex Updater" program
     SectionIn RO
+    ; Before anything changes, the installed version included.
+    Call CheckFolder
+    ${If} $refusal != ""
+        !insertmacro OLVEX_FAIL $refusal
+    ${EndIf}
     Call RemovePrevious
     ; The uninstaller and its entry first: whatever lands after them can be
     ; removed again, even if the installation stops half-way.
@@ -77,6 +121,10 @@ Section "Olvex Updater" program
     WriteRegStr HKLM "${OLVEX_UNINSTALL_KEY}" "QuietUninstallString" '"$INSTDIR\${OLVEX_UNINSTALLER_NAME}" /S'
     WriteRegDWORD HKLM "${OLVEX_UNINSTALL_KEY}" "NoModify" 1
     WriteRegDWORD HKLM "${OLVEX_UNINSTALL_KEY}" "NoRepair" 1
+    ; "Apps & features" shows the size of the files this section installs,
+    ; in KiB, as makensis added them up.
+    SectionGetSize ${program} $0
+    WriteRegDWORD HKLM "${OLVEX_UNINSTALL_KEY}" "EstimatedSize" $0
 
     !insertmacro OLVEX_FOR_EACH_FOLDER OLVEX_INSTALL_FOLDER
     !insertmacro OLVEX_FOR_EACH_FILE OLVEX_INSTALL_FILE
@@ -95,12 +143,6 @@ Section /o "Ярлык на рабочем столе" desktop
     SetOutPath "$INSTDIR"
     CreateShortcut "${OLVEX_DESKTOP_SHORTCUT}" "$INSTDIR\Olvex_Updater.exe" "" \
         "$INSTDIR\Olvex_Updater.exe" 0 SW_SHOWNORMAL "" "Поиск и прошивка устройств на линии RS-485"
-SectionEnd
-
-; "Apps & features" shows the size of what is in the folder, in KiB.
-Section "-size"
-    ${GetSize} "$INSTDIR" "/S=0K" $0 $1 $2
-    WriteRegDWORD HKLM "${OLVEX_UNINSTALL_KEY}" "EstimatedSize" $0
 SectionEnd
 
 Function .onInit

@@ -1,6 +1,9 @@
 ; The uninstaller, uninstall.exe in the installed folder: removes the files
 ; the setup program installed (and none other), the folders they were in
 ; once they are empty, the shortcuts and the entry of "Apps & features".
+; It acts only in the folder that entry names: a copy of it anywhere else
+; removes nothing (it would take that folder's files of the same names, and
+; then the entry of the installation it did not remove) and fails.
 ;
 ;   uninstall.exe             asks, shows its progress
 ;   uninstall.exe /S          silent; exit status 0 removed, 2 failed
@@ -89,6 +92,11 @@ Function .onInit
         Quit
     ${EndIf}
     !insertmacro OLVEX_INIT "Для удаления Olvex Updater нужны права администратора."
+    ReadRegStr $0 HKLM "${OLVEX_UNINSTALL_KEY}" "InstallLocation"
+    !insertmacro OLVEX_SAME_FOLDER $EXEDIR $0
+    ${If} $same_folder != 1
+        !insertmacro OLVEX_FAIL "В папке $EXEDIR нет установленного ${OLVEX_NAME}: ничего не удалено."
+    ${EndIf}
     StrCpy $INSTDIR $EXEDIR
     MessageBox MB_YESNO|MB_ICONQUESTION "Удалить ${OLVEX_NAME} из папки $INSTDIR?" /SD IDYES IDYES +3
         SetErrorLevel 1

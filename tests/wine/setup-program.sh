@@ -3,11 +3,14 @@
 # Wine prefix (a clean Windows): a silent install puts exactly the zip's
 # files, the Start-menu entries and the "Apps & features" entry in place; the
 # installed programs run; the setup and the uninstaller refuse with status 2
-# while Olvex Updater runs, and change nothing; a second install leaves one
-# entry; a silent uninstall leaves nothing of ours, in the folders or in the
-# registry; and over an older version (made here by the build's own
-# MakeSetup.cmake, with a file the new one no longer has) the new setup leaves
-# no stale file, also when it moves to another folder.
+# while Olvex Updater runs, and change nothing; so do the setup into a folder
+# that holds another program's Qt5Core.dll, or a drive's root, and a copy of
+# the uninstaller run in that folder; a second install leaves one entry and
+# estimates its size from its own files, whatever else the folder holds; a
+# silent uninstall leaves nothing of ours, in the folders or in the registry;
+# and over an older version (made here by the build's own MakeSetup.cmake,
+# with a file the new one no longer has) the new setup leaves no stale file,
+# also when it moves to another folder.
 #
 #   tests/wine/setup-program.sh SETUP ZIP WINE-DIR BIN-DIR MAKENSIS
 #
@@ -102,6 +105,12 @@ $wanted"
     [ "$entries" = 1 ] || fail "$1: $entries entries in Apps & features"
     [ "$(value DisplayVersion)" = "$version" ] || fail "$1: DisplayVersion is '$(value DisplayVersion)'"
 }
+expect_estimate() { # what: EstimatedSize, the size of the files installed
+    local size
+    size=$(( $(value EstimatedSize) ))
+    [ "$size" -ge $((kib * 95 / 100)) ] && [ "$size" -le $((kib * 105 / 100)) ] \
+        || fail "$1: EstimatedSize is $size KiB, the setup installs $kib KiB"
+}
 expect_removed() { # what: nothing of ours in the folders or the registry
     local left
     # uninstall.exe and the folder go a moment later, through its copy
@@ -130,10 +139,8 @@ expect_installed "installed"
 [ "$(value QuietUninstallString)" = "\"$folder\\uninstall.exe\" /S" ] \
     || fail "QuietUninstallString is '$(value QuietUninstallString)'"
 kib=$(cd "$installed" && find . -type f -printf '%s\n' | awk '{ sum += $1 } END { print int(sum / 1024) }')
-size=$(( $(value EstimatedSize) ))
-[ "$size" -ge $((kib * 95 / 100)) ] && [ "$size" -le $((kib * 105 / 100)) ] \
-    || fail "EstimatedSize is $size KiB, the folder holds $kib KiB"
-echo "ok   the zip's $(($(files "$installed" | wc -l) - 1)) files and uninstall.exe; one entry: Olvex Updater $version, Ruvo, $size KiB"
+expect_estimate "installed"
+echo "ok   the zip's $(($(files "$installed" | wc -l) - 1)) files and uninstall.exe; one entry: Olvex Updater $version, Ruvo, $(( $(value EstimatedSize) )) KiB"
 
 [ "$(shortcut "$menu/Olvex Updater.lnk" 'Local path')" = "$folder\\Olvex_Updater.exe" ] \
     || fail "the Start-menu shortcut points at '$(shortcut "$menu/Olvex Updater.lnk" 'Local path')'"
@@ -171,13 +178,44 @@ echo "ok   while it runs, uninstall.exe /S and setup.exe /S end with status 2 an
 kill "$program"
 wait "$program" 2>/dev/null || true
 
-# Again over it, now with the desktop shortcut: still one entry.
+# A folder with another program's files is not the setup's, nor is a drive's
+# root: it would write over them, and its uninstaller delete them later. Nor
+# does a copy of the uninstaller there remove them, or the installation.
+shared=$WINEPREFIX/drive_c/Shared
+theirs="another program's Qt5Core.dll"
+mkdir "$shared"
+echo "$theirs" >"$shared/Qt5Core.dll"
+for target in 'C:\Shared' 'C:\'; do
+    run "$setup" /S "/D=$target"
+    [ "$status" -eq 2 ] || fail "setup.exe /S /D=$target ended with status $status, not 2"
+    [ "$(ls -A "$shared")" = Qt5Core.dll ] && [ "$(cat "$shared/Qt5Core.dll")" = "$theirs" ] \
+        || fail "setup.exe /S /D=$target changed C:\\Shared: $(ls -A "$shared")"
+    expect_installed "after setup.exe /S /D=$target"
+    [ "$(value InstallLocation)" = "$folder" ] || fail "InstallLocation is '$(value InstallLocation)'"
+done
+cp "$installed/uninstall.exe" "$shared/"
+run 'C:\Shared\uninstall.exe' /S
+[ "$status" -eq 2 ] || fail "a copy of uninstall.exe in C:\\Shared ended with status $status, not 2"
+[ "$(cat "$shared/Qt5Core.dll")" = "$theirs" ] || fail "a copy of uninstall.exe deleted C:\\Shared\\Qt5Core.dll"
+expect_installed "after a copy of uninstall.exe"
+[ -f "$menu/Olvex Updater.lnk" ] || fail "a copy of uninstall.exe took the shortcut away"
+rm -r "$shared"
+echo "ok   /D=C:\\Shared (another program's Qt5Core.dll), /D=C:\\: status 2, nothing written; a copy of uninstall.exe there: status 2, nothing removed"
+
+# Again over it, now with the desktop shortcut: still one entry, and its size
+# is that of the files the setup installs, not of the folder (which holds a
+# large file of someone else's here).
+truncate -s 1G "$installed/theirs.dat"
 run "$setup" /S /DESKTOP
 [ "$status" -eq 0 ] || fail "setup.exe /S over the installed one ended with status $status"
+read_entry
+expect_estimate "installed again beside a file of 1 GiB"
+[ -f "$installed/theirs.dat" ] || fail "the setup took someone else's file from the folder"
+rm "$installed/theirs.dat"
 expect_installed "installed again"
 [ "$(shortcut "$desktop/Olvex Updater.lnk" 'Local path')" = "$folder\\Olvex_Updater.exe" ] \
     || fail "setup.exe /S /DESKTOP made no desktop shortcut to the program"
-echo "ok   installed again (/DESKTOP): one entry, the same files, a desktop shortcut"
+echo "ok   installed again (/DESKTOP): one entry, the same files and size, a desktop shortcut"
 
 run "$folder\\uninstall.exe" /S
 [ "$status" -eq 0 ] || fail "uninstall.exe /S ended with status $status"
