@@ -1,7 +1,7 @@
 ; What the setup program (setup.nsi) and its uninstaller (uninstall.nsi)
 ; share: the target, the names, the places, the version block, the checks
-; both make first and how they tell one folder from another. MakeSetup.cmake builds both and passes on makensis's
-; command line:
+; both make first and how they tell one folder from another. MakeSetup.cmake
+; builds both and passes on makensis's command line:
 ;   OLVEX_VERSION       the version of project(), 1.0.0
 ;   OLVEX_VERSION_QUAD  the same in four numbers for the version block, 1.0.0.0
 ;   OLVEX_PUBLISHER     Ruvo
