@@ -31,6 +31,7 @@ build_packages=(
     ninja-build
     qtbase5-dev
     libqt5serialport5-dev
+    libgcrypt20-dev             # signed images: Ed25519, BLAKE2b-512
 )
 
 # A machine without a screen gets the virtual one that scripts/run.sh points
@@ -66,6 +67,7 @@ test_packages=(
     ansible-lint
     python3-apt                 # Ansible's apt module, which the role uses
     ser2net                     # a serial device server: the lines reached over the network
+    minisign                    # the tests' signing keys and signed images
 )
 
 # The Windows build: MinGW-w64 with POSIX threads (the win32 thread model has
@@ -76,6 +78,8 @@ test_packages=(
 # shortcut reader of the setup's test.
 windows_packages=(
     g++-mingw-w64-x86-64-posix
+    libgcrypt-mingw-w64-dev     # signed images, with its DLL and libgpg-error's
+    libgpg-error-mingw-w64-dev
     wine64
     libxrender1
     libxrandr2
