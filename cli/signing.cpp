@@ -78,6 +78,8 @@ QString keyProblemText(const TrustedKeys::Problem &problem)
             .arg(path);
     case TrustedKeys::Trouble::Unreadable:
         return QStringLiteral("%1 cannot be read: its keys are not trusted").arg(path);
+    case TrustedKeys::Trouble::Unusable:
+        return QStringLiteral("%1 holds no usable Ed25519 public key").arg(path);
     case TrustedKeys::Trouble::Malformed:
         break;
     }
@@ -102,6 +104,8 @@ QString reasonToken(State state)
         return QStringLiteral("unclear facts");
     case State::CannotCheck:
         return QStringLiteral("cannot check");
+    case State::WholeTooLarge:
+        return QStringLiteral("signed whole, too large");
     case State::Unsigned:
     case State::Signed:
         break;
@@ -149,6 +153,11 @@ QString signatureRefusal(const ImageSignature::Check &check, const QString &imag
     case State::CannotCheck:
         why = QStringLiteral("its signature cannot be checked here (%1)")
                   .arg(Crypto::libraryVersion());
+        break;
+    case State::WholeTooLarge:
+        why = QStringLiteral("it is signed whole (minisign -l), which can be checked only for "
+                             "images of up to %1 bytes; sign it with minisign's default instead")
+                  .arg(Crypto::MaxMessageSize);
         break;
     case State::Unsigned:
     case State::Signed:

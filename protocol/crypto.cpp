@@ -4,8 +4,6 @@
 
 #include <gcrypt.h>
 
-#include <climits>
-
 namespace Crypto {
 
 namespace {
@@ -41,12 +39,23 @@ QString libraryVersion()
         .arg(QString::fromLatin1(gcry_check_version(nullptr)), QStringLiteral(GCRYPT_VERSION));
 }
 
+bool keyUsable(const std::array<quint8, Ed25519KeySize> &key)
+{
+    constexpr int HighWord = Ed25519KeySize - 8; // little-endian: the last eight bytes
+    constexpr quint8 SignBit = 0x80;
+    for (int i = HighWord; i < Ed25519KeySize; ++i) {
+        if ((i + 1 == Ed25519KeySize ? key[size_t(i)] & ~SignBit : key[size_t(i)]) != 0)
+            return true;
+    }
+    return false;
+}
+
 bool ed25519Verifies(const std::array<quint8, Ed25519KeySize> &key,
                      const std::array<quint8, Ed25519SignatureSize> &signature,
                      const char *message,
                      size_t size)
 {
-    if (!ready() || size > size_t(INT_MAX))
+    if (!ready() || !keyUsable(key) || size > size_t(MaxMessageSize))
         return false;
     constexpr int Half = Ed25519SignatureSize / 2; // R, then S
     Sexp publicKey;

@@ -5,6 +5,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <QtGlobal>
 
 #include <array>
 #include <cstddef>
@@ -14,6 +15,11 @@ namespace Crypto {
 constexpr int Ed25519KeySize = 32;
 constexpr int Ed25519SignatureSize = 64;
 constexpr int Blake2b512Size = 64;
+// libgcrypt takes a message to verify as one value of an S-expression, whose
+// length it keeps in 16 bits, and the list around it takes some of them
+// (libgcrypt 1.10 fails from 65473 bytes on, and may abort): a longer message
+// cannot be checked whole.
+constexpr qint64 MaxMessageSize = 64000;
 
 // Whether the library is there and ready (set up once, the first time any
 // thread asks); false when the library found at run time is older than the
@@ -22,7 +28,13 @@ bool ready();
 // The library's version, for the words when it is not ready.
 QString libraryVersion();
 
-// Whether `signature` is `key`'s Ed25519 signature of the message.
+// Whether libgcrypt can take the public key at all. One whose number (the
+// top bit aside) has its highest 64 bits zero makes libgcrypt 1.10 abort
+// ("mulm_25519: different sizes"); no real key looks so.
+bool keyUsable(const std::array<quint8, Ed25519KeySize> &key);
+
+// Whether `signature` is `key`'s Ed25519 signature of the message; false for
+// a key that is not usable and a message longer than MaxMessageSize.
 bool ed25519Verifies(const std::array<quint8, Ed25519KeySize> &key,
                      const std::array<quint8, Ed25519SignatureSize> &signature,
                      const char *message,

@@ -93,6 +93,11 @@ Check check(const QByteArray &image,
         result.state = State::CannotCheck;
         return result;
     }
+    if (signature.algorithm == Minisign::Algorithm::Whole
+        && image.size() > Crypto::MaxMessageSize) {
+        result.state = State::WholeTooLarge;
+        return result;
+    }
     QByteArray message = image;
     if (signature.algorithm == Minisign::Algorithm::Hashed) {
         const auto hash = Crypto::blake2b512(image);

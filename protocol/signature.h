@@ -52,6 +52,7 @@ enum class State {
     UnknownType,   // verified, but signed for a device type the tool does not know
     UnclearFacts,  // verified, but a fact is signed twice with two values
     CannotCheck,   // the cryptography library cannot be used
+    WholeTooLarge, // the whole file signed (minisign -l), and larger than can be checked so
 };
 
 struct Check

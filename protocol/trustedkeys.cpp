@@ -2,6 +2,7 @@
 
 #include "protocol/trustedkeys.h"
 
+#include "protocol/crypto.h"
 #include "protocol/keyfolder.h"
 #include "protocol/regularfile.h"
 
@@ -17,6 +18,22 @@ namespace {
 std::mutex SeamMutex;
 std::optional<QString> TestFolder; // only the tests set it
 
+// Why a key was left out, for the log.
+const char *troubleText(TrustedKeys::Trouble trouble)
+{
+    switch (trouble) {
+    case TrustedKeys::Trouble::WritableByOthers:
+        return "writable by others";
+    case TrustedKeys::Trouble::Unreadable:
+        return "cannot be read";
+    case TrustedKeys::Trouble::Malformed:
+        return "no minisign public key";
+    case TrustedKeys::Trouble::Unusable:
+        return "no usable Ed25519 key";
+    }
+    return "";
+}
+
 // A problem with a key goes to the log once in a process, however often the
 // keys are read.
 void logOnce(const TrustedKeys::Problem &problem)
@@ -31,9 +48,7 @@ void logOnce(const TrustedKeys::Problem &problem)
     }
     qDebug("trusted keys: %s left out (%s)",
            qUtf8Printable(QDir::toNativeSeparators(problem.path)),
-           problem.trouble == TrustedKeys::Trouble::WritableByOthers ? "writable by others"
-           : problem.trouble == TrustedKeys::Trouble::Unreadable     ? "cannot be read"
-                                                                     : "no minisign public key");
+           troubleText(problem.trouble));
 }
 
 // One key file; false, with the problem, when it is not taken.
@@ -44,11 +59,12 @@ bool readKey(const QString &path, TrustedKeys::Found &found, bool named)
     const FileRead read = readRegularFile(path, Minisign::MaxKeyFileBytes, bytes);
     if (read == FileRead::Read) {
         const Minisign::ReadKey key = Minisign::readPublicKey(bytes);
-        if (key.fault == Minisign::Fault::None) {
+        if (key.fault == Minisign::Fault::None && Crypto::keyUsable(key.key.key)) {
             found.keys.push_back({key.key, path});
             return true;
         }
-        problem.trouble = TrustedKeys::Trouble::Malformed;
+        problem.trouble = key.fault == Minisign::Fault::None ? TrustedKeys::Trouble::Unusable
+                                                             : TrustedKeys::Trouble::Malformed;
         problem.fault = key.fault;
     } else if (read == FileRead::TooLarge) {
         problem.trouble = TrustedKeys::Trouble::Malformed;

@@ -19,6 +19,7 @@ enum class Trouble {
     WritableByOthers, // the folder or the file: anyone could have put a key there
     Unreadable,       // it cannot be read (or listed)
     Malformed,        // no minisign public key (fault)
+    Unusable,         // a minisign public key, but none the cryptography can take
 };
 
 struct Problem

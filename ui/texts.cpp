@@ -107,6 +107,7 @@ QString signatureRefused(const ImageSignature::Check &check,
     case State::UnclearFacts:
         return QStringLiteral("В подписи прошивки тип или версия указаны дважды");
     case State::CannotCheck:
+    case State::WholeTooLarge:
         return QStringLiteral("Подпись прошивки не удалось проверить");
     case State::Unsigned:
     case State::Signed:

@@ -18,9 +18,9 @@
 namespace {
 
 // A public key made with minisign for this target; its secret half is gone.
-const QByteArray TrustedKeyFile = QByteArrayLiteral(
-    "untrusted comment: minisign public key 5F24012E0D1E4661\n"
-    "RWRhRh4NLgEkXzF7jAbCfPyvYhdfQmcGTsz67oA9QtErymMfnbY79Ut6\n");
+const QByteArray TrustedKeyFile
+    = QByteArrayLiteral("untrusted comment: minisign public key 5F24012E0D1E4661\n"
+                        "RWRhRh4NLgEkXzF7jAbCfPyvYhdfQmcGTsz67oA9QtErymMfnbY79Ut6\n");
 const QByteArray Image = QByteArrayLiteral("firmware");
 
 void require(bool condition)
@@ -57,13 +57,29 @@ void fuzzSignature(const QByteArray &file)
     }
 }
 
+// A signature of Image by the trusted key above (minisign's default).
+const QByteArray SignatureFile = QByteArrayLiteral(
+    "untrusted comment: signature from minisign secret key\n"
+    "RURhRh4NLgEkXzhL6FMX3DnapvkiGm1u/aw0wShRS3qszQmoyt2AVMR5SVwlVfRHksBCRAe4HGm8FJNBYGObYeVC5DUJ"
+    "WQ29NwE=\n"
+    "trusted comment: type=VT-TALLY-8 version=2.8\n"
+    "NYdbxDIafyZhC9YUy6oYXRjyV5mBZFYzyFVuWVWGOjhCCHNXBcZo3etKusHeaUYIt8L99mksPWBi85tX8FKeAQ==\n");
+
 void fuzzKey(const QByteArray &file)
 {
     const Minisign::ReadKey read = Minisign::readPublicKey(file);
-    if (read.fault == Minisign::Fault::None) {
-        require(file.size() <= Minisign::MaxKeyFileBytes);
-        require(!read.key.comment.contains(QLatin1Char('\n')));
-    }
+    if (read.fault != Minisign::Fault::None)
+        return;
+    require(file.size() <= Minisign::MaxKeyFileBytes);
+    require(!read.key.comment.contains(QLatin1Char('\n')));
+    // Any key read goes to the cryptography as the key folder's would:
+    // only the trusted key itself verifies the signature.
+    static const Minisign::ReadKey trusted = Minisign::readPublicKey(TrustedKeyFile);
+    const ImageSignature::Check check
+        = ImageSignature::check(Image, SignatureFile, {{read.key, {}}});
+    using ImageSignature::State;
+    const bool same = read.key.id == trusted.key.id && read.key.key == trusted.key.key;
+    require((check.state == State::Signed) == same);
 }
 
 } // namespace

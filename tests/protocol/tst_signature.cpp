@@ -161,6 +161,21 @@ void SignatureTest::onlyKeysOfTheFolderOrNamedAreTrusted()
     QCOMPARE(open.keyProblems[0].path, key);
     QCOMPARE(open.keyProblems[0].trouble, TrustedKeys::Trouble::WritableByOthers);
     QVERIFY(QFile::setPermissions(key, QFile::ReadOwner | QFile::WriteOwner));
+    QVERIFY(QFile::remove(key));
+
+    // A named key of the stranger's id the library cannot take (its high
+    // bytes zero, on which libgcrypt would abort): left out, said why.
+    QFile real(stranger.publicKeyFile());
+    QVERIFY(real.open(QIODevice::ReadOnly));
+    const QList<QByteArray> lines = real.readAll().split('\n');
+    QByteArray bytes = QByteArray::fromBase64(lines[1]);
+    bytes.replace(2 + 8 + 24, 8, QByteArray(8, '\0'));
+    const QString unusable
+        = writeFile(*m_dir, "unusable.pub", lines[0] + "\n" + bytes.toBase64() + "\n");
+    const ImageFile::Loaded odd = ImageFile::load(path, {{}, {unusable}});
+    QCOMPARE(odd.signature.state, State::UnknownSigner);
+    QCOMPARE(odd.keyProblems.size(), size_t(1));
+    QCOMPARE(odd.keyProblems[0].trouble, TrustedKeys::Trouble::Unusable);
     QVERIFY(QFile::setPermissions(m_keys, QFile::permissions(m_keys) | QFile::WriteGroup));
     open = ImageFile::load(path);
     QCOMPARE(open.signature.state, State::UnknownSigner);
@@ -178,6 +193,17 @@ void SignatureTest::signaturesThatSayNothingUsableAreRefused()
     QVERIFY(!loaded.image);
     const QString twoTypes = signedImage("two.bin", "type=VT-TALLY-8 type=VT-TALLY-16");
     QCOMPARE(ImageFile::load(twoTypes).signature.state, State::UnclearFacts);
+
+    // Signed whole: checked up to the largest message the library takes in
+    // one piece, refused beyond it (never handed to it: it would abort).
+    const QString whole = writeFile(*m_dir, "whole.bin", firmwareImage(64000, 6));
+    QVERIFY(m_signer->sign(whole, "type=VT-PROBE", true));
+    QCOMPARE(ImageFile::load(whole).signature.state, State::Signed);
+    const QString larger = writeFile(*m_dir, "larger.bin", firmwareImage(64001, 6));
+    QVERIFY(m_signer->sign(larger, "type=VT-PROBE", true));
+    loaded = ImageFile::load(larger);
+    QCOMPARE(loaded.signature.state, State::WholeTooLarge);
+    QVERIFY(!loaded.image);
 
     // A signature file that is no signature; one named that is not there.
     const QString image = writeFile(*m_dir, "plain.bin", firmwareImage(1000));
