@@ -72,8 +72,8 @@ QString unknownSigner(const ImageSignature::Check &check,
                       const std::vector<TrustedKeys::Problem> &keyProblems)
 {
     const QString folder = QDir::toNativeSeparators(TrustedKeys::folder());
-    QString text = QStringLiteral("Прошивка подписана неизвестным ключом %1. "
-                                  "Доверенные ключи кладут в папку %2. "
+    QString text = QStringLiteral("Прошивка подписана неизвестным ключом %1.\n"
+                                  "Доверенные ключи кладут в папку %2.\n"
                                   "Прошивка без подписи записывается без проверки.")
                        .arg(Minisign::keyIdText(check.keyId), folder);
     for (const TrustedKeys::Problem &problem : keyProblems) {
