@@ -55,10 +55,8 @@ void CliSignedTest::init()
     m_maker = std::make_unique<Signer>(*m_dir);
     QVERIFY2(m_maker->error().isEmpty(), qPrintable(m_maker->error()));
     m_keys = m_dir->filePath("keys");
-    QVERIFY(QDir().mkpath(m_keys));
-    QVERIFY(QFile::setPermissions(m_keys, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
-    QVERIFY(QFile::copy(m_maker->publicKeyFile(), m_keys + "/maker.pub"));
-    m_folder = std::make_unique<ScopedKeyFolder>(m_keys);
+    m_folder = std::make_unique<ScopedKeyFolder>(m_keys, QStringList{m_maker->publicKeyFile()});
+    QVERIFY(m_folder->ok());
 }
 
 void CliSignedTest::cleanup()

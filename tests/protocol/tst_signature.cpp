@@ -45,12 +45,8 @@ void SignatureTest::init()
     m_signer = std::make_unique<Signer>(*m_dir);
     QVERIFY2(m_signer->error().isEmpty(), qPrintable(m_signer->error()));
     m_keys = m_dir->filePath("keys");
-    QVERIFY(QDir().mkpath(m_keys));
-    QVERIFY(QFile::setPermissions(m_keys,
-                                  QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner
-                                      | QFile::ReadOther | QFile::ExeOther));
-    QVERIFY(QFile::copy(m_signer->publicKeyFile(), m_keys + "/maker.pub"));
-    m_folder = std::make_unique<ScopedKeyFolder>(m_keys);
+    m_folder = std::make_unique<ScopedKeyFolder>(m_keys, QStringList{m_signer->publicKeyFile()});
+    QVERIFY(m_folder->ok());
 }
 
 void SignatureTest::cleanup()

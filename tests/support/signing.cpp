@@ -2,7 +2,9 @@
 
 #include "protocol/trustedkeys.h"
 
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 #include <QStandardPaths>
 
@@ -10,8 +12,13 @@ Signer::Signer(const QTemporaryDir &dir, const QString &name)
     : m_public(dir.filePath(name + QStringLiteral(".pub")))
     , m_secret(dir.filePath(name + QStringLiteral(".key")))
 {
-    if (!run({QStringLiteral("-G"), QStringLiteral("-W"), QStringLiteral("-f"),
-              QStringLiteral("-p"), m_public, QStringLiteral("-s"), m_secret}))
+    if (!run({QStringLiteral("-G"),
+              QStringLiteral("-W"),
+              QStringLiteral("-f"),
+              QStringLiteral("-p"),
+              m_public,
+              QStringLiteral("-s"),
+              m_secret}))
         return;
     QFile key(m_public);
     // minisign 0.11 leaves out leading zeros there; later ones write all 16 digits.
@@ -29,8 +36,13 @@ bool Signer::sign(const QString &file,
                   bool whole,
                   const QString &signature)
 {
-    QStringList arguments{QStringLiteral("-S"), QStringLiteral("-s"), m_secret,
-                          QStringLiteral("-m"), file, QStringLiteral("-t"), trustedComment};
+    QStringList arguments{QStringLiteral("-S"),
+                          QStringLiteral("-s"),
+                          m_secret,
+                          QStringLiteral("-m"),
+                          file,
+                          QStringLiteral("-t"),
+                          trustedComment};
     if (whole)
         arguments << QStringLiteral("-l");
     if (!signature.isEmpty())
@@ -63,7 +75,8 @@ namespace {
 bool rewrite(const QString &path, const QByteArray &bytes)
 {
     QFile file(path);
-    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(bytes) == bytes.size();
+    return file.open(QIODevice::WriteOnly | QIODevice::Truncate)
+           && file.write(bytes) == bytes.size();
 }
 
 } // namespace
@@ -85,7 +98,8 @@ bool changeSignature(const QString &signatureFile, SignaturePart part)
         text[text.size() - 1] = char(text.at(text.size() - 1) ^ 0x01);
     } else {
         QByteArray bytes = QByteArray::fromBase64(lines[line]);
-        bytes[bytes.size() - 1] = char(bytes.at(bytes.size() - 1) ^ 0x01); // in the signature proper
+        bytes[bytes.size() - 1]
+            = char(bytes.at(bytes.size() - 1) ^ 0x01); // in the signature proper
         lines[line] = bytes.toBase64();
     }
     return rewrite(signatureFile, lines.join('\n'));
@@ -104,8 +118,14 @@ bool changeByte(const QString &path, qint64 offset)
     return rewrite(path, bytes);
 }
 
-ScopedKeyFolder::ScopedKeyFolder(const QString &folder)
+ScopedKeyFolder::ScopedKeyFolder(const QString &folder, const QStringList &keys)
 {
+    m_ok = QDir().mkpath(folder)
+           && QFile::setPermissions(folder,
+                                    QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner
+                                        | QFile::ReadOther | QFile::ExeOther);
+    for (const QString &key : keys)
+        m_ok = m_ok && QFile::copy(key, folder + QLatin1Char('/') + QFileInfo(key).fileName());
     TestSeam::setKeyFolder(folder);
 }
 

@@ -5,6 +5,7 @@
 // with the test. Nothing secret is kept anywhere.
 
 #include <QString>
+#include <QStringList>
 #include <QTemporaryDir>
 
 class Signer
@@ -43,11 +44,17 @@ bool changeSignature(const QString &signatureFile, SignaturePart part);
 // Changes one byte of a file, at `offset`.
 bool changeByte(const QString &file, qint64 offset);
 
-// Another key folder for the trusted keys while it lives, as the product's
-// is; its files may belong to the user running the tests.
+// Another key folder for the trusted keys while it lives, made in `folder`
+// as the package makes the product's (writable by its owner alone), with
+// copies of the given public key files; its files belong to the user running
+// the tests. ok() is false when it could not be made.
 class ScopedKeyFolder
 {
 public:
-    explicit ScopedKeyFolder(const QString &folder);
+    explicit ScopedKeyFolder(const QString &folder, const QStringList &keys = {});
     ~ScopedKeyFolder();
+    bool ok() const { return m_ok; }
+
+private:
+    bool m_ok = false;
 };

@@ -179,11 +179,9 @@ void SafetyTest::signedImageGoesOnlyWhereItsSignatureAllows()
     Signer maker(dir, kind == "stranger" ? "stranger" : "maker");
     QVERIFY2(maker.error().isEmpty(), qPrintable(maker.error()));
     const QString keys = dir.filePath("keys");
-    QVERIFY(QDir().mkpath(keys));
-    QVERIFY(QFile::setPermissions(keys, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
-    if (kind != "stranger")
-        QVERIFY(QFile::copy(maker.publicKeyFile(), keys + "/maker.pub"));
-    const ScopedKeyFolder folder(keys);
+    const ScopedKeyFolder folder(
+        keys, kind == "stranger" ? QStringList{} : QStringList{maker.publicKeyFile()});
+    QVERIFY(folder.ok());
     const QByteArray image = firmwareImage(20 * 197, 71);
     const QString path = writeFile(dir, "fw.bin", image);
     QVERIFY(
