@@ -517,7 +517,7 @@ void LineTest::emptyPortNameAndUnopenablePort()
     const JobEnd failed = ends[1];
     QCOMPARE(int(failed.kind), int(JobEnd::PortFailed));
     QVERIFY(!failed.portLost);
-    QCOMPARE(failed.portError, int(QSerialPort::DeviceNotFoundError));
+    QVERIFY(failed.portFault == LineFault::port(QSerialPort::DeviceNotFoundError));
 }
 
 void LineTest::portIsSwitchedWhileTheWorkerRuns()
