@@ -54,7 +54,9 @@ void SerialLine::note(int error)
 
 bool SerialLine::openLine(const QString &name, const QuitCheck &)
 {
-    m_port->close();
+    // Closing a port that is not open is an error of its own (NotOpenError).
+    if (m_port->isOpen())
+        m_port->close();
     m_worked = false;
     InjectedFault = QSerialPort::NoError;
     m_port->setPortName(systemPortName(name));
@@ -78,7 +80,8 @@ bool SerialLine::openLine(const QString &name, const QuitCheck &)
 
 void SerialLine::close()
 {
-    m_port->close();
+    if (m_port->isOpen())
+        m_port->close();
 }
 
 LineFault SerialLine::health()
