@@ -74,7 +74,7 @@ bool Job::openLog()
 QString Job::lineTrouble(const LineSession &session) const
 {
     const JobEnd &end = session.jobEnd();
-    return lineProblem(options.port, end.portLost, end.portError);
+    return lineProblem(options.port, end.portLost, end.portFault);
 }
 
 int Job::search(LineSession &session)

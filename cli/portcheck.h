@@ -5,6 +5,8 @@
 // stopped working; this looks at the port from outside, without opening it.
 // One implementation per platform.
 
+#include "serial/line.h"
+
 #include <QString>
 
 namespace Cli {
@@ -17,8 +19,8 @@ QString portProblem(const QString &port, bool lost, int serialError);
 // that there is none.
 QString listedPortsText();
 
-// Why a line could not be used, in words: a serial port (portProblem) or a
-// line behind a device server (`error` a NetworkError).
-QString lineProblem(const QString &port, bool lost, int error);
+// Why a line could not be used, in words: a serial port (portProblem), a
+// line behind a device server, or a flood.
+QString lineProblem(const QString &port, bool lost, const LineFault &fault);
 
 } // namespace Cli

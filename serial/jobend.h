@@ -4,6 +4,8 @@
 // end puts it into its own words. Each device's progress and outcome are in
 // its record (registry/device.h).
 
+#include "serial/line.h"
+
 #include <QMetaType>
 
 struct JobEnd
@@ -17,7 +19,7 @@ struct JobEnd
     Kind kind = SearchFinished;
     int devices = 0;       // SearchFinished: the devices found
     bool portLost = false; // PortFailed: lost under the job; otherwise it could not be opened
-    int portError = 0;     // PortFailed: a QSerialPort::SerialPortError, or a NetworkError
+    LineFault portFault{}; // PortFailed: why
     // Traffic on the line during the job that was not ours (another master
     // polling it, noise): frames, and bytes that formed no frame.
     quint64 foreignFrames = 0;

@@ -1,14 +1,38 @@
-// A line behind a serial device server, over TCP.
+// A line behind a device server, over TCP.
 
 #include "serial/networkline.h"
 
+#include "serial/hostlookup.h"
+#include "serial/telnet.h"
 #include "serial/timing.h"
 
 #include <QElapsedTimer>
+#include <QEventLoop>
 #include <QTcpSocket>
+#include <QTimer>
 #include <QUrl>
 
 #include <algorithm>
+
+// The one time an open has, for every step of it, and the worker's quit.
+class OpenClock
+{
+public:
+    explicit OpenClock(const Line::QuitCheck &quitRequested)
+        : m_quitRequested(quitRequested)
+    {
+        m_clock.start();
+    }
+    qint64 left() const { return lineTiming().openWait - m_clock.elapsed(); }
+    bool over() const { return left() <= 0; }
+    // The longest a step of the open may wait.
+    int step() const { return int(std::clamp<qint64>(left(), 1, WatchStepMs)); }
+    bool quit() const { return m_quitRequested && m_quitRequested(); }
+
+private:
+    const Line::QuitCheck &m_quitRequested;
+    QElapsedTimer m_clock;
+};
 
 namespace {
 
@@ -36,20 +60,33 @@ bool parseAddress(const QString &name, Address *address)
     return true;
 }
 
-int networkErrorFor(QAbstractSocket::SocketError error)
+NetworkReason reasonFor(QAbstractSocket::SocketError error)
 {
     switch (error) {
     case QAbstractSocket::ConnectionRefusedError:
-        return NetworkRefused;
+        return NetworkReason::Refused;
     case QAbstractSocket::HostNotFoundError:
-        return NetworkHostNotFound;
+        return NetworkReason::HostNotFound;
     case QAbstractSocket::SocketTimeoutError:
-        return NetworkNoAnswer;
+        return NetworkReason::NoAnswer;
     case QAbstractSocket::RemoteHostClosedError:
-        return NetworkClosed;
+        return NetworkReason::Closed;
     default:
-        return NetworkFailed;
+        return NetworkReason::Failed;
     }
+}
+
+// Lets the worker thread's own events run (a connection under way) for at
+// most `ms`, or until the socket's state changes.
+void runEvents(QTcpSocket &socket, int ms)
+{
+    QEventLoop loop;
+    QTimer timer;
+    timer.setSingleShot(true);
+    QObject::connect(&timer, &QTimer::timeout, &loop, &QEventLoop::quit);
+    QObject::connect(&socket, &QAbstractSocket::stateChanged, &loop, &QEventLoop::quit);
+    timer.start(ms);
+    loop.exec();
 }
 
 } // namespace
@@ -58,9 +95,9 @@ NetworkLine::NetworkLine() = default;
 
 NetworkLine::~NetworkLine() = default;
 
-bool NetworkLine::fail(int error)
+bool NetworkLine::fail(NetworkReason reason)
 {
-    m_fault = error;
+    Line::fail(LineFault::network(reason));
     if (m_socket)
         m_socket->abort();
     return false;
@@ -69,37 +106,96 @@ bool NetworkLine::fail(int error)
 void NetworkLine::note(int socketError)
 {
     // A time-out of one of our own bounded waits says nothing about the line.
-    if (m_fault != 0 || socketError == QAbstractSocket::SocketTimeoutError)
-        return;
-    m_fault = networkErrorFor(QAbstractSocket::SocketError(socketError));
+    if (socketError != QAbstractSocket::SocketTimeoutError)
+        Line::fail(LineFault::network(reasonFor(QAbstractSocket::SocketError(socketError))));
 }
 
-bool NetworkLine::open(const QString &name)
+bool NetworkLine::openLine(const QString &name, const QuitCheck &quitRequested)
 {
     close();
-    m_fault = 0;
     m_data.clear();
-    m_client = TelnetClient();
+    m_notLine = 0;
     Address address;
     if (!parseAddress(name, &address))
-        return fail(NetworkBadAddress);
-    m_telnet = address.telnet;
-    return connectTo(address.host, address.port) && (!m_telnet || negotiate());
+        return fail(NetworkReason::BadAddress);
+    if (address.telnet)
+        m_codec = std::make_unique<TelnetClient>();
+    else
+        m_codec = std::make_unique<RawCodec>();
+    OpenClock clock(quitRequested);
+    QList<QHostAddress> addresses;
+    return lookUp(address.host, clock, &addresses) && connectTo(addresses, address.port, clock)
+           && negotiate(clock);
 }
 
-bool NetworkLine::connectTo(const QString &host, quint16 port)
+bool NetworkLine::lookUp(const QString &host, OpenClock &clock, QList<QHostAddress> *addresses)
+{
+    const QHostAddress literal(host);
+    if (!literal.isNull()) {
+        addresses->append(literal);
+        return true;
+    }
+    HostLookup lookup(host);
+    while (!lookup.wait(clock.step())) {
+        if (clock.quit())
+            return false;
+        if (clock.over())
+            return fail(NetworkReason::LookupTooSlow);
+    }
+    *addresses = lookup.addresses();
+    return !addresses->isEmpty() || fail(NetworkReason::HostNotFound);
+}
+
+// Each address in turn, each given its share of the time left, until one
+// takes the connection. Refused is said when any address refused: something
+// is there, on another port.
+bool NetworkLine::connectTo(const QList<QHostAddress> &addresses, quint16 port, OpenClock &clock)
+{
+    NetworkReason why = NetworkReason::NoAnswer;
+    for (int i = 0; i < addresses.size(); ++i) {
+        const qint64 share = clock.left() / (addresses.size() - i);
+        switch (attempt(addresses[i], port, share, clock)) {
+        case Attempt::Connected:
+            return true;
+        case Attempt::Quit:
+            return false;
+        case Attempt::Refused:
+            why = NetworkReason::Refused;
+            break;
+        case Attempt::Failed:
+            if (why != NetworkReason::Refused)
+                why = NetworkReason::Failed;
+            break;
+        case Attempt::NoAnswer:
+            break;
+        }
+    }
+    return fail(why);
+}
+
+NetworkLine::Attempt
+NetworkLine::attempt(const QHostAddress &address, quint16 port, qint64 budget, OpenClock &clock)
 {
     m_socket = std::make_unique<QTcpSocket>();
     // What is not read stays in the server and on the wire: a server that
     // floods cannot fill this process.
     m_socket->setReadBufferSize(MaxBuffered);
-    m_socket->connectToHost(host, port);
-    if (!m_socket->waitForConnected(lineTiming().connectWait)) {
-        const QAbstractSocket::SocketError error = m_socket->error();
-        return fail(error == QAbstractSocket::SocketTimeoutError
-                            || error == QAbstractSocket::UnknownSocketError
-                        ? NetworkNoAnswer
-                        : networkErrorFor(error));
+    QElapsedTimer clockOfThis;
+    clockOfThis.start();
+    m_socket->connectToHost(address, port);
+    while (m_socket->state() != QAbstractSocket::ConnectedState) {
+        if (m_socket->state() == QAbstractSocket::UnconnectedState) {
+            const QAbstractSocket::SocketError error = m_socket->error();
+            m_socket.reset();
+            return error == QAbstractSocket::ConnectionRefusedError ? Attempt::Refused
+                                                                    : Attempt::Failed;
+        }
+        const bool quit = clock.quit();
+        if (quit || clock.over() || clockOfThis.elapsed() >= budget) {
+            m_socket.reset();
+            return quit ? Attempt::Quit : Attempt::NoAnswer;
+        }
+        runEvents(*m_socket, clock.step());
     }
     // Each frame leaves at once, as on a serial line.
     m_socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
@@ -109,34 +205,47 @@ bool NetworkLine::connectTo(const QString &host, quint16 port)
     QObject::connect(m_socket.get(),
                      &QAbstractSocket::errorOccurred,
                      [this](QAbstractSocket::SocketError error) { note(int(error)); });
-    return true;
+    QObject::connect(m_socket.get(), &QIODevice::bytesWritten, [this](qint64 written) {
+        m_notLine = std::max<qint64>(0, m_notLine - written);
+    });
+    return Attempt::Connected;
 }
 
 // Binary mode, the COM-PORT option and the line's settings, agreed within
-// the connect wait.
-bool NetworkLine::negotiate()
+// the open's time. What the server sends before that is not the line's: it
+// is counted, never kept, and more of it than a line carries is a flood.
+bool NetworkLine::negotiate(OpenClock &clock)
 {
-    m_socket->write(m_client.start());
-    QElapsedTimer clock;
-    clock.start();
+    send(m_codec->start(), false);
+    qint64 before = 0;
     for (;;) {
-        pump();
-        switch (m_client.settings()) {
-        case TelnetClient::Settings::Accepted:
-            // What the device server held before the purge is not the line's.
-            m_data.clear();
+        switch (m_codec->state()) {
+        case LineCodec::State::Ready:
             return true;
-        case TelnetClient::Settings::Refused:
-            return fail(NetworkSettingsRefused);
-        case TelnetClient::Settings::Pending:
+        case LineCodec::State::Refused:
+        case LineCodec::State::Withdrawn:
+            return fail(NetworkReason::SettingsRefused);
+        case LineCodec::State::Agreeing:
             break;
         }
-        if (gone())
+        if (const LineFault fault = health()) {
+            Line::fail(fault);
+            m_socket->abort();
             return false;
-        const qint64 left = lineTiming().connectWait - clock.elapsed();
-        if (left <= 0)
-            return fail(NetworkNoNegotiation);
-        m_socket->waitForReadyRead(int(qMin<qint64>(left, WatchStepMs)));
+        }
+        if (clock.quit())
+            return false;
+        if (clock.over())
+            return fail(NetworkReason::NoNegotiation);
+        m_socket->waitForReadyRead(clock.step());
+        pump();
+        before += m_data.size();
+        m_data.clear();
+        if (before > FloodBytes) {
+            Line::fail(LineFault::flooded());
+            m_socket->abort();
+            return false;
+        }
     }
 }
 
@@ -147,31 +256,38 @@ void NetworkLine::close()
     m_socket.reset();
 }
 
-bool NetworkLine::gone()
+LineFault NetworkLine::health()
 {
-    if (m_fault == 0 && m_socket && m_socket->state() != QAbstractSocket::ConnectedState)
-        m_fault = NetworkClosed;
-    return m_fault != 0 || !m_socket;
+    if (!m_socket)
+        return LineFault::network(NetworkReason::Closed);
+    pump();
+    if (m_codec->state() == LineCodec::State::Withdrawn) {
+        qDebug("the device server withdrew binary mode or the line's settings");
+        return LineFault::network(NetworkReason::SettingsWithdrawn);
+    }
+    if (m_socket->state() != QAbstractSocket::ConnectedState)
+        return LineFault::network(NetworkReason::Closed);
+    return {};
 }
 
-int NetworkLine::error() const
+void NetworkLine::send(const QByteArray &bytes, bool lineBytes)
 {
-    return m_fault != 0 ? m_fault : int(NetworkFailed);
+    if (!lineBytes)
+        m_notLine += bytes.size();
+    m_socket->write(bytes);
 }
 
 qint64 NetworkLine::write(const char *data, qint64 size)
 {
     if (!m_socket)
         return -1;
-    if (!m_telnet)
-        return m_socket->write(data, size);
-    const QByteArray escaped = TelnetClient::escape(data, size);
-    return m_socket->write(escaped) == escaped.size() ? size : -1;
+    const QByteArray encoded = m_codec->encode(data, size);
+    return m_socket->write(encoded) == encoded.size() ? size : -1;
 }
 
 qint64 NetworkLine::bytesToWrite() const
 {
-    return m_socket ? m_socket->bytesToWrite() : 0;
+    return m_socket ? std::max<qint64>(0, m_socket->bytesToWrite() - m_notLine) : 0;
 }
 
 bool NetworkLine::waitForBytesWritten(int ms)
@@ -181,32 +297,35 @@ bool NetworkLine::waitForBytesWritten(int ms)
 
 void NetworkLine::discardOutput()
 {
-    // A socket cannot take back what it was handed; what is left is sent, but
-    // nothing is ever handed to it on top (the worker sees to that).
+    if (!m_socket)
+        return;
+    m_notLine = m_socket->bytesToWrite();
+    send(m_codec->purgeOutput(), false);
 }
 
 void NetworkLine::pump()
 {
-    if (!m_socket || !m_telnet)
+    if (!m_socket)
         return;
     char chunk[4096];
-    while (m_data.size() < MaxBuffered && m_socket->bytesAvailable() > 0) {
-        const qint64 n = m_socket->read(chunk, qMin<qint64>(sizeof chunk, MaxBuffered - m_data.size()));
+    while (!stalled() && m_socket->bytesAvailable() > 0) {
+        const qint64 n = m_socket->read(chunk, std::min<qint64>(sizeof chunk, MaxBuffered - m_data.size()));
         if (n <= 0)
             break;
         QByteArray reply;
-        m_client.take(chunk, n, &m_data, &reply);
+        m_codec->take(chunk, n, &m_data, &reply);
         if (!reply.isEmpty())
-            m_socket->write(reply);
+            send(reply, false);
     }
+}
+
+bool NetworkLine::stalled() const
+{
+    return m_data.size() >= MaxBuffered || m_codec->state() == LineCodec::State::Withdrawn;
 }
 
 qint64 NetworkLine::bytesAvailable()
 {
-    if (!m_socket)
-        return 0;
-    if (!m_telnet)
-        return m_socket->bytesAvailable();
     pump();
     return m_data.size();
 }
@@ -215,8 +334,6 @@ bool NetworkLine::waitForReadyRead(int ms)
 {
     if (!m_socket)
         return false;
-    if (!m_telnet)
-        return m_socket->waitForReadyRead(ms);
     QElapsedTimer clock;
     clock.start();
     const int before = m_data.size();
@@ -224,8 +341,9 @@ bool NetworkLine::waitForReadyRead(int ms)
         pump();
         if (m_data.size() > before)
             return true;
+        // With nothing more to take, the socket's wait would return at once.
         const qint64 left = ms - clock.elapsed();
-        if (left <= 0 || !m_socket->waitForReadyRead(int(left)))
+        if (stalled() || left <= 0 || !m_socket->waitForReadyRead(int(left)))
             return false;
     }
 }
@@ -234,10 +352,8 @@ qint64 NetworkLine::read(char *data, qint64 maxSize)
 {
     if (!m_socket)
         return -1;
-    if (!m_telnet)
-        return m_socket->read(data, maxSize);
     pump();
-    const qint64 n = qMin<qint64>(maxSize, m_data.size());
+    const qint64 n = std::min<qint64>(maxSize, m_data.size());
     std::copy(m_data.constData(), m_data.constData() + n, data);
     m_data.remove(0, int(n));
     return n;

@@ -4,17 +4,29 @@
 // every byte a byte on the line) or rfc2217://HOST:PORT (telnet with the
 // COM-PORT option). HOST is a name, an IPv4 address or a bracketed IPv6
 // address. A QTcpSocket on the worker thread, used blocking with the same
-// bounded steps as a serial port; connecting and, for RFC 2217, agreeing
-// the line's settings take at most the connect wait.
+// bounded steps as a serial port; the line's bytes pass through a codec
+// (serial/linecodec.h) that is all the two forms differ in.
+//
+// The open has one time for all of it: looking the name up, connecting to
+// each of its addresses in turn, and agreeing the line's settings; it looks
+// at the worker's quit every WatchStepMs.
+//
+// What has been handed to a socket cannot be taken back: discarding output
+// leaves what the socket holds to go out, no longer counted as waiting; on
+// RFC 2217 the server is asked to purge what it has not yet sent on the line
+// (PURGE-DATA), which takes what was cut off with it. On raw TCP the server
+// cannot be asked.
 
 #include "serial/line.h"
-#include "serial/telnet.h"
+#include "serial/linecodec.h"
 
 #include <QByteArray>
 
 #include <memory>
 
+class QHostAddress;
 class QTcpSocket;
+class OpenClock;
 
 class NetworkLine : public Line
 {
@@ -24,10 +36,7 @@ public:
     NetworkLine(const NetworkLine &) = delete;
     NetworkLine &operator=(const NetworkLine &) = delete;
 
-    bool open(const QString &name) override;
     void close() override;
-    bool gone() override;
-    int error() const override;
     qint64 write(const char *data, qint64 size) override;
     qint64 bytesToWrite() const override;
     bool waitForBytesWritten(int ms) override;
@@ -36,22 +45,34 @@ public:
     bool waitForReadyRead(int ms) override;
     qint64 read(char *data, qint64 maxSize) override;
 
-    // What is kept of what the server sent before it is read: a server that
-    // floods is held back by TCP itself beyond this.
-    static constexpr qint64 MaxBuffered = 64 * 1024;
+    // The line's bytes kept unread, at most: a server that sends more is
+    // held back by TCP itself, and this much unread is a flood.
+    static constexpr qint64 MaxBuffered = FloodBytes;
+
+protected:
+    bool openLine(const QString &name, const QuitCheck &quitRequested) override;
+    LineFault health() override;
 
 private:
-    bool connectTo(const QString &host, quint16 port);
-    bool negotiate();
-    // Moves what the socket holds through the telnet layer (RFC 2217) into
-    // the line's bytes, as far as the buffer allows.
+    enum class Attempt { Connected, Refused, NoAnswer, Failed, Quit };
+
+    bool lookUp(const QString &host, OpenClock &clock, QList<QHostAddress> *addresses);
+    bool connectTo(const QList<QHostAddress> &addresses, quint16 port, OpenClock &clock);
+    Attempt attempt(const QHostAddress &address, quint16 port, qint64 budget, OpenClock &clock);
+    bool negotiate(OpenClock &clock);
+    // Moves what the socket holds through the codec into the line's bytes,
+    // as far as the bound allows; the codec's answers go back at once.
     void pump();
-    bool fail(int error);
+    // Nothing more can come until the line's bytes are read, or ever.
+    bool stalled() const;
+    void send(const QByteArray &bytes, bool lineBytes);
+    bool fail(NetworkReason reason);
     void note(int socketError);
 
     std::unique_ptr<QTcpSocket> m_socket;
-    bool m_telnet = false;
-    TelnetClient m_client;
-    QByteArray m_data; // line bytes that came (RFC 2217), not yet read
-    int m_fault = 0;   // a NetworkError once the line is gone or did not open
+    std::unique_ptr<LineCodec> m_codec;
+    QByteArray m_data; // line bytes that came, not yet read
+    // Bytes the socket holds that are not the line's to wait for: the
+    // codec's answers, and what was discarded.
+    qint64 m_notLine = 0;
 };

@@ -48,20 +48,23 @@ SerialLine::~SerialLine() = default;
 
 void SerialLine::note(int error)
 {
-    if (m_fault == QSerialPort::NoError && meansGone(error, m_worked))
-        m_fault = error;
+    if (meansGone(error, m_worked))
+        fail(LineFault::port(error));
 }
 
-bool SerialLine::open(const QString &name)
+bool SerialLine::openLine(const QString &name, const QuitCheck &)
 {
-    m_port->close();
-    m_fault = QSerialPort::NoError;
+    // Closing a port that is not open is an error of its own (NotOpenError).
+    if (m_port->isOpen())
+        m_port->close();
     m_worked = false;
     InjectedFault = QSerialPort::NoError;
     m_port->setPortName(systemPortName(name));
-    if (!m_port->open(QIODevice::ReadWrite))
+    if (!m_port->open(QIODevice::ReadWrite)) {
+        // Whatever the port says, its own error code tells why.
+        fail(LineFault::port(int(m_port->error())));
         return false;
-    m_fault = QSerialPort::NoError; // what failed before this open is no news
+    }
     // On Windows the toolkit first waits for the driver's notice that bytes
     // came (WaitCommEvent) and reads only then. Wine's serial layer ends that
     // wait with no notice (a pseudo-terminal has no modem lines), so nothing
@@ -77,20 +80,16 @@ bool SerialLine::open(const QString &name)
 
 void SerialLine::close()
 {
-    m_port->close();
+    if (m_port->isOpen())
+        m_port->close();
 }
 
-bool SerialLine::gone()
+LineFault SerialLine::health()
 {
     const int injected = InjectedFault.exchange(QSerialPort::NoError);
     if (injected != QSerialPort::NoError)
         note(injected);
-    return m_fault != QSerialPort::NoError;
-}
-
-int SerialLine::error() const
-{
-    return m_fault != QSerialPort::NoError ? m_fault : int(m_port->error());
+    return fault();
 }
 
 qint64 SerialLine::write(const char *data, qint64 size)

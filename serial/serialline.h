@@ -4,7 +4,7 @@
 // thread, and the port's health. A port is gone (the adapter was pulled, the
 // driver failed) from the first error that says so until it is opened again:
 // later errors, the time-out every blocking wait that runs out sets among
-// them, never hide it.
+// them, never hide it. Output not yet sent is dropped by the driver.
 
 #include "serial/line.h"
 
@@ -18,15 +18,7 @@ public:
     SerialLine(const SerialLine &) = delete;
     SerialLine &operator=(const SerialLine &) = delete;
 
-    // Closes the port, names it anew and opens it for reading and writing
-    // (9600 baud, 8N1, no flow control: the toolkit's defaults).
-    bool open(const QString &name) override;
     void close() override;
-
-    bool gone() override;
-    // The error that made the port gone or kept it from opening, else the
-    // port's last one (a QSerialPort::SerialPortError).
-    int error() const override;
 
     // Blocking use, with bounded waits, as the toolkit offers it.
     qint64 write(const char *data, qint64 size) override;
@@ -37,11 +29,17 @@ public:
     bool waitForReadyRead(int ms) override;
     qint64 read(char *data, qint64 maxSize) override;
 
+protected:
+    // Closes the port, names it anew and opens it for reading and writing
+    // (9600 baud, 8N1, no flow control: the toolkit's defaults). Opening a
+    // port does not wait.
+    bool openLine(const QString &name, const QuitCheck &quitRequested) override;
+    LineFault health() override;
+
 private:
     void note(int error);
 
     std::unique_ptr<QSerialPort> m_port;
-    int m_fault = 0;       // the first error that means the port is gone
     bool m_worked = false; // the port has carried bytes since it was opened
 };
 

@@ -9,8 +9,8 @@
 #include "protocol/handle.h"
 #include "registry/exchange.h"
 #include "registry/registry.h"
-#include "serial/gather.h"
 #include "serial/line.h"
+#include "serial/linewaits.h"
 #include "serial/scheduler.h"
 #include "serial/timing.h"
 
@@ -18,8 +18,8 @@
 #include <QTime>
 
 #include <algorithm>
-#include <optional>
 #include <chrono>
+#include <optional>
 
 namespace {
 char *bufferChars()
@@ -111,12 +111,9 @@ void SerialThread::run()
         return;
     m_frameLength = 0;
     m_lost = false;
-    m_flooded = false;
     m_answers.clear();
-    if (!line->open(runPort)) {
-        endJob(*line, PortFailure::CannotOpen);
+    if (!openLine(*line, runPort, PortFailure::CannotOpen))
         return;
-    }
 
     for (;;) {
         advanceExchange(*line);
@@ -177,11 +174,7 @@ bool SerialThread::idleUntilWork(Line &line, const QString &runPort)
     m_answers.clear();
     while (WorkMode == ModeIdle && !quitRequested())
         lookForWork();
-    if (!line.open(runPort)) {
-        endJob(line, PortFailure::CannotReopen);
-        return false;
-    }
-    return true;
+    return openLine(line, runPort, PortFailure::CannotReopen);
 }
 
 // The end of a pass: told to quit, the worker gives up the device it is
@@ -202,11 +195,18 @@ bool SerialThread::followPortName(std::unique_ptr<Line> &line, QString &runPort)
     m_answers.clear();
     line->close();
     line = makeLine(runPort);
-    if (!line->open(runPort)) {
-        endJob(*line, PortFailure::CannotOpen);
-        return false;
-    }
-    return true;
+    return openLine(*line, runPort, PortFailure::CannotOpen);
+}
+
+// Opening a line behind a device server takes time; told to quit meanwhile,
+// the worker ends at once and says nothing.
+bool SerialThread::openLine(Line &line, const QString &name, PortFailure failure)
+{
+    if (line.open(name, [this] { return quitRequested(); }))
+        return true;
+    if (!quitRequested())
+        endJob(line, failure);
+    return false;
 }
 
 void SerialThread::sendFrame(Line &line, quint16 bodyLength)
@@ -216,7 +216,7 @@ void SerialThread::sendFrame(Line &line, quint16 bodyLength)
     TransactionPhase = PhaseAwaitWritten;
     // Never a frame on top of one the port has not sent yet: on a half-duplex
     // line it would go out while the device answers the first.
-    if (line.bytesToWrite() > 0 && finishWrite(line) == WriteEnd::Lost) {
+    if (line.bytesToWrite() > 0 && drainWrite(line, writeTimeout) == WriteEnd::Lost) {
         m_lost = true;
         return;
     }
@@ -234,7 +234,7 @@ void SerialThread::awaitWritten(Line &line)
         notWritten();
         return;
     }
-    switch (finishWrite(line)) {
+    switch (drainWrite(line, writeTimeout)) {
     case WriteEnd::Out:
         // Only now, with the frame out, does the wait for its answer begin.
         if (ResponseExpected == 1) {
@@ -253,35 +253,6 @@ void SerialThread::awaitWritten(Line &line)
     }
 }
 
-SerialThread::WriteEnd SerialThread::finishWrite(Line &line)
-{
-    const LineTiming &timing = lineTiming();
-    QElapsedTimer clock;
-    clock.start();
-    bool outlived = false;
-    while (line.bytesToWrite() > 0) {
-        if (line.gone())
-            return WriteEnd::Lost;
-        const qint64 elapsed = clock.elapsed();
-        if (elapsed >= timing.writeLimit) {
-            qDebug("write not done after %d ms, the rest of the frame dropped", timing.writeLimit);
-            line.discardOutput();
-            return WriteEnd::Dropped;
-        }
-        if (!outlived && elapsed >= writeTimeout) {
-            qDebug("write still under way after %d ms, waiting for it", writeTimeout);
-            outlived = true;
-        }
-        const qint64 until = outlived ? timing.writeLimit : writeTimeout;
-        line.waitForBytesWritten(int(std::clamp<qint64>(until - elapsed, 1, WatchStepMs)));
-    }
-    if (line.gone())
-        return WriteEnd::Lost;
-    if (outlived)
-        qDebug("write done after %lld ms", static_cast<long long>(clock.elapsed()));
-    return WriteEnd::Out;
-}
-
 void SerialThread::notWritten()
 {
     qDebug("error write to serial port");
@@ -295,35 +266,20 @@ void SerialThread::lookForWork()
     takeUpFlashRequest();
 }
 
-bool SerialThread::watchLine(Line &line, int ms)
-{
-    QElapsedTimer clock;
-    clock.start();
-    for (;;) {
-        if (line.gone())
-            return false;
-        const qint64 left = ms - clock.elapsed();
-        if (left <= 0 || quitRequested())
-            return true;
-        // Returns at once when new bytes arrive; they join the port's buffer.
-        line.waitForReadyRead(int(qMin<qint64>(left, WatchStepMs)));
-    }
-}
-
 void SerialThread::awaitResponse(Line &line)
 {
     const LineTiming &timing = lineTiming();
-    if (WorkMode == ModeSearch && !watchLine(line, timing.searchPause))
+    const auto quitting = [this] { return quitRequested(); };
+    if (WorkMode == ModeSearch && !watchLine(line, timing.searchPause, quitting))
         m_lost = true;
     if (!m_lost && UpdateStage == StageStart && WorkMode == ModeUpdate
-        && !watchLine(line, timing.startPause))
+        && !watchLine(line, timing.startPause, quitting))
         m_lost = true;
     if (m_lost || quitRequested())
         return;
 
-    const Gathered got = gatherAnswers(line, m_answers, [this] { return quitRequested(); });
-    m_lost = got.lost || got.flooded;
-    m_flooded = got.flooded;
+    const Gathered got = gatherAnswers(line, m_answers, quitting);
+    m_lost = got.lost;
     if (m_lost || (WorkMode != ModeUpdate && quitRequested()))
         return;
     if (got.bytes == 0) {
@@ -375,7 +331,7 @@ void SerialThread::giveUpOnQuit(Line &line)
     CmdNumber = Cpd::NumberFirmware;
     sendFrame(line, composeFrame(FrameBuffer, Cpd::TypeRequest));
     if (!m_lost)
-        finishWrite(line);
+        drainWrite(line, writeTimeout);
     TransactionPhase = PhaseReady;
     FirmwareTransfer::endPass();
 }
@@ -383,8 +339,8 @@ void SerialThread::giveUpOnQuit(Line &line)
 void SerialThread::endJob(Line &line, PortFailure failure)
 {
     const QString name = currentPortName();
-    const int code = m_flooded ? LineFlooded : line.error();
-    m_flooded = false;
+    const LineFault fault = line.fault();
+    const int code = fault.number();
     const bool lost = failure == PortFailure::Lost;
     emit error((lost ? tr("Lost %1, error code %2") : tr("Can't open %1, error code %2"))
                    .arg(name)
@@ -412,7 +368,7 @@ void SerialThread::endJob(Line &line, PortFailure failure)
     emit Notifier.UpdateMainStatus(PortBusy);
     JobEnd end{JobEnd::PortFailed};
     end.portLost = lost;
-    end.portError = code;
+    end.portFault = fault;
     announce(end);
 }
 

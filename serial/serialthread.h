@@ -64,23 +64,17 @@ private:
     bool idleUntilWork(Line &line, const QString &runPort);
     bool followPortName(std::unique_ptr<Line> &line, QString &runPort);
 
+    // Opens the line, or ends the job the failure belongs to; told to quit
+    // meanwhile, ends without a word.
+    bool openLine(Line &line, const QString &name, PortFailure failure);
     void sendFrame(Line &line, quint16 bodyLength);
     void awaitWritten(Line &line);
-    // Waits until the frame handed to the port has left it, in steps, with an
-    // eye on the port. Past the write wait it goes on waiting, and says so;
-    // past the write limit what is left is dropped, so that nothing is ever
-    // sent on top of it.
-    enum class WriteEnd { Out, Dropped, Lost };
-    WriteEnd finishWrite(Line &line);
     void notWritten();
     // One idle poll: waits its interval (less when told to quit), then lets
     // the scheduler take up a flash request that came meanwhile.
     void lookForWork();
     // Says how the job ended, with the traffic not ours seen during it.
     void announce(JobEnd end);
-    // Waits `ms` with an eye on the port, leaving early when told to quit.
-    // False when the port is gone. What arrives meanwhile stays in the port.
-    bool watchLine(Line &line, int ms);
     void awaitResponse(Line &line);
     void handleNextReceived(Line &line);
     void giveUpOnQuit(Line &line);
@@ -99,5 +93,4 @@ private:
     Answers m_answers;
     quint16 m_frameLength = 0; // of the last frame written, or of the block read
     bool m_lost = false;       // the port failed under the run
-    bool m_flooded = false;    // ... by flooding the host
 };

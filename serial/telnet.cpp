@@ -33,6 +33,7 @@ constexpr quint8 ParityNone = 1;
 constexpr quint8 OneStopBit = 1;
 constexpr quint8 NoFlowControl = 1;
 constexpr quint8 PurgeBoth = 3;
+constexpr quint8 PurgeTransmit = 2; // what the server holds to send on the line
 
 // The longest subnegotiation kept; COM-PORT answers are a few bytes.
 constexpr int MaxSub = 64;
@@ -43,6 +44,7 @@ struct Setting
     QByteArray value;
 };
 
+// The settings the line needs, each confirmed by the server.
 const Setting LineSettings[] = {
     {SetBaudRate,
      QByteArray::fromRawData("\x00\x00\x25\x80", 4)}, // 9600, high byte first
@@ -50,7 +52,6 @@ const Setting LineSettings[] = {
     {SetParity, QByteArray(1, char(ParityNone))},
     {SetStopSize, QByteArray(1, char(OneStopBit))},
     {SetControl, QByteArray(1, char(NoFlowControl))},
-    {PurgeData, QByteArray(1, char(PurgeBoth))},
 };
 constexpr size_t SettingCount = sizeof LineSettings / sizeof LineSettings[0];
 const quint16 AllAnswered = quint16((1u << SettingCount) - 1);
@@ -64,12 +65,28 @@ QByteArray command(quint8 verb, quint8 option)
     return bytes;
 }
 
+QByteArray comPortCommand(quint8 code, const QByteArray &value)
+{
+    QByteArray bytes;
+    bytes.append(char(Iac));
+    bytes.append(char(Sb));
+    bytes.append(char(ComPort));
+    bytes.append(char(code));
+    bytes.append(TelnetClient::escape(value.constData(), value.size()));
+    bytes.append(char(Iac));
+    bytes.append(char(Se));
+    return bytes;
+}
+
 } // namespace
 
 static_assert(Baud == 0x2580, "the baud rate's bytes above");
 
 QByteArray TelnetClient::start()
 {
+    m_us.state[Binary] = Q::WantYes;
+    m_him.state[Binary] = Q::WantYes;
+    m_us.state[ComPort] = Q::WantYes;
     return command(Will, Binary) + command(Do, Binary) + command(Will, ComPort);
 }
 
@@ -85,67 +102,86 @@ QByteArray TelnetClient::escape(const char *bytes, qint64 size)
     return out;
 }
 
-TelnetClient::Settings TelnetClient::settings() const
+QByteArray TelnetClient::encode(const char *bytes, qint64 size) const
 {
+    return escape(bytes, size);
+}
+
+QByteArray TelnetClient::purgeOutput() const
+{
+    if (m_us.state[ComPort] != Q::Yes)
+        return {};
+    return comPortCommand(PurgeData, QByteArray(1, char(PurgeTransmit)));
+}
+
+bool TelnetClient::agreed() const
+{
+    return m_us.state[Binary] == Q::Yes && m_him.state[Binary] == Q::Yes
+           && m_us.state[ComPort] == Q::Yes && m_answered == AllAnswered;
+}
+
+LineCodec::State TelnetClient::state() const
+{
+    if (m_withdrawn)
+        return State::Withdrawn;
     if (m_refused)
-        return Settings::Refused;
-    if (m_localBinary && m_remoteBinary && m_comPort && m_answered == AllAnswered)
-        return Settings::Accepted;
-    return Settings::Pending;
+        return State::Refused;
+    return agreed() ? State::Ready : State::Agreeing;
 }
 
 void TelnetClient::take(const char *bytes, qint64 size, QByteArray *data, QByteArray *reply)
 {
-    for (qint64 i = 0; i < size; ++i) {
+    // Once the server has withdrawn the line, nothing it sends is the line's.
+    for (qint64 i = 0; i < size && !m_withdrawn; ++i) {
         const quint8 b = quint8(bytes[i]);
-        switch (m_state) {
-        case State::Data:
+        switch (m_parse) {
+        case Parse::Data:
             if (b == Iac)
-                m_state = State::Iac;
+                m_parse = Parse::Command;
             else
                 data->append(char(b));
             break;
-        case State::Iac:
+        case Parse::Command:
             if (b == Iac) {
                 data->append(char(Iac));
-                m_state = State::Data;
+                m_parse = Parse::Data;
             } else if (b == Will || b == Wont || b == Do || b == Dont) {
                 m_command = b;
-                m_state = State::Option;
+                m_parse = Parse::Option;
             } else if (b == Sb) {
                 m_sub.clear();
                 m_subTooLong = false;
-                m_state = State::Sub;
+                m_parse = Parse::Sub;
             } else {
-                m_state = State::Data; // a command without an option (NOP, GA, ...)
+                m_parse = Parse::Data; // a command without an option (NOP, GA, ...)
             }
             break;
-        case State::Option:
+        case Parse::Option:
             option(m_command, b, reply);
-            m_state = State::Data;
+            m_parse = Parse::Data;
             break;
-        case State::Sub:
+        case Parse::Sub:
             if (b == Iac)
-                m_state = State::SubIac;
+                m_parse = Parse::SubIac;
             else if (m_sub.size() < MaxSub)
                 m_sub.append(char(b));
             else
                 m_subTooLong = true;
             break;
-        case State::SubIac:
+        case Parse::SubIac:
             if (b == Iac) {
                 if (m_sub.size() < MaxSub)
                     m_sub.append(char(Iac));
                 else
                     m_subTooLong = true;
-                m_state = State::Sub;
+                m_parse = Parse::Sub;
             } else if (b == Se) {
                 if (!m_subTooLong)
                     subnegotiation();
-                m_state = State::Data;
+                m_parse = Parse::Data;
             } else {
                 // A subnegotiation cut off by another command: dropped.
-                m_state = State::Iac;
+                m_parse = Parse::Command;
                 --i;
             }
             break;
@@ -155,50 +191,95 @@ void TelnetClient::take(const char *bytes, qint64 size, QByteArray *data, QByteA
 
 void TelnetClient::option(quint8 verb, quint8 option, QByteArray *reply)
 {
-    const bool enable = verb == Will || verb == Do;
-    if (!enable) {
-        if (option == Binary || option == ComPort)
-            m_refused = true; // binary mode or the COM-PORT option refused
-        return;
+    switch (verb) {
+    case Will: // the server would use it on its side
+        enable(m_him, option, option == Binary, Do, Dont, reply);
+        break;
+    case Wont:
+        disable(m_him, option, option == Binary, Dont, reply);
+        break;
+    case Do: // the server asks the client to use it
+        enable(m_us, option, option == Binary || option == ComPort, Will, Wont, reply);
+        if (option == ComPort && m_us.state[ComPort] == Q::Yes)
+            setAll(reply);
+        break;
+    case Dont:
+        disable(m_us, option, option == Binary || option == ComPort, Wont, reply);
+        break;
     }
-    // An offer that matches what was asked is an agreement; one made first
-    // by the server is agreed to.
-    if (option == Binary || (option == ComPort && verb == Do)) {
-        if (option == ComPort)
-            m_comPort = true;
-        else if (verb == Do)
-            m_localBinary = true;
-        else
-            m_remoteBinary = true;
-        setAll(reply);
-        return;
-    }
-    // Any other option the server would use or have us use is refused, once
-    // (so is the server's offer to use COM-PORT itself, which a client never
-    // needs); a server that asks again gets no answer, so no exchange runs
-    // forever.
-    quint32 &bits = m_refusedOptions[option / 32];
-    const quint32 bit = 1u << (option % 32);
-    if (bits & bit)
-        return;
-    bits |= bit;
-    reply->append(command(verb == Will ? Dont : Wont, option));
 }
 
+void TelnetClient::enable(
+    Side &side, quint8 option, bool wanted, quint8 yes, quint8 no, QByteArray *reply)
+{
+    Q &state = side.state[option];
+    switch (state) {
+    case Q::No:
+        if (wanted) {
+            state = Q::Yes;
+            reply->append(command(yes, option));
+        } else if (!side.refusedOnce.test(option)) {
+            // Refused once in each direction: a server that asks again and
+            // again gets no answer, so no exchange runs forever.
+            side.refusedOnce.set(option);
+            reply->append(command(no, option));
+        }
+        break;
+    case Q::WantYes: // the answer to what the client asked
+        state = Q::Yes;
+        break;
+    case Q::WantNo: // an error of the server's; the option stays off
+        state = Q::No;
+        break;
+    case Q::Yes:
+        break;
+    }
+}
+
+void TelnetClient::disable(Side &side, quint8 option, bool wanted, quint8 no, QByteArray *reply)
+{
+    Q &state = side.state[option];
+    const bool ready = agreed();
+    switch (state) {
+    case Q::Yes: // withdrawn: acknowledged, as the protocol asks
+        state = Q::No;
+        reply->append(command(no, option));
+        if (wanted)
+            lost(ready);
+        break;
+    case Q::WantYes: // what the client asked for is refused
+        state = Q::No;
+        if (wanted)
+            lost(ready);
+        break;
+    case Q::WantNo:
+        state = Q::No;
+        break;
+    case Q::No: // the acknowledgement of the client's own refusal
+        break;
+    }
+}
+
+// The server refused or withdrew what the line needs: before the line is
+// ready a refusal, after it a withdrawal.
+void TelnetClient::lost(bool ready)
+{
+    if (ready)
+        m_withdrawn = true;
+    else
+        m_refused = true;
+}
+
+// The server's buffers are purged first, so that nothing it held before
+// comes after the settings' answers; then the line's settings.
 void TelnetClient::setAll(QByteArray *reply)
 {
-    if (m_settingsSent || !m_comPort)
+    if (m_settingsSent)
         return;
     m_settingsSent = true;
-    for (const Setting &setting : LineSettings) {
-        reply->append(char(Iac));
-        reply->append(char(Sb));
-        reply->append(char(ComPort));
-        reply->append(char(setting.command));
-        reply->append(escape(setting.value.constData(), setting.value.size()));
-        reply->append(char(Iac));
-        reply->append(char(Se));
-    }
+    reply->append(comPortCommand(PurgeData, QByteArray(1, char(PurgeBoth))));
+    for (const Setting &setting : LineSettings)
+        reply->append(comPortCommand(setting.command, setting.value));
 }
 
 void TelnetClient::subnegotiation()
@@ -210,19 +291,21 @@ void TelnetClient::subnegotiation()
         settingAnswered(quint8(code - ServerAnswer), m_sub.mid(2));
 }
 
-// An answer to one of our settings, by its code. The server confirms with
-// the value now in force: any other value is a refusal. Answers to what was
-// not asked (notifications of line and modem state, flow control) are
-// ignored.
+// An answer to one of the settings, by its code. The server confirms with
+// the value now in force; some servers send it wider than asked (a baud rate
+// in eight bytes), so what counts is that it begins with the value asked.
+// Any other value is a refusal, or once the line is ready a withdrawal.
+// Answers to what was not asked (a purge, notifications of line and modem
+// state, flow control) are ignored.
 void TelnetClient::settingAnswered(quint8 code, const QByteArray &value)
 {
+    if (!m_settingsSent)
+        return;
     for (size_t i = 0; i < SettingCount; ++i) {
         if (LineSettings[i].command != code)
             continue;
-        if (!m_settingsSent)
-            return;
-        if (value != LineSettings[i].value)
-            m_refused = true;
+        if (!value.startsWith(LineSettings[i].value))
+            lost(agreed());
         m_answered = quint16(m_answered | (1u << i));
         return;
     }

@@ -5,53 +5,67 @@
 //
 // The line's bytes travel as telnet data: 0xFF is doubled on the way out and
 // undoubled on the way in; everything else the server sends is a command.
-// The client asks for binary mode both ways and the COM-PORT option, refuses
-// every other option once, sets 9600 baud, 8 data bits, no parity, one stop
-// bit and no flow control, and purges the server's buffers. The server's
-// answers are taken by their code, whatever their order; its unasked
-// notifications are ignored. Nothing the server sends makes this keep more
-// than a bounded number of bytes.
+// Each option is agreed in each direction apart (RFC 1143): the client asks
+// for binary mode both ways and offers the COM-PORT option, and refuses every
+// other option, and the server's own COM-PORT offer, once in each direction.
+// Once COM-PORT is agreed it purges the server's buffers and sets 9600 baud,
+// 8 data bits, no parity, one stop bit and no flow control. The settings'
+// answers are taken by their code, whatever their order; a purge's answer is
+// taken if it comes and never waited for (ser2net 4.0 to 4.3 never send it).
+// Unasked notifications are ignored. Once the line is ready, a server that
+// withdraws binary mode, the COM-PORT option or a setting has withdrawn the
+// line: nothing it sends after that is the line's. Nothing the server sends
+// makes this keep more than a bounded number of bytes.
 
-#include <QByteArray>
+#include "serial/linecodec.h"
 
-class TelnetClient
+#include <array>
+#include <bitset>
+
+class TelnetClient : public LineCodec
 {
 public:
-    enum class Settings {
-        Pending,  // not all options agreed or not all settings answered yet
-        Accepted, // binary both ways, COM-PORT, and 9600 8N1 without flow control
-        Refused,  // the server refused one of them
-    };
-
-    // What the client says first.
-    QByteArray start();
-
-    // Takes bytes as they came from the server: line bytes go to `data`,
-    // what the client must answer to `reply`.
-    void take(const char *bytes, qint64 size, QByteArray *data, QByteArray *reply);
+    QByteArray start() override;
+    void take(const char *bytes, qint64 size, QByteArray *data, QByteArray *reply) override;
+    QByteArray encode(const char *bytes, qint64 size) const override;
+    QByteArray purgeOutput() const override;
+    State state() const override;
 
     // Line bytes as they go to the server (0xFF doubled).
     static QByteArray escape(const char *bytes, qint64 size);
 
-    Settings settings() const;
-
 private:
-    void option(quint8 command, quint8 option, QByteArray *reply);
+    // Where an option stands in one direction (RFC 1143, without its queue:
+    // the client never changes its mind).
+    enum class Q : quint8 { No, Yes, WantNo, WantYes };
+    struct Side
+    {
+        std::array<Q, 256> state{};   // all No
+        std::bitset<256> refusedOnce; // options refused already in this direction
+    };
+
+    void option(quint8 verb, quint8 option, QByteArray *reply);
+    // The server offers (WILL) or withdraws (WONT) an option on its side, or
+    // asks (DO) or tells (DONT) the client to use one on its own.
+    void enable(Side &side, quint8 option, bool wanted, quint8 yes, quint8 no, QByteArray *reply);
+    void disable(Side &side, quint8 option, bool wanted, quint8 no, QByteArray *reply);
+    // What the line needs was refused; withdrawn when the line was `ready`.
+    void lost(bool ready);
     void subnegotiation();
     void setAll(QByteArray *reply);
     void settingAnswered(quint8 code, const QByteArray &value);
+    bool agreed() const;
 
-    enum class State { Data, Iac, Option, Sub, SubIac };
-    State m_state = State::Data;
+    enum class Parse { Data, Command, Option, Sub, SubIac };
+    Parse m_parse = Parse::Data;
     quint8 m_command = 0;
-    QByteArray m_sub;        // the subnegotiation being read, bounded
+    QByteArray m_sub; // the subnegotiation being read, bounded
     bool m_subTooLong = false;
 
-    bool m_localBinary = false;  // the server agreed that we send binary
-    bool m_remoteBinary = false; // the server sends binary
-    bool m_comPort = false;      // the server agreed to the COM-PORT option
+    Side m_us;  // what the client does: binary mode, COM-PORT
+    Side m_him; // what the server does: binary mode
     bool m_settingsSent = false;
     bool m_refused = false;
+    bool m_withdrawn = false;
     quint16 m_answered = 0; // a bit per setting the server has confirmed
-    quint32 m_refusedOptions[8] = {}; // options refused once, a bit each
 };

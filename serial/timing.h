@@ -23,8 +23,8 @@ struct LineTiming
                             // apart)
     int gatherLimit = 60000; // the answers to one search request are never gathered for
                              // longer than this, however busy the line stays
-    int connectWait = 3000;  // a line behind a device server: connected and, for RFC 2217,
-                             // its settings agreed within this
+    int openWait = 3000;     // a line behind a device server: its name looked up, connected
+                             // and, for RFC 2217, its settings agreed, all within this
 };
 
 // The values in force: the product's, unless a test has replaced them.

@@ -5,6 +5,7 @@
 // floods options, one that floods bytes), each said in words in bounded time
 // and memory.
 
+#include "support/deviceserver.h"
 #include "support/fixtures.h"
 #include "support/linerig.h"
 #include "support/ser2net.h"
@@ -16,13 +17,7 @@
 #include <QProcess>
 #include <QtTest>
 
-#include <arpa/inet.h>
-#include <atomic>
-#include <netinet/in.h>
-#include <poll.h>
-#include <random>
-#include <sys/socket.h>
-#include <thread>
+#include <csignal>
 #include <unistd.h>
 
 namespace {
@@ -38,6 +33,7 @@ struct Finished
     QString err;
     qint64 ms = 0;
     qint64 peakRssKb = 0;
+    qint64 cpuMs = -1; // user and system time, as last seen while it ran
     QJsonObject json() const { return QJsonDocument::fromJson(out.toUtf8()).object(); }
 };
 
@@ -59,12 +55,29 @@ std::unique_ptr<QProcess> startCli(const QStringList &arguments)
     return process;
 }
 
-// Waits for the process, watching its memory.
+// The processor time a running process has used, user and system, in ms.
+qint64 cpuMs(qint64 pid)
+{
+    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+    if (!stat.open(QIODevice::ReadOnly))
+        return -1;
+    // User and system time are the 12th and 13th fields after the command's
+    // name (in parentheses), in clock ticks.
+    const QByteArray line = stat.readAll();
+    const QList<QByteArray> fields = line.mid(line.lastIndexOf(')') + 2).split(' ');
+    if (fields.size() < 13)
+        return -1;
+    return (fields[11].toLongLong() + fields[12].toLongLong()) * 1000 / ::sysconf(_SC_CLK_TCK);
+}
+
+// Waits for the process, watching its memory and its processor time.
 Finished finish(QProcess &process, int timeoutMs, const QElapsedTimer &since)
 {
     Finished done;
-    while (!process.waitForFinished(50) && since.elapsed() < timeoutMs)
+    while (!process.waitForFinished(50) && since.elapsed() < timeoutMs) {
         done.peakRssKb = qMax(done.peakRssKb, residentKb(process.processId()));
+        done.cpuMs = qMax(done.cpuMs, cpuMs(process.processId()));
+    }
     if (process.state() != QProcess::NotRunning) {
         process.kill();
         process.waitForFinished();
@@ -83,92 +96,6 @@ Finished runCli(const QStringList &arguments, int timeoutMs = 120000)
     auto process = startCli(arguments);
     return finish(*process, timeoutMs, clock);
 }
-
-// A server on the loopback that cannot serve a line: it accepts, then says
-// nothing, or floods telnet options, or floods bytes, and reads whatever
-// comes. On a thread of its own, with plain sockets.
-class BadServer
-{
-public:
-    enum class Kind { Silent, OptionFlood, ByteFlood };
-
-    explicit BadServer(Kind kind)
-        : m_kind(kind)
-    {
-        m_listener = ::socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t length = sizeof address;
-        ::bind(m_listener, reinterpret_cast<sockaddr *>(&address), length);
-        ::listen(m_listener, 4);
-        ::getsockname(m_listener, reinterpret_cast<sockaddr *>(&address), &length);
-        m_port = ntohs(address.sin_port);
-        m_thread = std::thread([this] { serve(); });
-    }
-    ~BadServer()
-    {
-        m_quit = true;
-        ::shutdown(m_listener, SHUT_RDWR);
-        m_thread.join();
-        ::close(m_listener);
-    }
-    quint16 port() const { return m_port; }
-
-private:
-    void serve()
-    {
-        pollfd wait{m_listener, POLLIN, 0};
-        while (!m_quit && ::poll(&wait, 1, 50) >= 0) {
-            if (!(wait.revents & POLLIN))
-                continue;
-            const int client = ::accept(m_listener, nullptr, nullptr);
-            if (client < 0)
-                continue;
-            talk(client);
-            ::close(client);
-        }
-    }
-    void talk(int client)
-    {
-        std::mt19937 random(7);
-        std::vector<char> chunk(4096);
-        quint8 option = 1;
-        while (!m_quit) {
-            pollfd io{client, short(POLLIN | (m_kind == Kind::Silent ? 0 : POLLOUT)), 0};
-            if (::poll(&io, 1, 20) < 0)
-                return;
-            if (io.revents & POLLIN) {
-                if (::read(client, chunk.data(), chunk.size()) <= 0)
-                    return;
-            }
-            if (!(io.revents & POLLOUT))
-                continue;
-            size_t size = 0;
-            if (m_kind == Kind::OptionFlood) {
-                // Options without end, none of them binary mode or COM-PORT.
-                for (; size + 3 <= chunk.size(); size += 3) {
-                    option = option % 40 + 1;
-                    chunk[size] = char(0xFF);
-                    chunk[size + 1] = char(size % 2 ? 0xFB : 0xFD);
-                    chunk[size + 2] = char(option);
-                }
-            } else {
-                for (char &c : chunk)
-                    c = char(random());
-                size = chunk.size();
-            }
-            if (::send(client, chunk.data(), size, MSG_NOSIGNAL) < 0)
-                return;
-        }
-    }
-
-    Kind m_kind;
-    int m_listener = -1;
-    quint16 m_port = 0;
-    std::atomic<bool> m_quit{false};
-    std::thread m_thread;
-};
 
 // An image full of 0xFF, the byte telnet doubles, with a pattern between.
 QByteArray imageOfFFs(int size)
@@ -193,6 +120,8 @@ private slots:
     void stoppedServerIsALostPort();
     void serversThatCannotServeAreSaidInWords_data();
     void serversThatCannotServeAreSaidInWords();
+    void interruptWhileTheServerHoldsTheOpenEndsAtOnce();
+    void noiseDuringTheStartPauseIsAFloodNotASpin();
 
 private:
     QTemporaryDir m_dir;
@@ -205,24 +134,43 @@ void NetworkTest::initTestCase()
 
 void NetworkTest::linesBehindADeviceServerAreUpdatedByteExact_data()
 {
-    QTest::addColumn<int>("mode");
-    QTest::newRow("raw TCP") << int(Ser2net::Mode::Raw);
-    QTest::newRow("RFC 2217") << int(Ser2net::Mode::Rfc2217);
+    QTest::addColumn<int>("ser2net"); // a Ser2net::Mode, or -1: our own server
+    QTest::addColumn<int>("habit");   // our own server's
+    QTest::newRow("ser2net, raw TCP") << int(Ser2net::Mode::Raw) << 0;
+    // By name: the name looked up off the worker, its addresses tried in turn.
+    QTest::newRow("ser2net, RFC 2217, by name") << int(Ser2net::Mode::Rfc2217) << 0;
+    QTest::newRow("purge never answered (ser2net 4.0 to 4.3)")
+        << -1 << int(DeviceServer::Habit::NoPurgeAnswer);
+    QTest::newRow("the server offers COM-PORT itself")
+        << -1 << int(DeviceServer::Habit::OffersComPort);
 }
 
-// The product's waits, through ser2net: both devices found, the named one
-// written byte for byte with an image full of 0xFF, the other left alone.
+// The product's waits, through a device server: both devices found, the
+// named one written byte for byte with an image full of 0xFF, the other left
+// alone.
 void NetworkTest::linesBehindADeviceServerAreUpdatedByteExact()
 {
-    QFETCH(int, mode);
+    QFETCH(int, ser2net);
+    QFETCH(int, habit);
     auto sim = startSimulator({simDevice(IdA, 10, 1, 0), simDevice(IdB, 10, 2, 3)});
-    Ser2net server(sim->path(), Ser2net::Mode(mode));
-    QString why;
-    QVERIFY2(server.start(&why), qPrintable(why));
+    std::unique_ptr<Ser2net> server;
+    std::unique_ptr<DeviceServer> ours;
+    QString url;
+    if (ser2net >= 0) {
+        server = std::make_unique<Ser2net>(sim->path(), Ser2net::Mode(ser2net));
+        QString why;
+        QVERIFY2(server->start(&why), qPrintable(why));
+        url = server->url();
+        if (server->url().startsWith("rfc2217"))
+            url.replace("127.0.0.1", "localhost");
+    } else {
+        ours = std::make_unique<DeviceServer>(DeviceServer::Habit(habit), sim->path());
+        url = ours->url();
+    }
     const QByteArray image = imageOfFFs(5 * 197 + 61);
     const QString path = writeFile(m_dir, "ffs.bin", image);
 
-    const Finished run = runCli({"flash", server.url(), path, "--device", "01:02:03:04:05:06", "--json"});
+    const Finished run = runCli({"flash", url, path, "--device", "01:02:03:04:05:06", "--json"});
     QVERIFY2(run.code == 0, qPrintable(run.err));
     const QJsonArray devices = run.json()["devices"].toArray();
     QCOMPARE(devices.size(), 2);
@@ -263,39 +211,40 @@ void NetworkTest::stoppedServerIsALostPort()
 
 void NetworkTest::serversThatCannotServeAreSaidInWords_data()
 {
-    QTest::addColumn<QString>("scheme");
-    QTest::addColumn<int>("server"); // a BadServer kind, or -1: nothing listens
-    QTest::addColumn<int>("code");
+    QTest::addColumn<int>("server"); // a DeviceServer::Habit, or -1: nothing listens
     QTest::addColumn<QString>("words");
     QTest::addColumn<int>("withinMs");
-    QTest::newRow("nothing listens") << "tcp" << -1 << 3 << "connection refused" << 1000;
+    QTest::newRow("nothing listens") << -1 << "connection refused" << 1000;
     QTest::newRow("never answers the negotiation")
-        << "rfc2217" << int(BadServer::Kind::Silent) << 3 << "RFC 2217 negotiation" << 4500;
+        << int(DeviceServer::Habit::Silent) << "RFC 2217 negotiation" << 4500;
     QTest::newRow("options without end")
-        << "rfc2217" << int(BadServer::Kind::OptionFlood) << 3 << "RFC 2217 negotiation" << 4500;
-    QTest::newRow("a flood of bytes") << "tcp" << int(BadServer::Kind::ByteFlood) << 3 << "floods"
-                                      << 4500;
+        << int(DeviceServer::Habit::OptionFlood) << "RFC 2217 negotiation" << 4500;
+    QTest::newRow("a flood of bytes") << int(DeviceServer::Habit::ByteFlood) << "floods" << 4500;
+    // What follows the refusal, answers with a NUL after each CR, is no
+    // answer: the line is gone at once.
+    QTest::newRow("binary mode withdrawn after the start")
+        << int(DeviceServer::Habit::WithdrawsBinary) << "lost rfc2217://" << 4500;
 }
 
 void NetworkTest::serversThatCannotServeAreSaidInWords()
 {
-    QFETCH(QString, scheme);
     QFETCH(int, server);
-    QFETCH(int, code);
     QFETCH(QString, words);
     QFETCH(int, withinMs);
-    std::unique_ptr<BadServer> bad;
-    quint16 port = Ser2net::freePort();
+    // A device whose answers carry a carriage return.
+    auto sim = startSimulator({simDevice({0x0D, 0x0A, 0x0D, 0x0A, 0x01, 0x02, 0x03, 0x04}, 10, 1, 0)});
+    std::unique_ptr<DeviceServer> ours;
+    QString url = QStringLiteral("tcp://127.0.0.1:%1").arg(Ser2net::freePort());
     if (server >= 0) {
-        bad = std::make_unique<BadServer>(BadServer::Kind(server));
-        port = bad->port();
+        ours = std::make_unique<DeviceServer>(DeviceServer::Habit(server), sim->path());
+        url = ours->url();
     }
-    const Finished run
-        = runCli({"scan", QStringLiteral("%1://127.0.0.1:%2").arg(scheme).arg(port), "--json"});
-    QVERIFY2(run.code == code,
+    const Finished run = runCli({"scan", url, "--json"});
+    QVERIFY2(run.code == 3,
              qPrintable(QStringLiteral("exit %1 after %2 ms: %3").arg(run.code).arg(run.ms).arg(run.err)));
     QVERIFY2(run.err.contains(words), qPrintable(run.err));
     QVERIFY2(run.ms < withinMs, qPrintable(QString::number(run.ms)));
+    QVERIFY2(run.json()["devices"].toArray().isEmpty(), qPrintable(run.out));
     // What a server sends never grows the program beyond a bounded size (the
     // race checker's shadow memory is several times the program's own).
 #if defined(__SANITIZE_THREAD__)
@@ -307,6 +256,51 @@ void NetworkTest::serversThatCannotServeAreSaidInWords()
     if (run.ms > 500)
         QVERIFY2(run.peakRssKb > 0, "the program's memory was never read");
     QVERIFY2(run.peakRssKb < BoundKb, qPrintable(QString::number(run.peakRssKb)));
+}
+
+// Ctrl-C while a silent server holds the negotiation: the program ends at
+// once, as interrupted, not when the negotiation's time is over.
+void NetworkTest::interruptWhileTheServerHoldsTheOpenEndsAtOnce()
+{
+    DeviceServer silent(DeviceServer::Habit::Silent);
+    QElapsedTimer clock;
+    clock.start();
+    auto process = startCli({"scan", silent.url()});
+    QTest::qWait(800);
+    QElapsedTimer sinceInterrupt;
+    sinceInterrupt.start();
+    ::kill(pid_t(process->processId()), SIGINT);
+    const Finished run = finish(*process, 10000, clock);
+    QVERIFY2(sinceInterrupt.elapsed() < 1000, qPrintable(QString::number(sinceInterrupt.elapsed())));
+    QCOMPARE(run.code, 130);
+    QVERIFY2(run.err.contains("interrupted"), qPrintable(run.err));
+}
+
+// 160 KiB of noise while the host sits out the pause after a device's first
+// part (the product's ten seconds): a flood, said as a port failure within a
+// few seconds, with the processor all but idle meanwhile.
+void NetworkTest::noiseDuringTheStartPauseIsAFloodNotASpin()
+{
+    auto sim = startSimulator({simDevice(IdA, 10, 1, 0)});
+    DeviceServer server(DeviceServer::Habit::FloodsStartPause, sim->path());
+    const QString path = writeFile(m_dir, "noise.bin", firmwareImage(4 * 197, 5));
+    QElapsedTimer clock;
+    clock.start();
+    auto process = startCli({"flash", server.url(), path, "--all", "--json"});
+    QVERIFY(sim->waitFor([&sim] { return sim->firmwareFramesReceived(0) >= 1; }, 30000));
+    QVERIFY(QTest::qWaitFor([&server] { return server.noiseSent() > 0; }, 5000));
+    QElapsedTimer sinceNoise;
+    sinceNoise.start();
+    const qint64 cpuBefore = cpuMs(process->processId());
+    const Finished run = finish(*process, 60000, clock);
+    QVERIFY2(sinceNoise.elapsed() < 3000, qPrintable(QString::number(sinceNoise.elapsed())));
+    QCOMPARE(run.code, 3);
+    QVERIFY2(run.err.contains("floods"), qPrintable(run.err));
+    QCOMPARE(run.json()["devices"].toArray()[0].toObject()["reason"].toString(), QString("port lost"));
+    // A program that ended before it was looked at again spent next to nothing.
+    QVERIFY2(cpuBefore >= 0, "the program's processor time was never read");
+    const qint64 spent = qMax(run.cpuMs, cpuBefore) - cpuBefore;
+    QVERIFY2(spent < 500, qPrintable(QString::number(spent)));
 }
 
 QTEST_GUILESS_MAIN(NetworkTest)

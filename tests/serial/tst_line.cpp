@@ -517,7 +517,8 @@ void LineTest::emptyPortNameAndUnopenablePort()
     const JobEnd failed = ends[1];
     QCOMPARE(int(failed.kind), int(JobEnd::PortFailed));
     QVERIFY(!failed.portLost);
-    QCOMPARE(failed.portError, int(QSerialPort::DeviceNotFoundError));
+    QCOMPARE(int(failed.portFault.kind), int(LineFault::Kind::Port));
+    QCOMPARE(failed.portFault.code, int(QSerialPort::DeviceNotFoundError));
 }
 
 void LineTest::portIsSwitchedWhileTheWorkerRuns()

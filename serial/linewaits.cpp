@@ -1,6 +1,6 @@
-// The wait for the answers to one request, with its windows and gaps.
+// The worker's waits on the line.
 
-#include "serial/gather.h"
+#include "serial/linewaits.h"
 
 #include "registry/registry.h"
 #include "serial/line.h"
@@ -8,8 +8,53 @@
 
 #include <QElapsedTimer>
 
+#include <algorithm>
 #include <optional>
 #include <vector>
+
+WriteEnd drainWrite(Line &line, int writeTimeout)
+{
+    const LineTiming &timing = lineTiming();
+    QElapsedTimer clock;
+    clock.start();
+    bool outlived = false;
+    while (line.bytesToWrite() > 0) {
+        if (line.gone())
+            return WriteEnd::Lost;
+        const qint64 elapsed = clock.elapsed();
+        if (elapsed >= timing.writeLimit) {
+            qDebug("write not done after %d ms, the rest of the frame dropped", timing.writeLimit);
+            line.discardOutput();
+            return WriteEnd::Dropped;
+        }
+        if (!outlived && elapsed >= writeTimeout) {
+            qDebug("write still under way after %d ms, waiting for it", writeTimeout);
+            outlived = true;
+        }
+        const qint64 until = outlived ? timing.writeLimit : writeTimeout;
+        line.waitForBytesWritten(int(std::clamp<qint64>(until - elapsed, 1, WatchStepMs)));
+    }
+    if (line.gone())
+        return WriteEnd::Lost;
+    if (outlived)
+        qDebug("write done after %lld ms", static_cast<long long>(clock.elapsed()));
+    return WriteEnd::Out;
+}
+
+bool watchLine(Line &line, int ms, const std::function<bool()> &quitRequested)
+{
+    QElapsedTimer clock;
+    clock.start();
+    for (;;) {
+        if (line.gone())
+            return false;
+        const qint64 left = ms - clock.elapsed();
+        if (left <= 0 || quitRequested())
+            return true;
+        // Returns at once when new bytes arrive; they join the line's buffer.
+        line.waitForReadyRead(int(qMin<qint64>(left, WatchStepMs)));
+    }
+}
 
 namespace {
 
@@ -133,8 +178,9 @@ gatherAnswers(Line &line, Answers &answers, const std::function<bool()> &quitReq
     answers.beginRound();
     const End end = Gathering(line, answers, quitRequested).run();
     Gathered result;
-    result.lost = end == End::Lost;
-    result.flooded = end == End::Flooded;
+    if (end == End::Flooded)
+        line.fail(LineFault::flooded());
+    result.lost = end == End::Lost || end == End::Flooded;
     if (end != End::Lost && end != End::Answered && end != End::Flooded)
         answers.settle();
     answers.endRound();

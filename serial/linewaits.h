@@ -1,6 +1,11 @@
 #pragma once
 
-// Waiting for the answers to the request just written, and reading them.
+// The worker's waits on the line: for a frame handed to it to leave it, for
+// a pause with an eye on it, and for the answers to the request just written.
+// Each looks at the line every WatchStepMs, never waits on one notice from it,
+// and ends when the line is gone.
+//
+// Gathering the answers to the request just written:
 //
 // A search request is answered by every unconfirmed device, one after the
 // other: the answers are read until the line has been quiet for the gathering
@@ -24,12 +29,22 @@
 
 class Line;
 
+// How the wait for a frame handed to the line ended: it left; it outlived
+// the write limit and the rest was dropped, so that nothing is ever sent on
+// top of it; or the line is gone. Past `writeTimeout` the wait goes on and
+// says so.
+enum class WriteEnd { Out, Dropped, Lost };
+WriteEnd drainWrite(Line &line, int writeTimeout);
+
+// Waits `ms` with an eye on the line, leaving early when told to quit. False
+// when the line is gone. What arrives meanwhile stays in the line.
+bool watchLine(Line &line, int ms, const std::function<bool()> &quitRequested);
+
 struct Gathered
 {
     qint64 bytes = 0;     // bytes read, our own frames coming back not counted
     bool garbled = false; // some of them formed no valid frame
-    bool lost = false;    // the port failed meanwhile
-    bool flooded = false; // more came than the line can carry (FloodBytes)
+    bool lost = false;    // the line is gone, a flood among the reasons (its fault says)
 };
 
 // Told to quit, a search or an inventory is left at once (nothing goes on the

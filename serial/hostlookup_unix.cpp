@@ -1,0 +1,5 @@
+// The system resolver on Unix: always ready.
+
+#include "serial/hostlookup.h"
+
+void startResolver() {}
