@@ -64,9 +64,10 @@ def expected(option, value):
     choices = option.get("choices")
     if not choices:
         return KINDS.get(option.get("type", "str"), option.get("type"))
-    squeezed = re.sub(r"[^a-z0-9]", "", str(value).lower())
-    meant = [c for c in choices if re.sub(r"[^a-z0-9]", "", c.lower()) == squeezed] \
-        or difflib.get_close_matches(str(value), choices, n=1)
+    # The choice the value nearly is, case, dashes and all aside.
+    squeezed = {re.sub(r"[^a-z0-9]", "", c.lower()): c for c in choices}
+    meant = [squeezed[c] for c in difflib.get_close_matches(
+        re.sub(r"[^a-z0-9]", "", str(value).lower()), squeezed, n=1, cutoff=0.8)]
     return "one of " + ", ".join(choices) + (f" (did you mean {meant[0]}?)" if meant else "")
 
 
@@ -253,9 +254,9 @@ class ActionModule(ActionBase):
                 display.warning(f"{host} is left out (olvex_skip_misconfigured), its settings are wrong: {text}")
             return dict(outcome, stopped="", leftOut=sorted(mistakes))
         named = ", ".join(stopping)
-        why = controller + ([f"the settings of {named} are wrong (olvex_skip_misconfigured=true"
-                             " goes on without a gateway whose own settings are wrong)"]
-                            if stopping else [])
+        hint = "" if controller else (" (olvex_skip_misconfigured=true goes on without a gateway"
+                                      " whose own settings are wrong)")
+        why = controller + ([f"the settings of {named} are wrong{hint}"] if stopping else [])
         said = "; ".join(controller + list(mistakes.values()))
         return dict(outcome, stopped="; ".join(why), leftOut=[],
                     msg=f"{said}. No gateway was contacted, nothing ran"
