@@ -526,10 +526,10 @@ class Merge:
         sha = self.image.get("sha256")
         this = [l for l in lines if l.get("image_sha256") == sha]
         counted = {(d["host"], d["port"]) for d in aimed}
-        unknown = [l for l in this if l["outcome"] != "done" and not l.get("reached")
-                   and (l["host"], l["port"]) not in counted]
+        known = {(l["host"], l["port"]) for l in this if l["outcome"] == "done" or l.get("reached")} | counted
+        unknown = [l for l in this if (l["host"], l["port"]) not in known]
         sites = {l["host"] for l in this}
-        sites_unknown = [h for h in sites if all(l in unknown for l in this if l["host"] == h)]
+        sites_unknown = sites - {host for host, _ in known}
         ports = [l for l in this if l["port"]]  # a gateway that ran no line stands for its lines
         ports_unknown = [l for l in unknown if l["port"]]
         parts = ([f"{len(sites_unknown)} of {plural(len(sites), 'site')}"] if sites_unknown else []) \
@@ -550,11 +550,9 @@ class Merge:
         write_text(self.run_dir / "summary.txt", "\n".join(self.summary) + "\n")
         # The gateways to run again, as the last run that ran a line left them.
         retry = self.reports / RETRY_FILE
-        if not ran:
-            pass
-        elif failed:
+        if ran and failed:
             write_text(retry, "\n".join(failed) + "\n")
-        elif retry.exists():
+        elif ran and retry.exists():
             retry.unlink()
         print("\n".join(self.summary))
 

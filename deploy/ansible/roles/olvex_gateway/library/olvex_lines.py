@@ -228,7 +228,10 @@ def missing_folders(folder):
 
 def remove_made(lock_path, lock_existed, made):
     if not lock_existed:
-        os.unlink(lock_path)
+        try:
+            os.unlink(lock_path)
+        except FileNotFoundError:
+            pass
     for folder in reversed(made):
         try:
             os.rmdir(folder)
