@@ -36,6 +36,10 @@ private:
 
 namespace {
 
+// The longest a close waits for what is written to leave and the server to
+// close its side.
+constexpr int CloseWaitMs = 500;
+
 struct Address
 {
     bool telnet = false;
@@ -249,8 +253,25 @@ bool NetworkLine::negotiate(OpenClock &clock)
     }
 }
 
+// The last frame must reach the server: a socket closed with bytes unread
+// in it is reset, and a server that has not read our last bytes yet loses
+// them with the reset (the give-up frame sent as the worker quits, say).
+// What is written goes first, what came is read away, and the connection is
+// closed in order; all within a bound.
 void NetworkLine::close()
 {
+    if (m_socket && m_socket->state() == QAbstractSocket::ConnectedState) {
+        QElapsedTimer clock;
+        clock.start();
+        while (m_socket->bytesToWrite() > 0 && clock.elapsed() < CloseWaitMs)
+            m_socket->waitForBytesWritten(WatchStepMs);
+        while (clock.elapsed() < CloseWaitMs && m_socket->waitForReadyRead(0))
+            m_socket->readAll();
+        m_socket->readAll();
+        m_socket->disconnectFromHost();
+        if (m_socket->state() != QAbstractSocket::UnconnectedState)
+            m_socket->waitForDisconnected(int(std::max<qint64>(1, CloseWaitMs - clock.elapsed())));
+    }
     if (m_socket)
         m_socket->abort();
     m_socket.reset();

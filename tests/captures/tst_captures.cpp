@@ -13,6 +13,8 @@
 #include "serial/pcapng.h"
 #include "serial/serialthread.h"
 
+#include "support/traffic.h"
+
 #include <QDir>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -21,7 +23,6 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
-#include <map>
 #include <memory>
 
 namespace {
@@ -32,27 +33,6 @@ QByteArray contentsOf(const QString &path)
 {
     QFile file(path);
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-// The image the host's firmware frames carry to each device, by address,
-// decoded by hand: address (8), block 20 in the command word's low bits with
-// type 0, number 50, stage, part number (high byte first), data, checksum.
-std::map<QByteArray, QByteArray> imagesCarried(const Pcapng::Capture &capture)
-{
-    std::map<QByteArray, std::map<int, QByteArray>> parts;
-    for (const Pcapng::Record &record : capture.records) {
-        const QByteArray &f = record.bytes;
-        if (record.direction != Pcapng::Direction::Sent || f.size() < 14 || quint8(f[8]) != 0x14
-            || quint8(f[9]) != 50 || quint8(f[10]) == 0)
-            continue;
-        parts[f.left(6).toHex(':')][quint8(f[11]) << 8 | quint8(f[12])] = f.mid(13, f.size() - 14);
-    }
-    std::map<QByteArray, QByteArray> images;
-    for (const auto &[address, pieces] : parts) {
-        for (const auto &piece : pieces)
-            images[address] += piece.second;
-    }
-    return images;
 }
 
 struct Run
@@ -93,7 +73,7 @@ void CapturesTest::everyCaptureReplaysAsItWasTaken()
         QVERIFY(run.line->waitForReadyRead(5000));
         QStringList arguments{run.expected["command"].toString(), line};
         if (arguments[0] == "flash")
-            arguments << Folder + "/image.bin" << "--all";
+            arguments << Folder + "/" + run.expected["image"].toString("image.bin") << "--all";
         run.host = std::make_unique<QProcess>();
         run.host->start(QStringLiteral(OLVEX_CLI), arguments << "--json");
         runs.push_back(std::move(run));
@@ -125,8 +105,9 @@ void CapturesTest::everyCaptureReplaysAsItWasTaken()
             continue;
         const auto images = imagesCarried(Pcapng::read(contentsOf(Folder + "/" + run.name + ".pcapng")));
         QCOMPARE(images.size(), size_t(wanted.size()));
+        const QByteArray image = contentsOf(Folder + "/" + run.expected["image"].toString("image.bin"));
         for (const auto &carried : images)
-            QVERIFY2(carried.second == contentsOf(Folder + "/image.bin"), carried.first.constData());
+            QVERIFY2(carried.second == image, carried.first.constData());
     }
 }
 
