@@ -12,6 +12,7 @@
 //   olvex-bench cli      olvex-cli: 64 KiB to one device at 9600 baud against the
 //                        same floor, then two lines at once (about three minutes)
 //   olvex-bench network  olvex-cli through ser2net: 64 KiB raw and with RFC 2217
+//   olvex-bench capture  olvex-cli's 64 KiB update without and with --capture
 //                        against the same floor, then 16 lines side by side
 //                        (about five minutes)
 //
@@ -365,6 +366,8 @@ int main(int argc, char *argv[])
         failures += Bench::benchCli();
     if (what == "network")
         failures += Bench::benchNetwork();
+    if (what == "capture")
+        failures += Bench::benchCapture();
     if (what == "table" || what == "all")
         failures += benchTable(app);
     if (what == "stall" || what == "all")

@@ -117,10 +117,12 @@ int scan(const Options &options, Console &console)
     if (!job.openLog())
         return ExitUsage;
     Interrupts interrupts;
-    LineSession session(options.port, interrupts);
+    job.startCapture();
+    LineSession session(options.port, interrupts, job.capture);
     QJsonObject document = job.document(QStringLiteral("scan"));
     const int searched = job.search(session);
     session.stop();
+    job.reportCapture(document);
     const std::vector<DeviceRecord> devices = DeviceList.snapshot();
     document.insert(QStringLiteral("devices"), devicesJson(devices));
     if (searched == ExitOk && !options.json)
@@ -201,13 +203,15 @@ int flash(const Options &options, Console &console)
     document.insert(QStringLiteral("imageBytes"), int(loaded.image->bytes.size()));
 
     Interrupts interrupts;
-    LineSession session(options.port, interrupts);
+    job.startCapture();
+    LineSession session(options.port, interrupts, job.capture);
     const int searched = job.search(session);
     const Selection selection = searched == ExitOk ? chooseDevices(job, DeviceList.snapshot())
                                                    : Selection{searched, {}, {}};
     const std::vector<DeviceRecord> devices = DeviceList.snapshot();
     if (selection.status != ExitOk || selection.chosen.empty()) {
         session.stop();
+        job.reportCapture(document);
         job.reportForeignTraffic(session, document);
         if (selection.status == ExitOk)
             return noneOfType(job, devices, partsTotal, selection.otherType, document);
@@ -223,6 +227,7 @@ int flash(const Options &options, Console &console)
                 .arg(options.image)
                 .arg(partsTotal));
     const int status = runPass(job, session, loaded, partsTotal);
+    job.reportCapture(document);
     return reportPass(job, session, status, partsTotal, selection.otherType, document);
 }
 
