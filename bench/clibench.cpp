@@ -11,6 +11,7 @@
 
 #include <QCoreApplication>
 #include <QFile>
+#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -55,7 +56,11 @@ void sample(Run &run)
     run.peakKb = qMax(run.peakKb, residentKb(pid));
 }
 
-std::unique_ptr<Run> startRun(const QString &image, quint8 device, int network = -1, bool charDelay = true)
+std::unique_ptr<Run> startRun(const QString &image,
+                              quint8 device,
+                              int network = -1,
+                              bool charDelay = true,
+                              const QStringList &more = {})
 {
     DevSim::DeviceConfig config;
     config.id = {0x00, 0x1A, 0x2B, 0x3C, 0x4D, device, 0x00, 0x01};
@@ -79,12 +84,13 @@ std::unique_ptr<Run> startRun(const QString &image, quint8 device, int network =
     run->cli = std::make_unique<QProcess>();
     run->started = Clock::now();
     run->cli->start(QStringLiteral(OLVEX_CLI),
-                    {QStringLiteral("flash"),
-                     line,
-                     image,
-                     QStringLiteral("--all"),
-                     QStringLiteral("--json"),
-                     QStringLiteral("--quiet")});
+                    QStringList{QStringLiteral("flash"),
+                                line,
+                                image,
+                                QStringLiteral("--all"),
+                                QStringLiteral("--json"),
+                                QStringLiteral("--quiet")}
+                        + more);
     return run;
 }
 
@@ -231,6 +237,41 @@ int benchNetwork()
                 cpuMs,
                 static_cast<long long>(peakKb));
     return ok ? 0 : 1;
+}
+
+int benchCapture()
+{
+    QTemporaryDir dir;
+    const QString image = writeImage(dir, ImageBytes);
+    const QString capture = dir.filePath(QStringLiteral("update.pcapng"));
+    double ratio[2] = {};
+    for (const bool captured : {false, true}) {
+        std::printf("== capture: olvex-cli flash of 64 KiB to one device, %s, line paced at %d "
+                    "baud\n",
+                    captured ? "with --capture" : "without a capture",
+                    Baud);
+        std::unique_ptr<Run> run
+            = startRun(image, 1, -1, true, captured ? QStringList{"--capture", capture} : QStringList{});
+        finish({run.get()});
+        const std::vector<DevSim::HostFrame> firmware = firmwareFrames(*run->sim);
+        if (firmware.empty() || !report(*run, captured ? "captured" : "not captured")) {
+            std::printf("the update failed\n");
+            return 1;
+        }
+        const UpdateFloor floor = updateFloor(firmware);
+        const double measured = msBetween(firmware.front().at, run->ended);
+        printFloors(measured, floor);
+        ratio[captured] = measured / floor.floorMs;
+    }
+    const qint64 bytes = QFileInfo(capture).size();
+    std::printf("with the capture %.4f of the floor, without %.4f: %.4f times; the capture %lld "
+                "bytes, %.0f bytes per KiB of image\n",
+                ratio[1],
+                ratio[0],
+                ratio[1] / ratio[0],
+                static_cast<long long>(bytes),
+                double(bytes) / (ImageBytes / 1024));
+    return 0;
 }
 
 } // namespace Bench

@@ -15,4 +15,8 @@ int benchCli();
 // of one line alone, with each process's CPU time and resident memory.
 int benchNetwork();
 
+// olvex-cli's 64 KiB update without and with --capture, each against the
+// floor, and the capture's size per KiB of image.
+int benchCapture();
+
 } // namespace Bench

@@ -15,6 +15,7 @@
 //   olvex-bench cli      olvex-cli: 64 KiB to one device at 9600 baud against the
 //                        same floor, then two lines at once (about three minutes)
 //   olvex-bench network  olvex-cli through ser2net: 64 KiB raw and with RFC 2217
+//   olvex-bench capture  olvex-cli's 64 KiB update without and with --capture
 //                        against the same floor, then 16 lines side by side
 //                        (about five minutes)
 //
@@ -369,6 +370,8 @@ int main(int argc, char *argv[])
         failures += Bench::benchCli();
     if (what == "network")
         failures += Bench::benchNetwork();
+    if (what == "capture")
+        failures += Bench::benchCapture();
     if (what == "signature" || what == "all")
         failures += Bench::benchSignature();
     if (what == "table" || what == "all")

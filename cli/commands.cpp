@@ -183,10 +183,12 @@ int scan(const Options &options, Console &console)
     if (!job.openLog())
         return ExitUsage;
     Interrupts interrupts;
-    LineSession session(options.port, interrupts);
+    job.startCapture();
+    LineSession session(options.port, interrupts, job.capture);
     QJsonObject document = job.document(QStringLiteral("scan"));
     const int searched = job.search(session);
     session.stop();
+    job.reportCapture(document);
     const std::vector<DeviceRecord> devices = DeviceList.snapshot();
     document.insert(QStringLiteral("devices"), devicesJson(devices));
     if (searched == ExitOk && !options.json)
@@ -267,7 +269,8 @@ int flash(const Options &options, Console &console)
         job.say(QStringLiteral("%1: %2").arg(options.image, signatureSummary(loaded.signature)));
 
     Interrupts interrupts;
-    LineSession session(options.port, interrupts);
+    job.startCapture();
+    LineSession session(options.port, interrupts, job.capture);
     const int searched = job.search(session);
     const Selection selection = searched == ExitOk
                                     ? chooseDevices(job, DeviceList.snapshot(), wanted)
@@ -275,6 +278,7 @@ int flash(const Options &options, Console &console)
     const std::vector<DeviceRecord> devices = DeviceList.snapshot();
     if (selection.status != ExitOk || selection.chosen.empty()) {
         session.stop();
+        job.reportCapture(document);
         job.reportForeignTraffic(session, document);
         if (selection.status == ExitOk)
             return nothingToUpdate(job, devices, partsTotal, wanted, selection.leftAlone, document);
@@ -290,6 +294,7 @@ int flash(const Options &options, Console &console)
                 .arg(options.image)
                 .arg(partsTotal));
     const int status = runPass(job, session, loaded, partsTotal);
+    job.reportCapture(document);
     return reportPass(job, session, status, partsTotal, selection.leftAlone, document);
 }
 

@@ -7,6 +7,9 @@
 #include "cli/portcheck.h"
 #include "cli/session.h"
 #include "registry/registry.h"
+#include "serial/capture.h"
+
+#include "app/version.h"
 
 #include <QJsonDocument>
 
@@ -69,6 +72,45 @@ bool Job::openLog()
         return true;
     fail(ExitUsage, QStringLiteral("cannot write the log file %1").arg(options.logFile));
     return false;
+}
+
+void Job::startCapture()
+{
+    if (options.captureFile.isEmpty())
+        return;
+    auto made = std::make_shared<LineCapture>(options.captureFile,
+                                              QStringLiteral("olvex-cli " OLVEX_VERSION));
+    QString why;
+    if (!made->open(&why)) {
+        console.err.write(Program
+                          + QStringLiteral("cannot write the capture %1 (%2); the job goes on "
+                                           "uncaptured\n")
+                                .arg(options.captureFile, why));
+        return;
+    }
+    // Said when it happens, on the main thread, once.
+    QObject::connect(made.get(), &LineCapture::stopped, made.get(), [this](const QString &reason) {
+        console.err.write(Program
+                          + QStringLiteral("the capture %1 stopped (%2); the rest of the job is "
+                                           "not in it\n")
+                                .arg(options.captureFile, reason));
+    });
+    capture = std::move(made);
+}
+
+void Job::reportCapture(QJsonObject &document)
+{
+    if (!capture)
+        return;
+    document.insert(QStringLiteral("capture"),
+                    QJsonObject{{QStringLiteral("file"), options.captureFile},
+                                {QStringLiteral("packets"), capture->packets()},
+                                {QStringLiteral("bytes"), capture->bytes()},
+                                {QStringLiteral("complete"), capture->capturing()}});
+    say(QStringLiteral("captured %1 packets (%2 bytes) in %3")
+            .arg(capture->packets())
+            .arg(capture->bytes())
+            .arg(options.captureFile));
 }
 
 QString Job::lineTrouble(const LineSession &session) const

@@ -10,6 +10,10 @@
 #include <QJsonObject>
 #include <QString>
 
+#include <memory>
+
+class LineCapture;
+
 namespace Cli {
 
 class LineSession;
@@ -30,6 +34,11 @@ struct Job
     int result(int code, QJsonObject document);
     QJsonObject document(const QString &command) const;
     bool openLog();
+    // The capture --capture asks for, ready for the session; a file that
+    // cannot be written is said once and the job goes on uncaptured.
+    void startCapture();
+    // What the capture holds, in the document and, unless quiet, in words.
+    void reportCapture(QJsonObject &document);
 
     // Why the line failed, in words.
     QString lineTrouble(const LineSession &session) const;
@@ -43,6 +52,7 @@ struct Job
     Console &console;
     DiagnosticLog log;
     QString error;
+    std::shared_ptr<LineCapture> capture;
 };
 
 } // namespace Cli

@@ -142,6 +142,9 @@ QString checkCommand(const QStringList &positional, Options &options)
         return QStringLiteral("ports keeps no log");
     if (options.command == Command::Image && !options.logFile.isEmpty())
         return QStringLiteral("image keeps no log");
+    if ((options.command == Command::Ports || options.command == Command::Image)
+        && !options.captureFile.isEmpty())
+        return QStringLiteral("--capture belongs to scan and flash");
     return QString();
 }
 
@@ -213,6 +216,11 @@ struct Declared
     QCommandLineOption log{QStringLiteral("log"),
                            QStringLiteral("The diagnostic log to <file>."),
                            QStringLiteral("file")};
+    QCommandLineOption capture{
+        QStringLiteral("capture"),
+        QStringLiteral("scan, flash: record every byte that crosses the line, with its time "
+                       "and direction, in <file> (pcapng, for Wireshark)."),
+        QStringLiteral("file")};
 };
 
 void declare(QCommandLineParser &parser, const Declared &declared)
@@ -228,7 +236,8 @@ void declare(QCommandLineParser &parser, const Declared &declared)
                                              declared.json,
                                              declared.quiet,
                                              declared.verbose,
-                                             declared.log})
+                                             declared.log,
+                                             declared.capture})
         parser.addOption(option);
     parser.addPositionalArgument(QStringLiteral("command"),
                                  QStringLiteral("ports, scan, flash or image"));
@@ -250,6 +259,7 @@ QString takeValues(const QCommandLineParser &parser, const Declared &declared, O
     options.quiet = parser.isSet(declared.quiet);
     options.verbose = parser.isSet(declared.verbose);
     options.logFile = parser.value(declared.log);
+    options.captureFile = parser.value(declared.capture);
     options.signature = parser.value(declared.signature);
     options.trustedKeys = parser.values(declared.trustedKey);
     options.requireSigned = parser.isSet(declared.requireSigned);

@@ -41,6 +41,7 @@ struct Options
     bool quiet = false;
     bool verbose = false;
     QString logFile;
+    QString captureFile; // scan, flash: what crossed the line, as a pcapng capture
     bool help = false;
     bool version = false;
 };

@@ -10,10 +10,14 @@
 
 namespace Cli {
 
-LineSession::LineSession(const QString &port, Interrupts &interrupts, QObject *parent)
+LineSession::LineSession(const QString &port,
+                         Interrupts &interrupts,
+                         std::shared_ptr<LineCapture> capture,
+                         QObject *parent)
     : QObject(parent)
     , m_port(port)
 {
+    m_worker.setCapture(std::move(capture));
     // The notifier and this session live on the main thread; the worker's
     // emissions reach these slots queued, in the order they were made.
     connect(&m_worker, &SerialThread::jobEnded, this, &LineSession::onJobEnded);

@@ -13,6 +13,7 @@
 
 #include <memory>
 
+class LineCapture;
 class QEventLoop;
 
 namespace Cli {
@@ -31,7 +32,11 @@ public:
         Interrupted, // Ctrl-C or SIGTERM
     };
 
-    LineSession(const QString &port, Interrupts &interrupts, QObject *parent = nullptr);
+    // With a capture, every byte that crosses the line is recorded in it.
+    LineSession(const QString &port,
+                Interrupts &interrupts,
+                std::shared_ptr<LineCapture> capture = {},
+                QObject *parent = nullptr);
     ~LineSession() override;
 
     // The search and version inventory, as the window's search button starts it.

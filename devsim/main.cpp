@@ -1,9 +1,11 @@
 // olvex-devsim: simulated CPD devices on a pseudo-terminal or a serial port.
 
+#include "devsim/replay.h"
 #include "devsim/simulator.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
+#include <QFile>
 #include <QFileInfo>
 #include <QRegularExpression>
 
@@ -27,6 +29,7 @@ struct Arguments
     int baud = 0;
     std::string link;
     std::string imageDir;
+    std::string replay;
     DevSim::Options options;
     std::vector<DevSim::DeviceConfig> devices;
 };
@@ -61,8 +64,16 @@ struct Declared
                               "Add a device, e.g. id=00:1a:2b:3c:4d:5e:6f:70,kind=10,version=2.7 "
                               "(see devsim/README.md); without any, the demo's four devices.",
                               "desc"};
+    QCommandLineOption replay{"replay",
+                              "Play the line of a capture (olvex-cli --capture, or any pcapng of "
+                              "its link type) instead of simulated devices; a host that sends what "
+                              "the capture does not show is told where, and the program exits 1.",
+                              "file"};
     QCommandLineOption help{{"h", "help"}, "Print this help and exit."};
 };
+
+// A capture larger than this is no capture of one job.
+constexpr qint64 MaxCaptureBytes = 256 * 1024 * 1024;
 
 bool toNumber(const QString &text, int min, int *out)
 {
@@ -160,6 +171,16 @@ bool takeValues(const QCommandLineParser &parser,
         *error = "--baud needs --port (use --pace to time a pseudo-terminal)";
         return false;
     }
+    args->replay = parser.value(declared.replay).toStdString();
+    for (const QCommandLineOption *own : {&declared.port, &declared.pace, &declared.collide,
+                                          &declared.master, &declared.echo, &declared.saveImages,
+                                          &declared.device}) {
+        if (!args->replay.empty() && parser.isSet(*own)) {
+            *error = "--replay plays the capture's line as it was; --"
+                     + own->names().constLast().toStdString() + " does not go with it";
+            return false;
+        }
+    }
     return true;
 }
 
@@ -182,6 +203,7 @@ Parsed parseArguments(const QStringList &arguments, Arguments *args, std::string
                        declared.verbose,
                        declared.saveImages,
                        declared.device,
+                       declared.replay,
                        declared.help});
     if (!parser.parse(arguments)) {
         *error = parseError(parser);
@@ -249,16 +271,60 @@ void report(const DevSim::Simulator &simulator,
     }
 }
 
-// Serves the line until a stop signal comes, then reports.
-int serve(const Arguments &args)
+// Blocked before a worker starts, so that only this thread takes them.
+sigset_t blockStopSignals()
 {
-    // Blocked before the worker starts, so only sigwait() below sees them.
     sigset_t stopSignals;
     sigemptyset(&stopSignals);
     sigaddset(&stopSignals, SIGINT);
     sigaddset(&stopSignals, SIGTERM);
     sigaddset(&stopSignals, SIGHUP);
     pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+    return stopSignals;
+}
+
+// Plays a capture until a stop signal comes or the host sends what the
+// capture does not show, then says how it went.
+int replay(const Arguments &args)
+{
+    const sigset_t stopSignals = blockStopSignals();
+    QFile file(QString::fromStdString(args.replay));
+    if (!file.open(QIODevice::ReadOnly))
+        return fail(args.replay + ": " + file.errorString().toStdString());
+    if (file.size() > MaxCaptureBytes)
+        return fail(args.replay + ": too large for a capture of one job");
+    const Pcapng::Capture capture = Pcapng::read(file.readAll());
+    if (!capture.problem.isEmpty())
+        return fail(args.replay + ": no capture: " + capture.problem.toStdString());
+    if (capture.records.empty())
+        return fail(args.replay + ": the capture holds no bytes of a serial line");
+    DevSim::Replay player(capture);
+    std::string error;
+    if (!player.openPty(&error))
+        return fail(error);
+    if (!args.link.empty() && !makeLink(args.link, player.path()))
+        return fail("cannot create link " + args.link);
+    player.start();
+    std::printf("olvex-devsim: line ready at %s (replaying %s)\n", player.path().c_str(),
+                args.replay.c_str());
+    std::fflush(stdout);
+    const timespec look{0, 100 * 1000 * 1000};
+    while (sigtimedwait(&stopSignals, nullptr, &look) < 0 && !player.outcome().ended) {
+    }
+    player.stop();
+    if (!args.link.empty())
+        ::unlink(args.link.c_str());
+    const DevSim::Replay::Outcome outcome = player.outcome();
+    if (outcome.ended || !outcome.complete)
+        return fail("replay: " + outcome.text);
+    std::printf("olvex-devsim: replay: %s\n", outcome.text.c_str());
+    return 0;
+}
+
+// Serves the line until a stop signal comes, then reports.
+int serve(const Arguments &args)
+{
+    const sigset_t stopSignals = blockStopSignals();
 
     DevSim::Simulator simulator(args.devices, args.options);
     std::string error;
@@ -298,6 +364,8 @@ int main(int argc, char **argv)
     case Parsed::Run:
         break;
     }
+    if (!args.replay.empty())
+        return replay(args);
     if (args.devices.empty())
         args.devices = DevSim::sampleDevices();
     return serve(args);

@@ -7,8 +7,11 @@
 #include "registry/exchange.h"
 
 #include <algorithm>
+#include <atomic>
 
 namespace {
+
+std::atomic<bool> AnswerHandlingBroken{false};
 
 // What handleResponse returns for a search answer: confirm it.
 constexpr int ConfirmSearchAnswer = 8;
@@ -98,7 +101,7 @@ int handleResponse(
     const quint8 *payload, quint16 payloadLength, const quint8 *frame, int cmdB, int cmdN)
 {
     if (cmdB == Cpd::BlockSearch)
-        return registerDevice(frame, cmdN);
+        return AnswerHandlingBroken ? 0 : registerDevice(frame, cmdN);
 
     const DeviceId sender = senderOf(frame);
     const int senderPos = DeviceList.indexOf(sender);
@@ -171,3 +174,10 @@ quint16 handleFrame(quint8 *buffer, quint16 length)
     qDebug("SerialP: unknown CPD_Command type 0x%X", word.type);
     return 0;
 }
+
+namespace TestSeam {
+void breakAnswerHandling(bool broken)
+{
+    AnswerHandlingBroken = broken;
+}
+} // namespace TestSeam

@@ -23,3 +23,10 @@ DeviceId senderOf(const quint8 *frame);
 // Logs a frame's sender and command word, "SerialP: CPDevice [..], cmd_t ..,
 // cmd_b .., cmd_n ..", followed by `tail`.
 void logFrameHeader(const quint8 *frame, const char *tail = "");
+
+namespace TestSeam {
+// Answer handling broken on purpose, for the tests that show a replayed
+// capture catching a host that behaves otherwise: search answers are
+// neither taken nor confirmed.
+void breakAnswerHandling(bool broken);
+} // namespace TestSeam

@@ -14,7 +14,7 @@
 #         the inventory, reports a gateway whose install fails with the
 #         reason, and writes nothing;
 #       --check refuses a too small image, and a named device that is not on
-#         its line, and writes nothing;
+#         its line, writes nothing, and leaves nothing on the gateways;
 #       the flash writes the image byte-exact into every device of its type,
 #         over the network too, leaves a VT-TALLY-16 beside them alone
 #         (reported not selected, other type), reports every device with its
@@ -22,13 +22,21 @@
 #         with olvex-cli's reason, fails only the gateway with a device that
 #         answers with an error and the site with that line, and the retry
 #         file names them alone;
+#       mistakes in the settings stop the run before any gateway is
+#         contacted, each said once in one line and in the report, nothing
+#         written anywhere, the retry file and the fleet state kept: values
+#         given with -e (olvex_batch=ten among them), and a gateway's own
+#         (devices as a string, olvex_lines as a string, a folder another
+#         gateway of the machine has);
 #       the retry, run from another folder once the missing device server
 #         (ser2net, raw TCP) is there, writes only the failed device and the
 #         one behind that server; the retry file is gone and the fleet state
 #         says the fleet is done;
 #       SIGINT to ansible-playbook during the parts stops every olvex-cli, on
 #         the gateways' lines and the network's (the device being written is
-#         given up), and the run's report is written.
+#         given up), and the run's report is written, each device not started
+#         with its reason; a gateway with a mistake of its own is left out
+#         (olvex_skip_misconfigured) and counted as not reached.
 # The role installs our package here as on a gateway; it is removed again at
 # the end unless it was installed before. Needs root (or sudo without a
 # password). Called by scripts/test.sh after the package check.
@@ -233,6 +241,7 @@ if [ $was_installed -eq 0 ]; then
         "$work/fresh.log" || { cat "$work/fresh.log"; fail "no advice to scan first"; }
     grep -qxF "site-net: 1 would be updated; $unreached" "$work/reports/latest/summary.txt" \
         || { cat "$work/reports/latest/summary.txt"; fail "the site run from the controller did not run its lines"; }
+    [ ! -e "$work/reports/controller/site-net" ] || fail "the dry run left $(find "$work/reports/controller")"
 else
     echo "(skipped: $package was installed before the check)"
 fi
@@ -275,7 +284,7 @@ gw-south: 4 devices found on 2 lines
 gw-north: 3 devices found on 2 lines
 site-net: 1 device found on 2 lines; $unreached
 gw-broken: not run: Read the package's name and version: non-zero return code: dpkg-deb: error: '$work/gw-broken/small.bin' is not a Debian format archive
-all: 8 devices found (4 sites, 2 failed; 7 lines)
+all: 8 devices found (4 sites, 2 failed, 1 not reached; 7 lines, 2 not reached)
 EOF
 grep -q "^gw-broken,$work/broken-1,,,,not run,.*is not a Debian format archive" "$work/reports/latest/fleet.csv" \
     || fail "the gateway whose install failed has no row with the reason"
@@ -307,8 +316,10 @@ EOF
 [[ $(recap gw-south check) == *" failed=0 "* ]] || fail "gw-south failed: $(recap gw-south check)"
 grep -q "^gw-north: 2 would be updated, 1 not selected (other type); $work/north-1: not found on the line: 00:1a:2b:3c:4d:39$" \
     "$work/reports/latest/summary.txt" || { cat "$work/reports/latest/summary.txt"; fail "the missing device is not named"; }
-[ -z "$(find "$work"/gw-* "$work/reports/controller" -name image.bin; find /tmp -maxdepth 1 -name 'ansible.*-image.bin')" ] \
-    || fail "--check left the image behind"
+run=$(basename "$(readlink "$work/reports/latest")")
+[ -z "$(find "$work"/gw-* "$work/reports/controller" -name image.bin -o -name "$run"
+        find /tmp -maxdepth 1 -name 'ansible.*-image.bin' -o -name "ansible.*-olvex-$run")" ] \
+    || fail "--check left the image or its scans behind"
 stop_lines
 nothing_written "$work/lines-1"
 
@@ -349,8 +360,8 @@ run $(basename "$(readlink "$report")"): flash of image.bin for VT-TALLY-8 (SHA-
 gw-south: 3 updated, 1 failed, 0 not started; $work/south-2: some device failed (exit status 1): 00:1a:2b:3c:4d:22 failed
 gw-north: 2 updated, 0 failed, 0 not started, 1 not selected (other type)
 site-net: 1 updated, 0 failed, 0 not started; $unreached
-all: 6 updated, 1 failed, 0 not started, 1 not selected (other type) (3 sites, 2 failed; 6 lines)
-fleet: not done, 6 of 7 devices updated with image.bin; lines to do: gw-south $work/south-2, site-net tcp://127.0.0.1:$down_port (fleet-state.json says why)
+all: 6 updated, 1 failed, 0 not started, 1 not selected (other type) (3 sites, 2 failed; 6 lines, 1 not reached)
+fleet: not done, 6 of 7 devices updated with image.bin; 1 of 6 lines not reached (their devices are not counted); lines to do: gw-south $work/south-2, site-net tcp://127.0.0.1:$down_port (fleet-state.json says why)
 EOF
 ! columns "$report/fleet.csv" line_started line_ended image image_sha256 image_type \
     | grep -vx "[^,]\+,[^,]\+,image.bin,$sha,VT-TALLY-8" || fail "a row lacks the line's times or the image"
@@ -360,7 +371,53 @@ grep -q "failed.*$work/south-2: some device failed (exit status 1)" "$work/flash
 grep -Eq '^  \[gw-north\] north-2: ended after [0-9]+:[0-9]{2}, exit status 0$' "$work/flash.log" \
     || fail "no progress line for an ended line"
 
+echo "-- mistakes in the settings stop the run before any gateway is contacted, and keep the retry file"
+stopped() { # log name, the mistakes' sentences...: each said once, in the report; nothing ran, nothing changed
+    local log=$work/$1.log sentence run
+    shift
+    run=$work/reports/$(basename "$(readlink "$work/reports/latest")")
+    ! grep -n 'argument_spec\|TASK \[olvex_gateway : Reach the gateway\]' "$log" \
+        || fail "the run went on to the gateways, or said its mistake at length"
+    for sentence in "$@"; do
+        [ "$(grep '^fatal: ' "$log" | grep -cF "$sentence")" -eq 1 ] || { cat "$log"; fail "not said once: $sentence"; }
+        grep -qF "$sentence" "$run/summary.txt" || { cat "$run/summary.txt"; fail "the summary does not say: $sentence"; }
+        grep -qF "$sentence" "$run/fleet.csv" || { cat "$run/fleet.csv"; fail "fleet.csv does not say: $sentence"; }
+    done
+    ! columns "$run/fleet.csv" outcome | grep -vx 'not run' || fail "a gateway of a stopped run is not 'not run'"
+    grep -qxF 'fleet: nothing ran; fleet-state.json and flash.retry are as the last run left them' "$run/summary.txt" \
+        || { cat "$run/summary.txt"; fail "the summary does not say that nothing ran"; }
+    [ -z "$(find "$work"/gw-* "$work/reports/controller" -path "*/logs/$(basename "$run")")" ] || fail "lines ran"
+    cmp "$work/retry.before" "$work/reports/flash.retry" || fail "the retry file changed"
+    cmp "$work/state.before" "$work/reports/fleet-state.json" || fail "the fleet state changed"
+}
+cp "$work/reports/flash.retry" "$work/retry.before"
+cp "$work/reports/fleet-state.json" "$work/state.before"
+start_lines "$work/lines-5"
+playbook settings 2 -e "olvex_image=$work/image.bin" -e olvex_image_type=VT-TALLY8 -e olvex_skip_updated=maybe \
+    -e olvex_lines=/dev/ttyUSB0 -e olvex_batch=ten
+stopped settings "olvex_lines (given with -e) is '/dev/ttyUSB0', not a list of lines (- port: /dev/ttyUSB0)" \
+    "olvex_image_type (given with -e) is 'VT-TALLY8', not one of VT-PROBE, VT-TALLY-8, VT-TALLY-16, VT-RELAY (did you mean VT-TALLY-8?)" \
+    "olvex_skip_updated (given with -e) is 'maybe', not true or false" \
+    "olvex_batch (given with -e) is 'ten', not a number of gateways or a percentage (10, 25%)"
+grep -qx 'gw-south: not run: stopped before its lines' "$work/reports/latest/summary.txt" \
+    || { cat "$work/reports/latest/summary.txt"; fail "gw-south is not said to be stopped"; }
+inventory 3 '"00:1a:2b:3c:4d:31"' "    gw-typo:
+      olvex_lines: $work/typo
+    gw-twin:
+      olvex_gateway_dir: $work/gw-south
+      olvex_lines:
+        - port: $work/twin-1"
+playbook own 2 "${image[@]}"
+stopped own "olvex_lines of gw-north: devices of $work/north-1 is '00:1a:2b:3c:4d:31', not 'all' or a list of addresses in quotes (devices: ['00:1a:2b:3c:4d:31'])" \
+    "olvex_lines of gw-typo is '$work/typo', not a list of lines (- port: /dev/ttyUSB0)" \
+    "olvex_gateway_dir of gw-twin is '$work/gw-south', as that of gw-south on the same machine (the controller): give each gateway one of its own"
+grep -qxF "stopped before any line, nothing written: the settings of gw-north, gw-typo, gw-twin are wrong (olvex_skip_misconfigured=true goes on without a gateway whose own settings are wrong)" \
+    "$work/reports/latest/summary.txt" || { cat "$work/reports/latest/summary.txt"; fail "the stopped run's summary differs"; }
+stop_lines
+nothing_written "$work/lines-5"
+
 echo "-- the retry, from another folder, writes only the device that failed and the line now reached"
+inventory 3 ""
 line_devices[south-2]=${line_devices[south-2]%,fault=*}
 start_lines "$work/lines-3"
 start_server net-2 "$down_port" tcp
@@ -381,9 +438,10 @@ grep -q '"done": true' "$work/reports/fleet-state.json" || fail "the fleet state
 tail -n 1 "$work/reports/latest/summary.txt" | grep -qx 'fleet: done, all 8 devices updated with image.bin' \
     || { cat "$work/reports/latest/summary.txt"; fail "the retry's summary differs"; }
 
-echo "-- Ctrl-C during the parts stops every olvex-cli and writes the report"
+echo "-- Ctrl-C during the parts stops every olvex-cli and writes the report; gw-north, its devices mistyped, left out"
+inventory 3 '"00:1a:2b:3c:4d:31"'
 start_lines "$work/lines-4" --pace 9600
-(cd deploy/ansible && exec ansible-playbook -i "$work/inventory.yml" "$playbook_yml" \
+(cd deploy/ansible && exec ansible-playbook -i "$work/inventory.yml" "$playbook_yml" -e olvex_skip_misconfigured=true \
     -e "olvex_image=$work/image-2.bin" -e olvex_image_type=VT-TALLY-8) >"$work/interrupted.log" 2>&1 &
 pid=$!
 # Until a gateway's line and both of the site's, side by side, write parts.
@@ -410,4 +468,17 @@ grep -q "image-2.bin" "$work/reports/latest/summary.txt" || fail "the interrupte
 grep -q ',failed,.*,interrupted,' "$work/reports/latest/fleet.csv" || fail "no device reported interrupted"
 grep -q '^site-net,.*,failed,.*,interrupted,' "$work/reports/latest/fleet.csv" \
     || fail "no device behind a device server reported interrupted"
-echo "the playbook and the role pass ansible-lint; a scan installs waiting for the dpkg lock and writes nothing; --check refuses what the flash would; the flash writes only the image's type, over the network too, and reports every device and the line it could not reach; the retry writes only what is left; Ctrl-C stops the lines and keeps the report"
+for table in "$work/reports/latest/fleet.csv" "$work/reports/fleet-state.csv"; do
+    unstarted=$(columns "$table" outcome reason | grep '^not started,' | sort -u)
+    [ "$unstarted" = 'not started,interrupted before its turn' ] \
+        || { cat "$table"; fail "$table: no device not started, or one without its reason"; }
+done
+grep -qxF "gw-north: not run: olvex_lines of gw-north: devices of $work/north-1 is '00:1a:2b:3c:4d:31', not 'all' or a list of addresses in quotes (devices: ['00:1a:2b:3c:4d:31'])" \
+    "$work/reports/latest/summary.txt" || { cat "$work/reports/latest/summary.txt"; fail "gw-north was not left out with its mistake"; }
+grep -q 'all: .* (3 sites, 3 failed, 1 not reached; 6 lines, 2 not reached)$' "$work/reports/latest/summary.txt" \
+    || { cat "$work/reports/latest/summary.txt"; fail "the run's counts do not say what was not reached"; }
+grep -Eq '^fleet: not done, [0-9] of 6 devices updated with image-2.bin; 1 of 3 sites and 2 of 6 lines not reached \(their devices are not counted\); lines to do: ' \
+    "$work/reports/latest/summary.txt" || { cat "$work/reports/latest/summary.txt"; fail "the fleet's count does not say what was not reached"; }
+[[ $(recap gw-north interrupted) == *" failed=1 "* ]] || fail "gw-north, left out, did not fail: $(recap gw-north interrupted)"
+! grep ' [1-9][0-9]* firmware frames' "$work"/lines-4/north-*.out || fail "gw-north, left out, wrote"
+echo "the playbook and the role pass ansible-lint; a scan installs waiting for the dpkg lock and writes nothing; --check refuses what the flash would and leaves nothing; the flash writes only the image's type, over the network too, and reports every device and the line it could not reach; a mistake in the settings stops the run before any gateway, said once; the retry writes only what is left; Ctrl-C stops the lines and keeps the report, a gateway with a mistake of its own left out"

@@ -60,6 +60,11 @@ struct LineFault
     }
 };
 
+// Every line runs at 9600 baud, 8 data bits, no parity, one stop bit: ten
+// bits on the wire a byte.
+constexpr int LineBaud = 9600;
+constexpr int LineBitsPerByte = 10;
+
 // The bytes that make a flood: a 9600-baud line carries some 57 600 bytes in
 // the 60 s a search gathers at most. As many bytes unread at once, or as many
 // to one request, end the job as a port failure.

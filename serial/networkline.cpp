@@ -36,6 +36,12 @@ private:
 
 namespace {
 
+// The longest a close waits for what is written to leave and to go out on
+// the server's line.
+constexpr int CloseWaitMs = 500;
+// Beyond the wire time of the last frame, the server's own turn to pass it on.
+constexpr int ServerTurnMs = 50;
+
 struct Address
 {
     bool telnet = false;
@@ -93,7 +99,11 @@ void runEvents(QTcpSocket &socket, int ms)
 
 NetworkLine::NetworkLine() = default;
 
-NetworkLine::~NetworkLine() = default;
+// A line that goes with the worker's run closes in order too.
+NetworkLine::~NetworkLine()
+{
+    close();
+}
 
 bool NetworkLine::fail(NetworkReason reason)
 {
@@ -115,6 +125,7 @@ bool NetworkLine::openLine(const QString &name, const QuitCheck &quitRequested)
     close();
     m_data.clear();
     m_notLine = 0;
+    m_lastWrite.invalidate();
     Address address;
     if (!parseAddress(name, &address))
         return fail(NetworkReason::BadAddress);
@@ -249,8 +260,36 @@ bool NetworkLine::negotiate(OpenClock &clock)
     }
 }
 
+// The last frame must go out on the server's line (the give-up frame sent
+// as the worker quits, say). A server may drop what it has not yet written to
+// its line once the connection ends (ser2net does), and a socket closed with
+// bytes unread in it is reset, which can drop what the server has not read.
+// So what is written goes first, the close waits out the last frame's time
+// on the wire, reads away what came, and ends the connection in order; all
+// within a bound.
 void NetworkLine::close()
 {
+    if (m_socket && m_socket->state() == QAbstractSocket::ConnectedState) {
+        QElapsedTimer clock;
+        clock.start();
+        while (m_socket->bytesToWrite() > 0 && clock.elapsed() < CloseWaitMs)
+            m_socket->waitForBytesWritten(WatchStepMs);
+        const qint64 onTheWire = m_lastWrite.isValid()
+                                     ? m_lastWriteBytes * LineBitsPerByte * 1000 / LineBaud
+                                           + ServerTurnMs - m_lastWrite.elapsed()
+                                     : 0;
+        const qint64 linger = std::min<qint64>(onTheWire, CloseWaitMs - clock.elapsed());
+        while (clock.elapsed() < linger) {
+            if (m_socket->waitForReadyRead(int(std::clamp<qint64>(linger - clock.elapsed(), 1, WatchStepMs))))
+                m_socket->readAll();
+        }
+        while (clock.elapsed() < CloseWaitMs && m_socket->waitForReadyRead(0))
+            m_socket->readAll();
+        m_socket->readAll();
+        m_socket->disconnectFromHost();
+        if (m_socket->state() != QAbstractSocket::UnconnectedState)
+            m_socket->waitForDisconnected(int(std::max<qint64>(1, CloseWaitMs - clock.elapsed())));
+    }
     if (m_socket)
         m_socket->abort();
     m_socket.reset();
@@ -282,6 +321,8 @@ qint64 NetworkLine::write(const char *data, qint64 size)
     if (!m_socket)
         return -1;
     const QByteArray encoded = m_codec->encode(data, size);
+    m_lastWrite.start();
+    m_lastWriteBytes = size;
     return m_socket->write(encoded) == encoded.size() ? size : -1;
 }
 

@@ -21,6 +21,7 @@
 #include "serial/linecodec.h"
 
 #include <QByteArray>
+#include <QElapsedTimer>
 
 #include <memory>
 
@@ -75,4 +76,6 @@ private:
     // Bytes the socket holds that are not the line's to wait for: the
     // codec's answers, and what was discarded.
     qint64 m_notLine = 0;
+    QElapsedTimer m_lastWrite; // since line bytes were last handed to the socket
+    qint64 m_lastWriteBytes = 0;
 };

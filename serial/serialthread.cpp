@@ -11,6 +11,7 @@
 #include "registry/registry.h"
 #include "serial/line.h"
 #include "serial/linewaits.h"
+#include "serial/recordingline.h"
 #include "serial/scheduler.h"
 #include "serial/timing.h"
 
@@ -68,6 +69,21 @@ void SerialThread::startWork(const QString &name)
     start();
 }
 
+void SerialThread::setCapture(std::shared_ptr<LineCapture> capture)
+{
+    std::lock_guard<std::mutex> lock(mutex);
+    m_capture = std::move(capture);
+}
+
+std::unique_ptr<Line> SerialThread::lineFor(const QString &name)
+{
+    std::unique_ptr<Line> line = makeLine(name);
+    std::lock_guard<std::mutex> lock(mutex);
+    if (!m_capture)
+        return line;
+    return std::make_unique<RecordingLine>(std::move(line), *m_capture);
+}
+
 QString SerialThread::currentPortName()
 {
     std::lock_guard<std::mutex> lock(mutex);
@@ -99,7 +115,7 @@ void SerialThread::run()
     } runEnd{this};
 
     QString runPort = currentPortName();
-    std::unique_ptr<Line> line = makeLine(runPort);
+    std::unique_ptr<Line> line = lineFor(runPort);
     if (runPort.isEmpty()) {
         emit error(tr("No port name specified"));
         emit Notifier.UnblockSearchButton();
@@ -194,7 +210,7 @@ bool SerialThread::followPortName(std::unique_ptr<Line> &line, QString &runPort)
         return true;
     m_answers.clear();
     line->close();
-    line = makeLine(runPort);
+    line = lineFor(runPort);
     return openLine(*line, runPort, PortFailure::CannotOpen);
 }
 

@@ -15,6 +15,7 @@
 #include <mutex>
 
 class Line;
+class LineCapture;
 
 class SerialThread : public QThread
 {
@@ -31,6 +32,10 @@ public:
     // is given up first, with the frame that tells it so. Final: the worker
     // does not start again.
     void stop();
+
+    // Records every line the worker opens from now on into this capture
+    // (serial/capture.h); set before the first startWork.
+    void setCapture(std::shared_ptr<LineCapture> capture);
 
 signals:
     // How the job just ended, for the front ends (search, pass, port failure).
@@ -64,6 +69,8 @@ private:
     bool idleUntilWork(Line &line, const QString &runPort);
     bool followPortName(std::unique_ptr<Line> &line, QString &runPort);
 
+    // The line a port name asks for, recorded when there is a capture.
+    std::unique_ptr<Line> lineFor(const QString &name);
     // Opens the line, or ends the job the failure belongs to; told to quit
     // meanwhile, ends without a word.
     bool openLine(Line &line, const QString &name, PortFailure failure);
@@ -87,6 +94,7 @@ private:
     std::mutex mutex;
     bool quit = false;
     bool m_runActive = false; // a run has been started and has not yet ended
+    std::shared_ptr<LineCapture> m_capture;
     std::condition_variable m_quitSignal;
 
     // Worker thread only.

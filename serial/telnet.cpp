@@ -2,6 +2,8 @@
 
 #include "serial/telnet.h"
 
+#include "serial/line.h"
+
 namespace {
 
 // Telnet commands (RFC 854).
@@ -27,7 +29,7 @@ constexpr quint8 SetControl = 5;
 constexpr quint8 PurgeData = 12;
 constexpr quint8 ServerAnswer = 100;
 
-constexpr quint32 Baud = 9600;
+constexpr quint32 Baud = LineBaud;
 constexpr quint8 DataBits = 8;
 constexpr quint8 ParityNone = 1;
 constexpr quint8 OneStopBit = 1;

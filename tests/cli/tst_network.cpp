@@ -9,6 +9,7 @@
 #include "support/fixtures.h"
 #include "support/linerig.h"
 #include "support/ser2net.h"
+#include "support/traffic.h"
 
 #include <QElapsedTimer>
 #include <QJsonArray>
@@ -170,8 +171,21 @@ void NetworkTest::linesBehindADeviceServerAreUpdatedByteExact()
     const QByteArray image = imageOfFFs(5 * 197 + 61);
     const QString path = writeFile(m_dir, "ffs.bin", image);
 
-    const Finished run = runCli({"flash", url, path, "--device", "01:02:03:04:05:06", "--json"});
+    const QString capture = m_dir.filePath(QTest::currentDataTag()).replace(' ', '-') + ".pcapng";
+    const Finished run = runCli(
+        {"flash", url, path, "--device", "01:02:03:04:05:06", "--json", "--capture", capture});
     QVERIFY2(run.code == 0, qPrintable(run.err));
+    // The capture holds the line's bytes, whatever the telnet stream was: the
+    // search request first, the image's 0xFF single.
+    QFile file(capture);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    const Pcapng::Capture captured = Pcapng::read(file.readAll());
+    QVERIFY2(captured.problem.isEmpty() && !captured.records.empty(), qPrintable(captured.problem));
+    QCOMPARE(captured.records.front().bytes.toHex(' '),
+             QByteArray("ff ff ff ff ff ff ff ff 1e 01 68"));
+    const auto carried = imagesCarried(captured);
+    QCOMPARE(int(carried.size()), 1);
+    QCOMPARE(carried.begin()->second, image);
     const QJsonArray devices = run.json()["devices"].toArray();
     QCOMPARE(devices.size(), 2);
     QCOMPARE(devices[1].toObject()["version"].toString(), QString("2.3"));

@@ -77,3 +77,23 @@ Traffic trafficOn(const DevSim::Simulator &sim)
     }
     return t;
 }
+
+// A firmware frame: address (8), block 20 in the command word's low bits
+// with type 0, number 50, stage, part number (high byte first), data, checksum.
+std::map<QByteArray, QByteArray> imagesCarried(const Pcapng::Capture &capture)
+{
+    std::map<QByteArray, std::map<int, QByteArray>> parts;
+    for (const Pcapng::Record &record : capture.records) {
+        const QByteArray &f = record.bytes;
+        if (record.direction != Pcapng::Direction::Sent || f.size() < 14 || quint8(f[8]) != 0x14
+            || quint8(f[9]) != 50 || quint8(f[10]) == 0)
+            continue;
+        parts[f.left(6).toHex(':')][quint8(f[11]) << 8 | quint8(f[12])] = f.mid(13, f.size() - 14);
+    }
+    std::map<QByteArray, QByteArray> images;
+    for (const auto &[address, pieces] : parts) {
+        for (const auto &piece : pieces)
+            images[address] += piece.second;
+    }
+    return images;
+}

@@ -5,8 +5,12 @@
 // kind of frame.
 
 #include "devsim/simulator.h"
+#include "serial/pcapng.h"
+
+#include <QByteArray>
 
 #include <array>
+#include <map>
 #include <utility>
 #include <vector>
 
@@ -33,3 +37,9 @@ struct Traffic
     int firmware = 0;
 };
 Traffic trafficOn(const DevSim::Simulator &sim);
+
+// The image the host's firmware frames in a capture carry to each device,
+// by the six bytes of its address as scan shows them ("00:1a:..."), each
+// part once, in part order; decoded by hand, apart from the product's frame
+// code.
+std::map<QByteArray, QByteArray> imagesCarried(const Pcapng::Capture &capture);

@@ -130,8 +130,9 @@ chmod 0444 "$image"
 
 # Two lines at once, each served by its own process.
 status=0
+capture="$work/Рабочий стол/линия COM7.pcapng"
 "$wine" "$bin/olvex-cli.exe" flash COM7 "$(windows_path "$image")" --all \
-    >"$work/flash.out" 2>"$work/flash.err" &
+    --capture "$(windows_path "$capture")" >"$work/flash.out" 2>"$work/flash.err" &
 flashA=$!
 "$wine" "$bin/olvex-cli.exe" flash COM12 "$(windows_path "$image")" --all \
     >"$work/silent.out" 2>"$work/silent.err" &
@@ -154,6 +155,13 @@ for id in $DevA1 $DevA2; do
         || fail "device $id does not hold the image"
 done
 echo "ok   both devices hold the image, byte for byte"
+# The capture, under its Cyrillic name: a pcapng section of olvex-cli, the
+# line named as Windows names it, every part of both updates in it.
+[ "$(od -An -tx1 -N4 "$capture" | tr -d ' ')" = 0a0d0d0a ] || fail "capture: not a pcapng file"
+grep -aq 'olvex-cli 1.0.0' "$capture" && grep -aq 'COM7' "$capture" \
+    || fail "capture: the program or the line is not named"
+[ "$(stat -c %s "$capture")" -gt $((2 * 5000)) ] || fail "capture: the updates are not in it"
+echo "ok   the capture under a Cyrillic name holds both updates"
 grep -q "kind 11: image .* bytes, aborted" "$work/b.sim" || fail "the silent device was not given up"
 echo "ok   the silent device was given up"
 

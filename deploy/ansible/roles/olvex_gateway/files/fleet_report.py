@@ -13,15 +13,17 @@ state already knows as updated with this image (already). A flash writes only
 the devices not yet updated with this image: a line whose devices all are is
 not run, and one with some left names those left.
 
-merge: RUN_DIR holds run.json (the run: mode, dryRun, image, hosts) and a
-folder per gateway with gateway.json (its lines and the problem that kept it
-from them, if any), and for each line NAME.run.json (the plan's entry and how
-the line ran: state, started, ended, exitCode, stderr) and NAME.json (the
-report olvex-cli printed with --json). Writes RUN_DIR/fleet.csv (a row per
-device, and per line without one), RUN_DIR/fleet.json and RUN_DIR/summary.txt,
-which it also prints; after a flash it brings the fleet state
-(fleet-state.json, fleet-state.csv beside the runs) up to date, and it writes
-flash.retry there with the gateways that did not end well, or removes it.
+merge: RUN_DIR holds run.json (the run: mode, dryRun, image, hosts, and what
+stopped it before any line, if anything did) and a folder per gateway with
+gateway.json (its lines and the problem that kept it from them, if any), and
+for each line NAME.run.json (the plan's entry and how the line ran: state,
+started, ended, exitCode, stderr) and NAME.json (the report olvex-cli printed
+with --json). Writes RUN_DIR/fleet.csv (a row per device, and per line
+without one), RUN_DIR/fleet.json and RUN_DIR/summary.txt, which it also
+prints; after a flash it brings the fleet state (fleet-state.json,
+fleet-state.csv beside the runs) up to date, and it writes flash.retry there
+with the gateways that did not end well, or removes it. A run in which no
+line ran leaves both as they were.
 """
 
 import csv
@@ -30,6 +32,9 @@ import os
 import sys
 import tempfile
 from pathlib import Path
+
+sys.path.insert(0, str(Path(__file__).resolve().parent.parent / "module_utils"))
+from olvex_fleet import line_name  # noqa: E402  pylint: disable=wrong-import-position
 
 COLUMNS = ["host", "port", "address", "type", "version_found", "outcome",
            "parts", "parts_total", "repeats", "seconds", "reason",
@@ -75,13 +80,6 @@ def write_text(path, text):
 
 def address_key(text):
     return str(text).strip().lower().replace("-", ":")
-
-
-def line_name(port):
-    name = "".join(c if c.isalnum() or c in "._-" else "_" for c in os.path.basename(port))
-    while "__" in name:
-        name = name.replace("__", "_")
-    return name
 
 
 def matching(address, devices):
@@ -189,12 +187,15 @@ class Merge:
         self.mode = self.run.get("mode", "flash")
         self.dry = bool(self.run.get("dryRun"))
         self.image = self.run.get("image") or {}
+        # A mistake in the settings stopped the run before any line.
+        self.stopped = self.run.get("stopped") or ""
         self.state = state_of(self.reports / STATE_FILE)
         self.rows, self.lines, self.sites, self.summary = [], [], {}, []
         self.unrun = {}  # gateways that ran no line, with the reason
+        self.not_reached = {}
 
     # One device's row, as olvex-cli's report and the plan tell it.
-    def device_row(self, line, device, shown):
+    def device_row(self, line, device, shown, report):
         address = device.get("address", "")
         if shown.count(address) > 1:  # two devices share the six bytes shown
             address = device.get("id", address)
@@ -209,6 +210,8 @@ class Merge:
             row.update(outcome=device["outcome"], parts=device.get("partsAcknowledged"),
                        parts_total=device.get("partsTotal"), repeats=device.get("repeats"),
                        seconds=device.get("seconds"), reason=device.get("reason", ""))
+            if row["outcome"] == "not started" and not row["reason"]:
+                row["reason"] = self.unstarted(line, report)
         elif already:
             row.update(outcome="already updated", reason=self.earlier(line, row["id"]))
         elif device.get("type") != self.image.get("type"):
@@ -220,9 +223,18 @@ class Merge:
         elif line["devices"] == "all" and "--device" in (line.get("argv") or []):
             # Not on the line when the plan named the devices left to write.
             row.update(outcome="not started", reason="new on the line: the next run writes it")
-        else:
-            row["outcome"] = "not started"  # the line ended before its update began
+        else:  # the line ended before its update began
+            row.update(outcome="not started", reason=self.unstarted(line, report))
         return row
+
+    @staticmethod
+    def unstarted(line, report):
+        """Why a device the line was to write was not started."""
+        if (report or {}).get("interrupted") or line.get("interrupted"):
+            return "interrupted before its turn"
+        if line.get("timedOut"):
+            return "olvex_line_timeout ran out before its turn"
+        return "the line ended before its turn"
 
     def row(self, line, **fields):
         row = dict.fromkeys(COLUMNS, "")
@@ -263,7 +275,7 @@ class Merge:
     def line_rows(self, line, report):
         devices = report.get("devices", []) if report else []
         shown = [d.get("address", "") for d in devices]
-        rows = [self.device_row(line, d, shown) for d in devices]
+        rows = [self.device_row(line, d, shown, report) for d in devices]
         problems = []
         if self.mode == "flash" and devices:  # the line was searched
             problems = self.named_problems(line, devices, rows)
@@ -308,13 +320,14 @@ class Merge:
         else:
             rows, problems = self.line_rows(line, report)
         problem = self.line_problem(line, report, rows, problems)
+        reached = bool(rows)  # its devices are known, and counted
         if not rows:
             outcome = "not run" if line.get("state") == "not run" else "line failed"
             reason = (line.get("reason") if outcome == "not run"
                       else tool_error(line, report) or exit_text(line, exit_code(line))
                       or f"no result: {line.get('gatewayProblem') or 'unknown'}")
             rows = [self.row(line, outcome=outcome, reason=reason or "unknown")]
-        return rows, problem
+        return rows, problem, reached
 
     def gateway_lines(self, host, gateway):
         """Each line of the gateway, as it ran or why it did not."""
@@ -327,35 +340,42 @@ class Merge:
                 record = {"port": port, "devices": (given.get("devices", "all")
                                                     if isinstance(given, dict) else "all"),
                           "state": "not run",
-                          "reason": gateway.get("problem") or "no record of this line"}
+                          "reason": gateway.get("problem") or self.stop_reason()
+                          or "no record of this line"}
             record["host"] = host
             record["gatewayProblem"] = gateway.get("problem")
             lines.append(record)
         return lines
+
+    def stop_reason(self):
+        """Why a gateway without a mistake of its own did not run, when the run stopped."""
+        return f"stopped before its lines: {self.stopped}" if self.stopped else ""
 
     def merge_gateway(self, host):
         gateway = read_json(self.run_dir / host / "gateway.json")
         if gateway is None:
             gateway = {"problem": "failed before its lines (see the playbook's output)",
                        "lines": []}
+        # In the summary, the run's own mistake is said once, above the gateways.
+        said = gateway.get("problem") or ("stopped before its lines" if self.stopped else None)
         rows, problems, lines = [], [], []
         for line in self.gateway_lines(host, gateway):
             report = read_json(self.run_dir / host / f"{line_name(line['port'])}.json")
-            line_rows, problem = self.merge_line(line, report)
+            line_rows, problem, reached = self.merge_line(line, report)
             rows += line_rows
             if problem:
                 problems.append(problem)
             lines.append({"host": host, "port": line["port"], "state": line.get("state"),
                           "started": line.get("started"), "ended": line.get("ended"),
                           "exitCode": exit_code(line), "skip": line.get("skip"),
-                          "problem": problem})
+                          "problem": problem, "reached": reached})
         if not lines:
-            problem = gateway.get("problem") or "no lines"
-            problems.append(f"not run: {problem}")
+            problem = gateway.get("problem") or self.stop_reason() or "no lines"
+            problems.append(f"not run: {said or problem}")
             rows.append(self.row({"host": host, "port": ""}, outcome="not run", reason=problem))
             self.unrun[host] = problem
-        elif gateway.get("problem") and all(l["state"] == "not run" for l in lines):
-            problems = [f"not run: {gateway['problem']}"]
+        elif said and all(l["state"] == "not run" for l in lines):
+            problems = [f"not run: {said}"]
         return rows, problems, lines
 
     def count_text(self, rows, lines=None):
@@ -388,29 +408,45 @@ class Merge:
             return f"run {run}: scan"
         what = "dry run (--check) of a flash" if self.dry else "flash"
         return (f"run {run}: {what} of {self.image.get('file', '?')} for"
-                f" {self.image.get('type', '?')} (SHA-256 {self.image.get('sha256', '?')})")
+                f" {self.image.get('type') or '?'} (SHA-256 {self.image.get('sha256') or '?'})")
 
     def merge(self):
         hosts = self.run.get("hosts") or sorted(p.name for p in self.run_dir.iterdir() if p.is_dir())
         self.summary.append(self.headline())
-        failed = []
+        if self.stopped:
+            self.summary.append(f"stopped before any line, nothing written: {self.stopped}")
+        failed, unreached = [], []
         for host in hosts:
             rows, problems, lines = self.merge_gateway(host)
             self.rows += rows
             self.lines += lines
             if problems:
                 failed.append(host)
+            if not any(l["reached"] for l in lines):
+                unreached.append(host)
             self.sites[host] = dict(self.counts(rows), lines=len(lines), problems=problems)
             if all(l["state"] == "not run" and not l["skip"] for l in lines) and problems:
                 self.summary.append(f"{host}: " + "; ".join(problems))
             else:
                 self.summary.append(f"{host}: {self.count_text(rows, len(lines))}"
                                     + "".join(f"; {p}" for p in problems))
-        self.summary.append(f"all: {self.count_text(self.rows)} ({plural(len(hosts), 'site')},"
-                            f" {len(failed)} failed; {plural(len(self.lines), 'line')})")
+        lines_unreached = sum(1 for l in self.lines if not l["reached"])
+        self.not_reached = {"sitesNotReached": len(unreached), "linesNotReached": lines_unreached}
+        self.summary.append(
+            f"all: {self.count_text(self.rows)} ({plural(len(hosts), 'site')}, {len(failed)} failed"
+            + (f", {len(unreached)} not reached" if unreached else "")
+            + f"; {plural(len(self.lines), 'line')}"
+            + (f", {lines_unreached} not reached" if lines_unreached else "") + ")")
+        # A run in which no line ran (stopped by a mistake, no gateway reached, the image
+        # refused) knows nothing new of the fleet: the state and the retry file stay.
+        ran = any(l["state"] != "not run" or l["skip"] for l in self.lines)
         if self.mode == "flash" and not self.dry:
-            self.update_state()
-        self.write(hosts, failed)
+            if ran:
+                self.update_state()
+            else:
+                self.summary.append(f"fleet: nothing ran; {STATE_FILE} and {RETRY_FILE} are as"
+                                    " the last run left them")
+        self.write(hosts, failed, ran)
 
     # ---- the fleet state: the latest outcome of every device across runs ----
 
@@ -431,7 +467,7 @@ class Merge:
                           "image": self.image.get("file"), "image_sha256": self.image.get("sha256"),
                           "image_type": self.image.get("type"),
                           "outcome": "not done" if line["problem"] else "done",
-                          "problem": line["problem"]}
+                          "problem": line["problem"], "reached": line.get("reached", False)}
         for row in self.rows:
             if not row.get("id"):
                 continue
@@ -462,6 +498,7 @@ class Merge:
                      for d in aimed if d["outcome"] != "updated"
                      and (d["host"], d["port"]) not in open_keys]
         done_count = sum(1 for d in aimed if d["outcome"] == "updated")
+        unreached = self.unreached(lines.values(), aimed)
         self.state = {"run": run, "image": self.image, "done": not not_done, "notDone": not_done,
                       "lines": sorted(lines.values(), key=lambda l: (l["host"], l["port"])),
                       "devices": sorted(devices.values(),
@@ -472,7 +509,9 @@ class Merge:
             more = len(open_lines) - len(named)
             self.summary.append(
                 f"fleet: not done, {done_count} of {plural(len(aimed), 'device')} updated with"
-                f" {file}" + (f"; lines to do: {', '.join(named)}" if named else "")
+                f" {file}" + (f"; {unreached} not reached (their devices are not counted)"
+                              if unreached else "")
+                + (f"; lines to do: {', '.join(named)}" if named else "")
                 + (f" and {more} more" if more > 0 else "")
                 + f" ({STATE_FILE} says why)")
         else:
@@ -481,21 +520,39 @@ class Merge:
         write_text(self.reports / "fleet-state.csv",
                    csv_text(STATE_COLUMNS, self.state["devices"]))
 
-    def write(self, hosts, failed):
+    def unreached(self, lines, aimed):
+        """The sites and lines of this image whose devices no run has listed:
+        '2 of 5 sites and 3 of 9 lines', or ''."""
+        sha = self.image.get("sha256")
+        this = [l for l in lines if l.get("image_sha256") == sha]
+        counted = {(d["host"], d["port"]) for d in aimed}
+        known = {(l["host"], l["port"]) for l in this if l["outcome"] == "done" or l.get("reached")} | counted
+        unknown = [l for l in this if (l["host"], l["port"]) not in known]
+        sites = {l["host"] for l in this}
+        sites_unknown = sites - {host for host, _ in known}
+        ports = [l for l in this if l["port"]]  # a gateway that ran no line stands for its lines
+        ports_unknown = [l for l in unknown if l["port"]]
+        parts = ([f"{len(sites_unknown)} of {plural(len(sites), 'site')}"] if sites_unknown else []) \
+            + ([f"{len(ports_unknown)} of {plural(len(ports), 'line')}"] if ports_unknown else [])
+        return " and ".join(parts)
+
+    def write(self, hosts, failed, ran):
         write_text(self.run_dir / "fleet.csv", csv_text(COLUMNS, self.rows))
         document = {"run": self.run.get("run", self.run_dir.name), "mode": self.mode,
-                    "dryRun": self.dry, "image": self.image or None, "columns": COLUMNS,
+                    "dryRun": self.dry, "image": self.image or None,
+                    "stopped": self.stopped or None, "columns": COLUMNS,
                     "devices": [{k: r.get(k, "") for k in COLUMNS + ["id"]} for r in self.rows],
                     "lines": self.lines, "sites": self.sites,
                     "all": dict(self.counts(self.rows), sites=len(hosts),
-                                sitesFailed=len(failed), lines=len(self.lines))}
+                                sitesFailed=len(failed), lines=len(self.lines),
+                                **self.not_reached)}
         write_text(self.run_dir / "fleet.json", json.dumps(document, indent=2) + "\n")
         write_text(self.run_dir / "summary.txt", "\n".join(self.summary) + "\n")
-        # The gateways to run again, as the last run left them.
+        # The gateways to run again, as the last run that ran a line left them.
         retry = self.reports / RETRY_FILE
-        if failed:
+        if ran and failed:
             write_text(retry, "\n".join(failed) + "\n")
-        elif retry.exists():
+        elif ran and retry.exists():
             retry.unlink()
         print("\n".join(self.summary))
 

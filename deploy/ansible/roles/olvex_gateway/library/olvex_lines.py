@@ -48,6 +48,13 @@ options:
     description: The lock file that keeps a second runner off the gateway.
     type: path
     required: true
+  leave_nothing:
+    description:
+      - When the runner ends, it removes the lock file and the folders it made
+        for it, if they were not there before (a dry run leaves nothing behind).
+        It still holds the lock then, and its lines have all ended.
+    type: bool
+    default: false
 author: Ruvo
 """
 
@@ -210,6 +217,28 @@ class Runner:
         self.save()
 
 
+def missing_folders(folder):
+    """The folders that would have to be made for folder, outermost first."""
+    missing = []
+    while folder and not os.path.isdir(folder):
+        missing.insert(0, folder)
+        folder = os.path.dirname(folder)
+    return missing
+
+
+def remove_made(lock_path, lock_existed, made):
+    if not lock_existed:
+        try:
+            os.unlink(lock_path)
+        except FileNotFoundError:
+            pass
+    for folder in reversed(made):
+        try:
+            os.rmdir(folder)
+        except OSError:  # something else is in it now: it stays
+            break
+
+
 def daemonize(module, params):
     """The runner in a process of its own that outlives this one; its first
     word (started, or why not) comes back through a pipe."""
@@ -232,7 +261,10 @@ def daemonize(module, params):
         os.dup2(null, fd)
     pipe = os.fdopen(write_end, "wb")
     try:
+        made = missing_folders(os.path.dirname(params["lock"]))
+        lock_existed = os.path.exists(params["lock"])
         os.makedirs(params["dir"], exist_ok=True)
+        os.makedirs(os.path.dirname(params["lock"]), exist_ok=True)
         lock = open(params["lock"], "a+")
         try:
             fcntl.flock(lock, fcntl.LOCK_EX | fcntl.LOCK_NB)
@@ -252,6 +284,8 @@ def daemonize(module, params):
         pipe.write(f"started {os.getpid()}".encode())
         pipe.close()
         runner.run()
+        if params["leave_nothing"]:
+            remove_made(params["lock"], lock_existed, made)
     except Exception as error:  # the word must come back, whatever it is
         try:
             pipe.write(f"the runner failed: {error}".encode())
@@ -270,6 +304,7 @@ def main():
             side_by_side=dict(type="bool", default=False),
             timeout=dict(type="int", required=True),
             lock=dict(type="path", required=True),
+            leave_nothing=dict(type="bool", default=False),
         ),
         supports_check_mode=False,
     )
