@@ -68,6 +68,7 @@ int main(int argc, char *argv[])
     DemoLine demo;
     if (!parseOptions(app, &demo))
         return 2;
+    installToolkitTranslation(app); // after the options, whose help stays in English
 
     DevSim::Simulator line(demo.devices, demo.options);
     std::string error;
