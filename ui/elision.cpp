@@ -78,12 +78,16 @@ public:
     explicit CellTextTips(QTableWidget *table)
         : QObject(table)
         , m_table(table)
+        , m_viewport(table->viewport())
     {}
 
 protected:
+    // Called until the table is gone, the viewport's last events while the
+    // table is being destroyed included: nothing of the table is touched
+    // before the event is known to be a tooltip's.
     bool eventFilter(QObject *watched, QEvent *event) override
     {
-        if (watched != m_table->viewport() || event->type() != QEvent::ToolTip)
+        if (event->type() != QEvent::ToolTip || watched != m_viewport)
             return false;
         auto *help = static_cast<QHelpEvent *>(event);
         const QModelIndex index = m_table->indexAt(help->pos());
@@ -91,7 +95,7 @@ protected:
         const QRect cell = m_table->visualRect(index);
         if (text.isEmpty() || m_table->fontMetrics().horizontalAdvance(text) <= room(cell))
             return false;
-        QToolTip::showText(help->globalPos(), text, m_table->viewport(), cell);
+        QToolTip::showText(help->globalPos(), text, m_viewport, cell);
         return true;
     }
 
@@ -107,6 +111,7 @@ private:
     }
 
     QTableWidget *m_table;
+    QWidget *m_viewport;
 };
 
 } // namespace
