@@ -28,12 +28,6 @@ namespace {
 
 const QString Interface = QStringLiteral("com.canonical.Unity.LauncherEntry");
 
-bool searchDone(Operator &op)
-{
-    QTest::mouseClick(op.search, Qt::LeftButton);
-    return QTest::qWaitFor([&op] { return op.status->text() == "Выберите устройство(а)"; }, 20000);
-}
-
 bool inView(const QTableWidget *table, int row)
 {
     const QRect cell = table->visualItemRect(table->item(row, StatusColumn));
@@ -148,7 +142,7 @@ void BatchTest::rowBeingWrittenComesIntoViewAsItsTurnBegins()
     sim.start();
     Operator op(sim);
     op.path->setText(writeFile(m_dir, "fw.bin", firmwareImage(3000, 33)));
-    QVERIFY(searchDone(op));
+    QVERIFY(op.findDevices());
     const int first = 11;
     const int second = 14;
     QVERIFY(!inView(op.table, first));
@@ -184,7 +178,7 @@ void BatchTest::launcherEntryFollowsTheBatch()
     sim.start();
     Operator op(sim);
     op.path->setText(writeFile(m_dir, "fw.bin", firmwareImage(2000, 34)));
-    QVERIFY(searchDone(op));
+    QVERIFY(op.findDevices());
     op.table->item(op.selectAllRow(), CheckColumn)->setCheckState(Qt::Checked);
     QTest::mouseClick(op.flash, Qt::LeftButton);
     QTRY_COMPARE_WITH_TIMEOUT(op.status->text(), QString("Обновление завершено"), 60000);
