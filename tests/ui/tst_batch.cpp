@@ -34,67 +34,37 @@ bool inView(const QTableWidget *table, int row)
     return table->viewport()->rect().contains(cell);
 }
 
-// One Update signal as dbus-monitor printed it.
-struct LauncherUpdate
+// The launcher entry's Update signals that dbus-monitor printed, each as
+// "URI PROGRESS VISIBLE URGENT" (the properties come sorted by name).
+QStringList launcherUpdates(const QByteArray &monitored)
 {
-    QString uri;
-    double progress = -1;
-    bool visible = false;
-    bool urgent = false;
-};
-
-QList<LauncherUpdate> launcherUpdates(const QString &monitored)
-{
-    static const QRegularExpression uri(QStringLiteral("string \"(application://[^\"]*)\""));
-    auto value = [](const QString &block, const QString &key) {
-        const QRegularExpression entry(
-            QStringLiteral("string \"%1\"\\s+variant\\s+\\w+ (\\S+)").arg(key));
-        return entry.match(block).captured(1);
-    };
-    QList<LauncherUpdate> updates;
-    for (const QString &block : monitored.split(QStringLiteral("\nsignal "))) {
-        if (!block.contains(QStringLiteral("member=Update")) || !block.contains(Interface))
-            continue;
-        LauncherUpdate update;
-        update.uri = uri.match(block).captured(1);
-        update.progress = value(block, QStringLiteral("progress")).toDouble();
-        update.visible = value(block, QStringLiteral("progress-visible")) == QLatin1String("true");
-        update.urgent = value(block, QStringLiteral("urgent")) == QLatin1String("true");
-        updates << update;
+    static const QRegularExpression update(QStringLiteral(
+        "member=Update\\s+string \"([^\"]*)\"\\s+array \\[\\s+"
+        "dict entry\\(\\s+string \"progress\"\\s+variant\\s+double (\\S+)\\s+\\)\\s+"
+        "dict entry\\(\\s+string \"progress-visible\"\\s+variant\\s+boolean (\\w+)\\s+\\)\\s+"
+        "dict entry\\(\\s+string \"urgent\"\\s+variant\\s+boolean (\\w+)"));
+    QStringList updates;
+    for (auto it = update.globalMatch(QString::fromUtf8(monitored)); it.hasNext();) {
+        const QRegularExpressionMatch m = it.next();
+        updates << QStringList{m.captured(1), m.captured(2), m.captured(3), m.captured(4)}.join(
+            ' ');
     }
     return updates;
 }
 
-QString describe(const QList<LauncherUpdate> &updates)
-{
-    QStringList lines;
-    for (const LauncherUpdate &u : updates)
-        lines << QString("%1 %2 visible=%3 urgent=%4")
-                     .arg(u.uri)
-                     .arg(u.progress)
-                     .arg(u.visible)
-                     .arg(u.urgent);
-    return lines.join('\n');
-}
-
-// dbus-monitor on the session bus, watching the launcher entry's signals;
-// started once it prints what this process sends.
+// dbus-monitor on the session bus, watching the launcher entry's interface;
+// started once it prints what this process sends there.
 bool startMonitor(QProcess &monitor)
 {
     monitor.start(QStringLiteral(OLVEX_DBUS_MONITOR),
                   {QStringLiteral("--session"),
                    QStringLiteral("type='signal',interface='%1'").arg(Interface)});
-    if (!monitor.waitForStarted())
-        return false;
-    QDBusMessage probe
-        = QDBusMessage::createSignal(QStringLiteral("/probe"), Interface, QStringLiteral("Update"));
-    probe << QStringLiteral("application://probe.desktop") << QVariantMap();
-    return QTest::qWaitFor(
-        [&] {
-            QDBusConnection::sessionBus().send(probe);
-            return monitor.peek(1 << 20).contains("probe.desktop");
-        },
-        10000);
+    const QDBusMessage probe
+        = QDBusMessage::createSignal(QStringLiteral("/probe"), Interface, QStringLiteral("Probe"));
+    return monitor.waitForStarted() && QTest::qWaitFor([&] {
+               QDBusConnection::sessionBus().send(probe);
+               return monitor.peek(1 << 20).contains("member=Probe");
+           });
 }
 
 } // namespace
@@ -185,35 +155,28 @@ void BatchTest::launcherEntryFollowsTheBatch()
     QCOMPARE(op.text(0, StatusColumn), QString("Ошибка"));
     QCOMPARE(op.text(1, StatusColumn), QString("Обновлено"));
 
-    const QString entry
-        = QStringLiteral("application://%1.desktop").arg(Identity::desktopFileName());
-    QList<LauncherUpdate> updates;
-    QTRY_VERIFY((updates = launcherUpdates(QString::fromUtf8(monitor.peek(1 << 22))),
-                 !updates.isEmpty() && !updates.last().visible));
+    // The progress rises through the batch, shown until it ends, urgent from
+    // the moment a device was given up; then all of it is cleared.
+    QStringList updates;
+    QTRY_VERIFY((updates = launcherUpdates(monitor.peek(1 << 22)),
+                 !updates.isEmpty() && updates.last().endsWith(" false false")));
     monitor.kill();
     monitor.waitForFinished();
-    updates.erase(std::remove_if(updates.begin(),
-                                 updates.end(),
-                                 [](const LauncherUpdate &u) { return u.uri.contains("probe"); }),
-                  updates.end());
-    const QString seen = describe(updates);
-
-    // The progress rises through the batch, shown until it ends, urgent
-    // from the moment a device was given up; then all of it is cleared.
-    QVERIFY2(updates.size() >= 4, qPrintable(seen));
-    const LauncherUpdate last = updates.takeLast();
-    QVERIFY2(last.uri == entry && !last.visible && !last.urgent, qPrintable(seen));
+    const QString seen = updates.join('\n');
+    const QString entry = QString("application://%1.desktop").arg(Identity::desktopFileName());
+    QVERIFY2(updates.size() >= 4 && updates.takeLast() == entry + " 0 false false",
+             qPrintable(seen));
     double progress = 0;
     bool urgent = false;
-    for (const LauncherUpdate &u : updates) {
-        QVERIFY2(u.uri == entry && u.visible, qPrintable(seen));
-        QVERIFY2(u.progress >= progress && u.progress <= 1, qPrintable(seen));
-        QVERIFY2(u.urgent || !urgent, qPrintable(seen));
-        progress = u.progress;
-        urgent = u.urgent;
+    for (const QString &update : updates) {
+        const QStringList u = update.split(' ');
+        QVERIFY2(u.at(0) == entry && u.at(2) == "true", qPrintable(seen));
+        QVERIFY2(u.at(1).toDouble() >= progress && u.at(1).toDouble() <= 1, qPrintable(seen));
+        QVERIFY2(u.at(3) == "true" || !urgent, qPrintable(seen));
+        progress = u.at(1).toDouble();
+        urgent = u.at(3) == "true";
     }
-    QVERIFY2(updates.first().progress < 0.25 && !updates.first().urgent, qPrintable(seen));
-    QVERIFY2(urgent && progress > 0.99, qPrintable(seen));
+    QVERIFY2(updates.first().endsWith(" false") && urgent && progress == 1, qPrintable(seen));
 }
 
 QTEST_MAIN(BatchTest)
