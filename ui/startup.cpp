@@ -43,8 +43,12 @@ bool installToolkitTranslation(QCoreApplication &app)
 {
     auto *translator = new QTranslator(&app);
     const QString folder = toolkitTranslations();
-    if (translator->load(QStringLiteral("qtbase_ru"), folder) && app.installTranslator(translator))
-        return true;
+    // qt_ru is the catalogue windeployqt merges the modules' into, for a build
+    // made on Windows with the Qt installer's kit.
+    for (const QString &name : {QStringLiteral("qtbase_ru"), QStringLiteral("qt_ru")}) {
+        if (translator->load(name, folder) && app.installTranslator(translator))
+            return true;
+    }
     qDebug("qtbase_ru.qm not found in %s: the toolkit's own texts stay in English",
            qPrintable(QDir::toNativeSeparators(folder)));
     delete translator;

@@ -20,9 +20,9 @@ void applyToWindow(QApplication &app);
 
 // The toolkit's own texts in Russian, as the window's own are: the file
 // dialog, the standard buttons of message boxes, the text fields' menus. Qt's
-// translation qtbase_ru, from where the toolkit keeps its translations
-// (Debian's qttranslations5-l10n; "translations" beside the programs on
-// Windows). False, and said in the log, where it is missing: the toolkit then
+// translation qtbase_ru (or the qt_ru that windeployqt makes), from where the
+// toolkit keeps its translations (Debian's qttranslations5-l10n;
+// "translations" beside the programs on Windows). False, and said in the log, where it is missing: the toolkit then
 // speaks English. The window's own texts are not translated and stay as they
 // are.
 bool installToolkitTranslation(QCoreApplication &app);
