@@ -1,5 +1,5 @@
-// The program entry of the window: where its log goes, identity, icon, the
-// main window, the event loop.
+// The program entry of the window: where its log goes, identity, the
+// toolkit's texts in Russian, icon, the main window, the event loop.
 
 #include "ui/diagnosticlog.h"
 #include "ui/mainwindow.h"
@@ -13,6 +13,7 @@ int main(int argc, char *argv[])
     DiagnosticLog::route();
     QApplication app(argc, argv);
     Identity::applyToWindow(app);
+    installToolkitTranslation(app);
 
     const QIcon icon = Identity::icon();
 

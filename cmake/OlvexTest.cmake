@@ -1,16 +1,18 @@
 # olvex_add_test(NAME <name> LAYER core|window [SIMULATOR] SOURCES <files...>
-#                [LABELS <labels...>] [TIMEOUT <s>] [LIBS <libs...>])
+#                [LABELS <labels...>] [TIMEOUT <s>] [LIBS <libs...>]
+#                [LAUNCHER <command...>])
 # Adds one QtTest executable, registers it with ctest and runs it on the
 # offscreen platform, so no display is needed. A test of the line core links
 # the core alone, never the widgets; a test of the window links the window.
 # SIMULATOR: the test plays devices on a simulated line (a pseudo-terminal);
 # where the simulator is not built (Windows) the test is not either.
+# LAUNCHER: the command the test program runs under (dbus-run-session --).
 #
 # A cross build runs its tests through CMAKE_CROSSCOMPILING_EMULATOR, with
 # OLVEX_TEST_ENVIRONMENT added to their environment and OLVEX_TEST_FIXTURES
 # required (tests/wine sets both for Wine).
 function(olvex_add_test)
-    cmake_parse_arguments(T "SIMULATOR" "NAME;LAYER;TIMEOUT" "SOURCES;LABELS;LIBS" ${ARGN})
+    cmake_parse_arguments(T "SIMULATOR" "NAME;LAYER;TIMEOUT" "SOURCES;LABELS;LIBS;LAUNCHER" ${ARGN})
     if(T_SIMULATOR AND NOT TARGET olvex_devsim)
         return()
     endif()
@@ -33,7 +35,11 @@ function(olvex_add_test)
     add_executable(${T_NAME} ${T_SOURCES})
     target_link_libraries(${T_NAME} PRIVATE ${_support} Qt::Test ${T_LIBS})
     target_include_directories(${T_NAME} PRIVATE ${PROJECT_SOURCE_DIR}/tests)
-    add_test(NAME ${T_NAME} COMMAND ${T_NAME})
+    if(T_LAUNCHER)
+        add_test(NAME ${T_NAME} COMMAND ${T_LAUNCHER} $<TARGET_FILE:${T_NAME}>)
+    else()
+        add_test(NAME ${T_NAME} COMMAND ${T_NAME})
+    endif()
     set(_env
         QT_QPA_PLATFORM=offscreen
         "TSAN_OPTIONS=suppressions=${PROJECT_SOURCE_DIR}/tests/sanitizers/tsan.supp halt_on_error=1 second_deadlock_stack=1 ignore_noninstrumented_modules=1"

@@ -8,6 +8,10 @@
 #   OLVEX_WINDOWS_DLLS       files that go beside the programs
 #   OLVEX_WINDOWS_PLUGINS    plugin files, each as <kind>/<file> under the
 #                            kit's plugins/ and beside the programs alike
+#   OLVEX_WINDOWS_TRANSLATIONS
+#                            the toolkit's Russian texts (qtbase_ru.qm), which
+#                            go into "translations" beside the programs, where
+#                            the toolkit looks for them there
 #   OLVEX_WINDOWS_TEST_DLLS, OLVEX_WINDOWS_TEST_PLUGINS
 #                            what the tests load besides (never shipped)
 #   OLVEX_WINDOWS_ZIP        the zip users get (packaging/windows),
@@ -58,6 +62,14 @@ foreach(_dll libgcrypt-20.dll libgpg-error-0.dll)
     list(APPEND OLVEX_WINDOWS_DLLS ${_olvex_gcrypt_bin}/${_dll})
 endforeach()
 set(OLVEX_WINDOWS_PLUGINS platforms/qwindows.dll styles/qwindowsvistastyle.dll)
+# The kit has no translations; Debian's of the same Qt release serve: a .qm
+# file is the same on every platform.
+find_file(OLVEX_WINDOWS_TRANSLATIONS qtbase_ru.qm PATHS /usr/share/qt5/translations
+          NO_DEFAULT_PATH NO_CMAKE_FIND_ROOT_PATH)
+if(NOT OLVEX_WINDOWS_TRANSLATIONS)
+    message(FATAL_ERROR "qtbase_ru.qm not found in /usr/share/qt5/translations: install "
+                        "qttranslations5-l10n (scripts/setup.sh --windows)")
+endif()
 
 set(OLVEX_WINDOWS_TEST_DLLS ${_olvex_kit}/bin/Qt5Test.dll)
 set(OLVEX_WINDOWS_TEST_PLUGINS platforms/qoffscreen.dll)

@@ -1,6 +1,9 @@
 // olvex-demo: the updater on a simulated line, for a technician without
 // hardware. It starts a few simulated devices on a pseudo-terminal, puts that
 // line at the top of the port list and opens the same main window as the app.
+// With --line it plays no devices itself and lists a line made elsewhere
+// instead (olvex-devsim --link PATH), which the app's own port list, the
+// system's serial ports, does not show.
 
 #include "demo/demoline.h"
 #include "devsim/simulator.h"
@@ -10,6 +13,7 @@
 
 #include <QApplication>
 #include <QCommandLineParser>
+#include <QFileInfo>
 #include <QIcon>
 
 #include <cstdio>
@@ -20,11 +24,13 @@ struct DemoLine
 {
     std::vector<DevSim::DeviceConfig> devices = DevSim::sampleDevices();
     DevSim::Options options;
+    QString given; // a line of olvex-devsim's, listed instead of playing devices
 };
 
-// The demo's options: the line's rate and the devices on it. False, with
-// the message said, when a device description is refused.
-bool parseOptions(const QApplication &app, DemoLine *line)
+// The demo's options: the line's rate and the devices on it, or a line made
+// elsewhere. False, with the message said, when a device description is
+// refused or a line is given with devices.
+bool parseOptions(const QApplication &app, DemoLine *demoLine)
 {
     QCommandLineParser parser;
     parser.setApplicationDescription(
@@ -39,13 +45,29 @@ bool parseOptions(const QApplication &app, DemoLine *line)
                                     QStringLiteral("A simulated device instead of the default set "
                                                    "(see devsim/README.md); may repeat."),
                                     QStringLiteral("description"));
+    const QCommandLineOption line(QStringLiteral("line"),
+                                  QStringLiteral("List this line (olvex-devsim --link <path>) "
+                                                 "first, and simulate no devices here."),
+                                  QStringLiteral("path"));
     parser.addOption(pace);
     parser.addOption(device);
+    parser.addOption(line);
     parser.process(app);
+
+    if (parser.isSet(line)) {
+        if (parser.isSet(pace) || parser.isSet(device)) {
+            std::fprintf(stderr,
+                         "olvex-demo: --line plays no devices; give --device and "
+                         "--pace to the olvex-devsim that made the line\n");
+            return false;
+        }
+        demoLine->given = parser.value(line);
+        return true;
+    }
 
     const QStringList descriptions = parser.values(device);
     if (!descriptions.isEmpty())
-        line->devices.clear();
+        demoLine->devices.clear();
     for (const QString &description : descriptions) {
         DevSim::DeviceConfig config;
         std::string error;
@@ -53,10 +75,34 @@ bool parseOptions(const QApplication &app, DemoLine *line)
             std::fprintf(stderr, "olvex-demo: %s\n", error.c_str());
             return false;
         }
-        line->devices.push_back(config);
+        demoLine->devices.push_back(config);
     }
-    line->options.baud = parser.value(pace).toInt();
+    demoLine->options.baud = parser.value(pace).toInt();
     return true;
+}
+
+// The window, with `line` at the top of its port list, until it is closed.
+int runWindow(QApplication &app, const QString &line)
+{
+    setPortNameSource([line] { return QStringList{line} + systemPortNames(); });
+    const QIcon icon = Identity::icon();
+    MainWindow window;
+    presentMainWindow(&window, icon);
+    return app.exec();
+}
+
+// The window on a line that olvex-devsim serves.
+int runOnGivenLine(QApplication &app, const QString &line)
+{
+    if (!QFileInfo::exists(line)) {
+        std::fprintf(stderr,
+                     "olvex-demo: no line at %s: start olvex-devsim --link %s first\n",
+                     qPrintable(line),
+                     qPrintable(line));
+        return 1;
+    }
+    std::fprintf(stderr, "olvex-demo: the line %s first in the port list\n", qPrintable(line));
+    return runWindow(app, line);
 }
 
 } // namespace
@@ -68,6 +114,9 @@ int main(int argc, char *argv[])
     DemoLine demo;
     if (!parseOptions(app, &demo))
         return 2;
+    installToolkitTranslation(app); // after the options, whose help stays in English
+    if (!demo.given.isEmpty())
+        return runOnGivenLine(app, demo.given);
 
     DevSim::Simulator line(demo.devices, demo.options);
     std::string error;
@@ -81,15 +130,7 @@ int main(int argc, char *argv[])
                  "olvex-demo: %zu simulated devices on %s\n",
                  demo.devices.size(),
                  qPrintable(linePath));
-    setPortNameSource([linePath] { return QStringList{linePath} + systemPortNames(); });
-
-    const QIcon icon = Identity::icon();
-    int result = 0;
-    {
-        MainWindow window;
-        presentMainWindow(&window, icon);
-        result = app.exec();
-    }
+    const int result = runWindow(app, linePath);
     line.stop();
     return result;
 }

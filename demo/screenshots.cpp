@@ -1,6 +1,9 @@
-// olvex-screenshots DIR: pictures of the main window for the README, taken on
-// the demo line: the window as it opens, after a search, during an update,
-// and the about dialog. Run it under a display (xvfb-run works).
+// olvex-screenshots DIR [PICTURE...]: pictures of the main window for the
+// README, taken on the demo line: the window as it opens (window), after a
+// search (search), during an update (update) and after it (updated), and the
+// about dialog (about); all of them unless some are named. Run it under a
+// display (xvfb-run works). At a scale factor other than 1 (QT_SCALE_FACTOR)
+// the names say it: update@2x.png.
 
 #include "demo/demoline.h"
 #include "ui/aboutdialog.h"
@@ -37,14 +40,31 @@ bool waitUntil(const std::function<bool()> &done, int timeoutMs)
     return true;
 }
 
-bool save(QWidget *widget, const QString &path)
+// Where the pictures go, and which of them.
+struct Album
 {
-    QCoreApplication::processEvents();
-    const bool ok = widget->grab().save(path);
-    std::fprintf(
-        stderr, "olvex-screenshots: %s %s\n", ok ? "wrote" : "could not write", qPrintable(path));
-    return ok;
-}
+    QDir dir;
+    QStringList wanted; // empty: all
+
+    // The picture of the widget under the name, when it is wanted; false
+    // when it could not be written.
+    bool save(QWidget *widget, const QString &name) const
+    {
+        if (!wanted.isEmpty() && !wanted.contains(name))
+            return true;
+        QCoreApplication::processEvents();
+        const QPixmap picture = widget->grab();
+        const qreal scale = picture.devicePixelRatio();
+        const QString suffix = scale == 1 ? QString() : QStringLiteral("@%1x").arg(scale);
+        const QString path = dir.filePath(name + suffix + QStringLiteral(".png"));
+        const bool ok = picture.save(path);
+        std::fprintf(stderr,
+                     "olvex-screenshots: %s %s\n",
+                     ok ? "wrote" : "could not write",
+                     qPrintable(path));
+        return ok;
+    }
+};
 
 // A firmware file with a name a technician would recognise.
 QString writeFirmware()
@@ -60,11 +80,11 @@ QString writeFirmware()
 // The window through one job, saved at its moments: as it opens, after the
 // search, during the update and after it. The pictures that could not be
 // written, or -1 when the job did not get to its next moment.
-int photographJob(MainWindow *window, const QDir &out, const QString &firmware)
+int photographJob(MainWindow *window, const Album &out, const QString &firmware)
 {
     auto *status = window->findChild<QLabel *>("StatusLabel");
     auto *table = window->findChild<QTableWidget *>("tableWidget");
-    int failures = !save(window, out.filePath("window.png"));
+    int failures = !out.save(window, QStringLiteral("window"));
 
     // The path is in place before the search, so the flash button is ready
     // when the search ends.
@@ -74,7 +94,7 @@ int photographJob(MainWindow *window, const QDir &out, const QString &firmware)
         return -1;
     table->item(0, CheckColumn)->setCheckState(Qt::Checked);
     table->item(1, CheckColumn)->setCheckState(Qt::Checked);
-    failures += !save(window, out.filePath("search.png"));
+    failures += !out.save(window, QStringLiteral("search"));
 
     window->findChild<QPushButton *>("FlashButton")->click();
     auto progressAt = [table](int row, int percent) {
@@ -83,10 +103,10 @@ int photographJob(MainWindow *window, const QDir &out, const QString &firmware)
     };
     if (!waitUntil([&] { return progressAt(0, 60); }, 60000))
         return -1;
-    failures += !save(window, out.filePath("update.png"));
+    failures += !out.save(window, QStringLiteral("update"));
     if (!waitUntil([status] { return status->text() == "Обновление завершено"; }, 120000))
         return -1;
-    return failures + !save(window, out.filePath("updated.png"));
+    return failures + !out.save(window, QStringLiteral("updated"));
 }
 
 } // namespace
@@ -100,13 +120,19 @@ int main(int argc, char *argv[])
         QStringLiteral("Pictures of the main window for the README, on the demo line."));
     parser.addHelpOption();
     parser.addPositionalArgument(QStringLiteral("DIR"), QStringLiteral("Where the pictures go."));
+    parser.addPositionalArgument(QStringLiteral("PICTURE"),
+                                 QStringLiteral("Only these: window, search, update, updated, "
+                                                "about."),
+                                 QStringLiteral("[PICTURE...]"));
     parser.process(app);
-    if (parser.positionalArguments().size() != 1) {
-        std::fprintf(stderr, "usage: olvex-screenshots DIR\n");
+    QStringList arguments = parser.positionalArguments();
+    if (arguments.isEmpty()) {
+        std::fprintf(stderr, "usage: olvex-screenshots DIR [PICTURE...]\n");
         return 2;
     }
-    const QDir out(parser.positionalArguments().constFirst());
-    QDir().mkpath(out.path());
+    installToolkitTranslation(app);
+    const Album out{QDir(arguments.takeFirst()), arguments};
+    QDir().mkpath(out.dir.path());
 
     DevSim::Options options;
     options.baud = DemoBaud;
@@ -127,7 +153,7 @@ int main(int argc, char *argv[])
         if (failures >= 0) {
             AboutDialog about;
             about.show();
-            failures += !save(&about, out.filePath("about.png"));
+            failures += !out.save(&about, QStringLiteral("about"));
         }
     }
     line.stop();

@@ -1,14 +1,16 @@
 #!/usr/bin/env bash
 # Checks the Debian package that scripts/package.sh builds:
 #   - lintian finds no error and no warning;
+#   - it depends on the toolkit's translations (the window's Russian dialogs);
 #   - it holds exactly what `cmake --install` puts in place;
 #   - its programs carry Debian's hardening (hardening-check: PIE, stack
 #     protector, fortified functions, read-only relocations, immediate binding);
 #   - installed with apt-get on this machine, every shared library of its
 #     programs resolves, the programs start, olvex-cli needs no GUI library
 #     and scans the installed simulator's line, each program has its manual
-#     page, bash loads olvex-cli's completion, the key folder is there,
-#     empty, and a key put in it is trusted, and the menu entry finds its
+#     page, the window finds the toolkit's Russian translation, bash loads
+#     olvex-cli's completion, the key folder is there, empty, and a key put
+#     in it is trusted, and the menu entry finds its
 #     program and its icon at every size the build drew;
 # then removes it again (unless it was installed before the check).
 # Installs what the tests need first (scripts/setup.sh --tests). Needs root
@@ -38,6 +40,13 @@ lintian --fail-on error,warning --display-info --pedantic "$deb" >"$work/lintian
     || lintian_status=$?
 grep -v '^running with root privileges' "$work/lintian.log" || true
 [ $lintian_status -eq 0 ] || fail "lintian reports errors or warnings"
+
+# The window's file dialog and message boxes speak Russian with the
+# toolkit's translation, which no shared library pulls in.
+depends=$(dpkg-deb -f "$deb" Depends)
+[[ ", $depends," == *", qttranslations5-l10n,"* ]] \
+    || fail "the package does not depend on qttranslations5-l10n: Depends: $depends"
+echo "depends on qttranslations5-l10n"
 
 # Every object of the release build was compiled with the hardening flags,
 # and every program shows them. hardening-check sees fortified functions
@@ -115,7 +124,9 @@ echo "shared libraries resolve: $(echo $programs)"
 status=0
 QT_QPA_PLATFORM=offscreen timeout 5 /usr/bin/olvex-updater >"$work/updater.log" 2>&1 || status=$?
 [ $status -eq 124 ] || { cat "$work/updater.log"; fail "olvex-updater stopped with status $status instead of running"; }
-echo "olvex-updater starts"
+! grep -q 'qtbase_ru.qm not found' "$work/updater.log" \
+    || { cat "$work/updater.log"; fail "olvex-updater does not find the toolkit's Russian translation"; }
+echo "olvex-updater starts, with the toolkit's texts in Russian"
 
 # The terminal tool: no GUI library, and a scan of the simulator's line. The
 # simulator runs until it is stopped, then ends with status 0.

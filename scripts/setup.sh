@@ -24,13 +24,15 @@ case "${1:-}" in
 esac
 
 # Building and running. Qt's own dependencies bring what the window needs
-# when it runs: the X11 platform plugin, fontconfig and a font.
+# when it runs: the X11 platform plugin, fontconfig and a font; the
+# toolkit's Russian texts (its dialogs) come with its translations.
 build_packages=(
     g++
     cmake
     ninja-build
     qtbase5-dev
     libqt5serialport5-dev
+    qttranslations5-l10n
     libgcrypt20-dev             # signed images: Ed25519, BLAKE2b-512
 )
 
@@ -55,6 +57,11 @@ test_packages=(
     fonts-dejavu-core           # the font the window's tests draw with, Wine's dialog font too
     qt6-base-dev                # the suite built on Qt 6
     qt6-serialport-dev
+    qt6-translations-l10n       # the toolkit's Russian texts on Qt 6
+    dbus-daemon                 # dbus-run-session: a session bus of the window's tests' own
+    dbus-bin                    # dbus-monitor, which watches it
+    xvfb                        # a screen and a keyboard for the window as the README starts it
+    xdotool
     binutils-mingw-w64-x86-64   # windres: the Windows resources (tst_winres)
     desktop-file-utils          # desktop-file-validate: the menu entry
     appstream                   # appstreamcli: the software-centre description

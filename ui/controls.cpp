@@ -88,6 +88,7 @@ void MainWindow::on_FlashButton_clicked()
     freezeTickBoxes(true);
     ui->tableWidget->blockSignals(true);
     m_updateRunning = true;
+    m_turnRow = -1;
     qDebug("frw choised");
     LineJobs::requestPass(loaded.image);
     emit Notifier.UpdateMainStatus(Updating);
@@ -157,6 +158,7 @@ void MainWindow::UnblockingSearchButton()
 void MainWindow::UnblockingTableSignals()
 {
     m_updateRunning = false;
+    m_taskbar.clear();
     freezeTickBoxes(false);
     ui->tableWidget->blockSignals(false);
 }

@@ -104,6 +104,37 @@ void MainWindow::UpdatingDevStatus()
                 status->setText(Texts::preparing());
             else
                 status->setText(Texts::progress(record.partsAcked + 1, record.partsTotal));
+            followTurn(row);
         }
     }
+    showBatchProgress(devices);
+}
+
+// When a device's turn begins its row is brought into view, however far down
+// the list it is; between turns the table stays where the operator put it.
+void MainWindow::followTurn(int row)
+{
+    if (row == m_turnRow)
+        return;
+    m_turnRow = row;
+    if (QTableWidgetItem *status = ui->tableWidget->item(row, StatusColumn))
+        ui->tableWidget->scrollToItem(status);
+}
+
+// The whole batch on the taskbar: the parts the devices of the pass have
+// acknowledged, a device whose turn is over counted whole.
+void MainWindow::showBatchProgress(const std::vector<DeviceRecord> &devices)
+{
+    qint64 done = 0;
+    qint64 total = 0;
+    bool failed = false;
+    for (const DeviceRecord &record : devices) {
+        if (record.partsTotal == 0)
+            continue;
+        const bool over = record.outcome == FlashDone || record.outcome == FlashFailed;
+        total += record.partsTotal;
+        done += over ? record.partsTotal : record.partsAcked;
+        failed = failed || record.outcome == FlashFailed;
+    }
+    m_taskbar.show(done, total, failed);
 }

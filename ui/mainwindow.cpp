@@ -1,5 +1,6 @@
 // The main window's construction: the form, the port list, the table's
-// columns and header, room for the buttons' texts.
+// columns and header, room for the buttons' texts, texts shortened rather
+// than cut off, the table from the keyboard.
 
 #include "ui/mainwindow.h"
 #include "ui_mainwindow.h"
@@ -7,8 +8,10 @@
 #include "ui/aboutdialog.h"
 #include "ui/buttonroom.h"
 #include "ui/columns.h"
+#include "ui/elision.h"
 #include "ui/headerstyle.h"
 #include "ui/portlist.h"
+#include "ui/rowticks.h"
 
 #include <QHeaderView>
 #include <QSysInfo>
@@ -37,6 +40,8 @@ MainWindow::MainWindow(QWidget *parent)
     if (usesFlatHeaderStyle(QSysInfo::productVersion()))
         setStyleSheet(flatHeaderStyleSheet());
     giveButtonTextsRoom(this);
+    elideWhereNarrow(ui->StatusLabel, ui->tableWidget);
+    tickRowsFromTheKeyboard(ui->tableWidget);
 
     connect(ui->tableWidget,
             SIGNAL(itemChanged(QTableWidgetItem *)),

@@ -5,6 +5,7 @@
 
 #include "registry/registry.h"
 #include "serial/serialthread.h"
+#include "ui/taskbarprogress.h"
 
 #include <QMainWindow>
 
@@ -48,6 +49,8 @@ private:
     void refuseFirmware(const QString &text);
     void showOutcome(int row, const DeviceRecord &record);
     void freezeTickBoxes(bool frozen);
+    void followTurn(int row);
+    void showBatchProgress(const std::vector<DeviceRecord> &devices);
 
     Ui::MainWindow *ui;
     SerialThread m_serial;
@@ -57,4 +60,8 @@ private:
     // not be opened). WorkMode is no guide here: it keeps its value after a
     // port failure.
     bool m_updateRunning = false;
+    // The row whose device the pass was writing when the table last brought
+    // it into view; -1 before the pass's first device.
+    int m_turnRow = -1;
+    TaskbarProgress m_taskbar{this};
 };

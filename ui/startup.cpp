@@ -7,6 +7,9 @@
 #include "ui/windowsize.h"
 
 #include <QApplication>
+#include <QDir>
+#include <QLibraryInfo>
+#include <QTranslator>
 
 namespace Identity {
 QIcon icon()
@@ -22,6 +25,35 @@ void applyToWindow(QApplication &app)
     QGuiApplication::setDesktopFileName(desktopFileName());
 }
 } // namespace Identity
+
+namespace {
+
+QString toolkitTranslations()
+{
+#if QT_VERSION_MAJOR < 6
+    return QLibraryInfo::location(QLibraryInfo::TranslationsPath);
+#else
+    return QLibraryInfo::path(QLibraryInfo::TranslationsPath);
+#endif
+}
+
+} // namespace
+
+bool installToolkitTranslation(QCoreApplication &app)
+{
+    auto *translator = new QTranslator(&app);
+    const QString folder = toolkitTranslations();
+    // qt_ru is the catalogue windeployqt merges the modules' into, for a build
+    // made on Windows with the Qt installer's kit.
+    for (const QString &name : {QStringLiteral("qtbase_ru"), QStringLiteral("qt_ru")}) {
+        if (translator->load(name, folder) && app.installTranslator(translator))
+            return true;
+    }
+    qDebug("qtbase_ru.qm not found in %s: the toolkit's own texts stay in English",
+           qPrintable(QDir::toNativeSeparators(folder)));
+    delete translator;
+    return false;
+}
 
 void connectNotifier(MainWindow *window)
 {
@@ -40,7 +72,7 @@ void connectNotifier(MainWindow *window)
 
 void presentMainWindow(MainWindow *window, const QIcon &icon)
 {
-    window->resize(openingSize(window));
+    openOnScreen(window);
     window->setWindowIcon(icon);
     window->show();
     connectNotifier(window);

@@ -7,9 +7,11 @@
 #include <QPushButton>
 #include <QTableWidget>
 #include <QTest>
+#include <QtTest>
 
 Controls::Controls(MainWindow &w)
-    : table(w.findChild<QTableWidget *>("tableWidget"))
+    : window(w)
+    , table(w.findChild<QTableWidget *>("tableWidget"))
     , search(w.findChild<QPushButton *>("SearchButton"))
     , flash(w.findChild<QPushButton *>("FlashButton"))
     , firmware(w.findChild<QPushButton *>("FramewareButton"))
@@ -42,4 +44,12 @@ void Controls::clickTickBox(int row)
 {
     const QRect cell = table->visualItemRect(table->item(row, CheckColumn));
     QTest::mouseClick(table->viewport(), Qt::LeftButton, Qt::NoModifier, cell.center());
+}
+
+void Controls::fill(const std::vector<DeviceRecord> &records)
+{
+    DeviceList.clear();
+    for (const DeviceRecord &r : records)
+        DeviceList.append(r);
+    QVERIFY(QMetaObject::invokeMethod(&window, "UpdatingTable", Qt::DirectConnection));
 }

@@ -7,6 +7,8 @@
 
 #include <QString>
 
+#include <vector>
+
 class QLabel;
 class QLineEdit;
 class QPushButton;
@@ -26,6 +28,11 @@ struct Controls
     // A click on a device's tick box, where the operator's mouse would go.
     void clickTickBox(int row);
 
+    // Puts the records into the device list and fills the table from it, as
+    // the notifier's UpdateTable() does.
+    void fill(const std::vector<DeviceRecord> &records);
+
+    MainWindow &window;
     QTableWidget *table;
     QPushButton *search;
     QPushButton *flash;

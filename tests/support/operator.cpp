@@ -4,7 +4,10 @@
 #include "ui/portlist.h"
 #include "ui/startup.h"
 
+#include <QLabel>
+#include <QPushButton>
 #include <QTableWidget>
+#include <QTest>
 
 namespace {
 
@@ -39,4 +42,10 @@ Operator::Operator(std::unique_ptr<MainWindow> w)
 Operator::~Operator()
 {
     setPortNameSource(nullptr);
+}
+
+bool Operator::findDevices()
+{
+    QTest::mouseClick(search, Qt::LeftButton);
+    return QTest::qWaitFor([this] { return status->text() == "Выберите устройство(а)"; }, 20000);
 }

@@ -18,6 +18,10 @@ struct Operator : Controls
     explicit Operator(DevSim::Simulator &sim);
     ~Operator();
 
+    // Presses "search" and waits for the devices to be listed; false unless
+    // they are within 20 seconds.
+    bool findDevices();
+
     std::unique_ptr<MainWindow> window;
     // Every status text each device row showed, in the order it showed them.
     QMap<int, QStringList> seen;

@@ -70,7 +70,6 @@ private slots:
     void emptyImageProgressDoesNotDivideByZero();
 
 private:
-    void fill(MainWindow &w, const std::vector<DeviceRecord> &records);
     QTemporaryDir m_dir;
 };
 
@@ -94,26 +93,17 @@ void ControlsTest::cleanup()
     resetSharedStateForTests();
 }
 
-void ControlsTest::fill(MainWindow &w, const std::vector<DeviceRecord> &records)
-{
-    DeviceList.clear();
-    for (const DeviceRecord &r : records)
-        DeviceList.append(r);
-    call(w, "UpdatingTable");
-}
-
 void ControlsTest::tableShowsEachDevice()
 {
     MainWindow w;
     Controls ui(w);
-    fill(w,
-         {deviceRecord(Id1, 10, 0x85, 3),
-          deviceRecord(Id2, 50, 0x80, 0),
-          deviceRecord(Id3, 60, 0, 7),
-          deviceRecord(deviceId(1, 2, 3, 4, 5, 6, 7, 8), 200, 0, 0),
-          deviceRecord(deviceId(9, 9, 9, 9, 9, 9, 9, 9), 0, 1, 10),
-          deviceRecord(deviceId(8, 8, 8, 8, 8, 8, 8, 8), 1, 5, 3),
-          deviceRecord(deviceId(7, 7, 7, 7, 7, 7, 7, 7), -1, 127, 255)});
+    ui.fill({deviceRecord(Id1, 10, 0x85, 3),
+             deviceRecord(Id2, 50, 0x80, 0),
+             deviceRecord(Id3, 60, 0, 7),
+             deviceRecord(deviceId(1, 2, 3, 4, 5, 6, 7, 8), 200, 0, 0),
+             deviceRecord(deviceId(9, 9, 9, 9, 9, 9, 9, 9), 0, 1, 10),
+             deviceRecord(deviceId(8, 8, 8, 8, 8, 8, 8, 8), 1, 5, 3),
+             deviceRecord(deviceId(7, 7, 7, 7, 7, 7, 7, 7), -1, 127, 255)});
     QCOMPARE(ui.table->rowCount(), 8);
     const QStringList addresses{"00:1a:2b:3c:4d:5e",
                                 "aa:bb:cc:dd:ee:ff",
@@ -160,7 +150,7 @@ void ControlsTest::emptyListGivesOnlyTheSelectAllRow()
     MainWindow w;
     Controls ui(w);
     ui.table->blockSignals(true); // a fill always ends with the signals released
-    fill(w, {});
+    ui.fill({});
     QCOMPARE(ui.table->rowCount(), 1);
     QCOMPARE(ui.text(0, AddressColumn), QString("Найдено устройств: 0"));
     QCOMPARE(ui.text(0, VersionColumn), QString("Выбрать все устройства:"));
@@ -172,7 +162,7 @@ void ControlsTest::refillIsIdenticalAndKeepsTicks()
 {
     MainWindow w;
     Controls ui(w);
-    fill(w, {deviceRecord(Id1, 10, 0x81, 2), deviceRecord(Id2, 10, 3, 4, 1)});
+    ui.fill({deviceRecord(Id1, 10, 0x81, 2), deviceRecord(Id2, 10, 3, 4, 1)});
     auto snapshot = [&ui] {
         QStringList cells;
         for (int row = 0; row < ui.table->rowCount(); ++row) {
@@ -194,7 +184,7 @@ void ControlsTest::tickingDevicesDrivesTheSelectAllBox()
 {
     MainWindow w;
     Controls ui(w);
-    fill(w, {deviceRecord(Id1, 10), deviceRecord(Id2, 10), deviceRecord(Id3, 10)});
+    ui.fill({deviceRecord(Id1, 10), deviceRecord(Id2, 10), deviceRecord(Id3, 10)});
     QCOMPARE(ui.check(3), Qt::Unchecked);
 
     ui.tick(1, Qt::Checked);
@@ -224,7 +214,7 @@ void ControlsTest::selectAllTicksAndUnticksEveryDevice()
 {
     MainWindow w;
     Controls ui(w);
-    fill(w, {deviceRecord(Id1, 10), deviceRecord(Id2, 10), deviceRecord(Id3, 10)});
+    ui.fill({deviceRecord(Id1, 10), deviceRecord(Id2, 10), deviceRecord(Id3, 10)});
 
     // Unchecked -> checked: every device.
     ui.tick(3, Qt::Checked);
@@ -256,7 +246,7 @@ void ControlsTest::selectAllOnAnEmptyListChangesOnlyItself()
 {
     MainWindow w;
     Controls ui(w);
-    fill(w, {});
+    ui.fill({});
     ui.tick(0, Qt::Unchecked);
     QCOMPARE(ui.check(0), Qt::Unchecked);
     QCOMPARE(ui.table->rowCount(), 1);
@@ -342,7 +332,7 @@ void ControlsTest::typeCheck()
     for (int i = 0; i < types.size(); ++i)
         records.push_back(
             deviceRecord(deviceId(1, 2, 3, 4, 5, quint8(i), 0, 0), types[i], 1, 0, ticked[i]));
-    fill(w, records);
+    ui.fill(records);
     ui.path->setText(writeFile(m_dir, "image.bin", firmwareImage(1000)));
     call(w, "CheckingReadyToUpdate");
     QVERIFY(ui.flash->isEnabled());
@@ -392,7 +382,7 @@ void ControlsTest::untransferableFilesAreRefused()
     MainWindow w;
     connectNotifier(&w);
     Controls ui(w);
-    fill(w, {deviceRecord(Id1, 10, 1, 0, 1)});
+    ui.fill({deviceRecord(Id1, 10, 1, 0, 1)});
     const SilentPipe pipe(m_dir);
     QVERIFY(pipe.ok());
     QString path = m_dir.filePath("subdir");
@@ -435,7 +425,7 @@ void ControlsTest::pathNamingNoFileIsIgnoredSilently()
     MainWindow w;
     connectNotifier(&w);
     Controls ui(w);
-    fill(w, {deviceRecord(Id1, 10, 1, 0, 1)});
+    ui.fill({deviceRecord(Id1, 10, 1, 0, 1)});
     ui.path->setText(m_dir.filePath("no-such-file.bin"));
     call(w, "CheckingReadyToUpdate");
     ModalWatcher watcher(nullptr, 300);
@@ -453,7 +443,7 @@ void ControlsTest::flashPressDuringAPendingUpdateIsIgnored()
     MainWindow w;
     connectNotifier(&w);
     Controls ui(w);
-    fill(w, {deviceRecord(Id1, 10, 1, 0, 1)});
+    ui.fill({deviceRecord(Id1, 10, 1, 0, 1)});
     ui.path->setText(writeFile(m_dir, "first.bin", firmwareImage(1000)));
     call(w, "CheckingReadyToUpdate");
     QTest::mouseClick(ui.flash, Qt::LeftButton);
@@ -479,7 +469,7 @@ void ControlsTest::fileDialogSetsOrClearsThePath()
     MainWindow w;
     connectNotifier(&w);
     Controls ui(w);
-    fill(w, {deviceRecord(Id1, 10)});
+    ui.fill({deviceRecord(Id1, 10)});
     const QString image = writeFile(m_dir, "chosen.bin", firmwareImage(600));
     {
         ModalWatcher watcher([&image](QWidget *modal) {
@@ -511,7 +501,7 @@ void ControlsTest::searchWithNoPortReportsIt()
     MainWindow w;
     connectNotifier(&w);
     Controls ui(w);
-    fill(w, {deviceRecord(Id1, 10)});
+    ui.fill({deviceRecord(Id1, 10)});
     ui.path->setText("/some/file.bin");
     QTest::mouseClick(ui.search, Qt::LeftButton);
     QVERIFY(!ui.search->isEnabled());
@@ -529,7 +519,7 @@ void ControlsTest::progressTextsOfOneDevice()
 {
     MainWindow w;
     Controls ui(w);
-    fill(w, {deviceRecord(Id1, 10, 2, 1, 1)});
+    ui.fill({deviceRecord(Id1, 10, 2, 1, 1)});
     ui.table->blockSignals(true); // as the flash button leaves it
     DeviceList.beginPass(6);
     DeviceList.setOutcome(0, FlashRunning);
@@ -561,10 +551,9 @@ void ControlsTest::outcomesShowOnTheirOwnRows()
 {
     MainWindow w;
     Controls ui(w);
-    fill(w,
-         {deviceRecord(Id1, 10, 1, 0, 1),
-          deviceRecord(Id2, 10, 1, 0, 1),
-          deviceRecord(Id3, 10, 1, 0, 1)});
+    ui.fill({deviceRecord(Id1, 10, 1, 0, 1),
+             deviceRecord(Id2, 10, 1, 0, 1),
+             deviceRecord(Id3, 10, 1, 0, 1)});
     ui.table->blockSignals(true);
     DeviceList.beginPass(6);
 
@@ -591,7 +580,7 @@ void ControlsTest::emptyImageProgressDoesNotDivideByZero()
 {
     MainWindow w;
     Controls ui(w);
-    fill(w, {deviceRecord(Id1, 10, 1, 0, 1)});
+    ui.fill({deviceRecord(Id1, 10, 1, 0, 1)});
     ui.table->blockSignals(true);
     DeviceList.beginPass(0);
     DeviceList.setOutcome(0, FlashRunning);

@@ -33,12 +33,6 @@ const Id IdB = {0x00, 0x1A, 0x2B, 0x3C, 0x4D, 0x5F, 0x00, 0x02};
 
 const QString Done = QStringLiteral("Обновление завершено");
 
-bool searchDone(Operator &op)
-{
-    QTest::mouseClick(op.search, Qt::LeftButton);
-    return QTest::qWaitFor([&op] { return op.status->text() == "Выберите устройство(а)"; }, 20000);
-}
-
 } // namespace
 
 class SafetyTest : public QObject
@@ -86,7 +80,7 @@ void SafetyTest::tickBoxesCannotChangeDuringAPassAndTellTheTruthAfter()
     Operator op(sim);
     const QByteArray image = firmwareImage(30 * 197, 31);
     op.path->setText(writeFile(m_dir, "fw.bin", image));
-    QVERIFY(searchDone(op));
+    QVERIFY(op.findDevices());
 
     // A click on a box ticks and unticks it while nothing runs.
     op.clickTickBox(1);
@@ -135,7 +129,7 @@ void SafetyTest::imageReplacedBetweenDevicesReachesNone()
     const QByteArray chosen = firmwareImage(30 * 197 + 11, 41);
     const QString path = writeFile(m_dir, "fw.bin", chosen);
     op.path->setText(path);
-    QVERIFY(searchDone(op));
+    QVERIFY(op.findDevices());
     op.table->item(2, CheckColumn)->setCheckState(Qt::Checked); // select all
     QTest::mouseClick(op.flash, Qt::LeftButton);
 
@@ -239,7 +233,7 @@ void SafetyTest::closingDuringAnUpdateAsksFirst()
     // the tenth part, when the window is closed.
     const QByteArray image = firmwareImage(150 * 197, 51);
     op.path->setText(writeFile(m_dir, "fw.bin", image));
-    QVERIFY(searchDone(op));
+    QVERIFY(op.findDevices());
     op.tick(0);
     QTest::mouseClick(op.flash, Qt::LeftButton);
     QVERIFY(sim.waitFor([&sim] { return sim.firmwareFramesReceived(0) >= 10; }, 10000));
@@ -310,7 +304,7 @@ void SafetyTest::closingAfterAnUpdateLostItsPortAsksNothing()
     sim.start();
     Operator op(sim);
     op.path->setText(writeFile(m_dir, "fw.bin", firmwareImage(40 * 197, 61)));
-    QVERIFY(searchDone(op));
+    QVERIFY(op.findDevices());
     op.tick(0);
     op.tick(1);
     if (pulled == "before")

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # The Windows zip as a user gets it: it holds the two programs, the DLLs and
-# plugins they load, README.txt and nothing else; unpacked into a fresh Wine
-# prefix (a clean Windows, with nothing of the build around), the window
-# opens, the terminal tool runs and checks a signed image with the zip's own
+# plugins they load, the toolkit's Russian texts, README.txt and nothing
+# else; unpacked into a fresh Wine prefix (a clean Windows, with nothing of
+# the build around), the window opens with the toolkit's texts in Russian,
+# the terminal tool runs and checks a signed image with the zip's own
 # libgcrypt (signed here with Debian's minisign), and every DLL they load
 # that is not part of Windows comes from the unpacked folder.
 #
@@ -45,7 +46,8 @@ libwinpthread-1.dll
 libgcrypt-20.dll
 libgpg-error-0.dll
 platforms/qwindows.dll
-styles/qwindowsvistastyle.dll"
+styles/qwindowsvistastyle.dll
+translations/qtbase_ru.qm"
 listed=$(cmake -E tar tf "$zip" | grep -v '/$' | sort)
 wanted=$(echo "$expected" | sed "s|^|$folder/|" | sort)
 [ "$listed" = "$wanted" ] || fail "the zip holds:
@@ -129,3 +131,7 @@ for _ in $(seq 100); do kill -0 "$program" 2>/dev/null || break; sleep 0.1; done
 wait "$program" || status=$?
 [ "$status" -eq 0 ] || fail "Olvex_Updater.exe ended with status $status"
 echo "ok   closed, exit status 0"
+# The log, which reaches the file, does not say that the translation is missing.
+tr -d '\r' <"$work/window.log" | grep -qx 'delete SThread' || fail "the window's log is not in the file"
+! grep -q 'qtbase_ru.qm not found' "$work/window.log" || fail "the window did not find its translation"
+echo "ok   the window found the toolkit's Russian texts in the folder"
