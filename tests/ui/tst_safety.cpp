@@ -188,7 +188,7 @@ void SafetyTest::signedImageGoesOnlyWhereItsSignatureAllows()
     sim.start();
     Operator op(sim);
     op.path->setText(path);
-    QVERIFY(searchDone(op));
+    QVERIFY(op.findDevices());
     op.tick(0);
     sim.clearHostFrames();
     ModalWatcher watcher;
