@@ -7,6 +7,7 @@
 #   OLVEX_WINDOWS_DLLS       files that go beside the programs
 #   OLVEX_WINDOWS_PLUGINS    plugin files, each as <kind>/<file> under the
 #                            kit's plugins/ and beside the programs alike
+#   OLVEX_WINDOWS_FILES      files that go beside the programs as they are
 #   OLVEX_WINDOWS_TEST_DLLS, OLVEX_WINDOWS_TEST_PLUGINS
 #                            what the tests load besides (never shipped)
 #   OLVEX_WINDOWS_ZIP        the zip users get (packaging/windows),
@@ -46,6 +47,8 @@ foreach(_dll libstdc++-6.dll libgcc_s_seh-1.dll libwinpthread-1.dll)
     list(APPEND OLVEX_WINDOWS_DLLS ${_path})
 endforeach()
 set(OLVEX_WINDOWS_PLUGINS platforms/qwindows.dll styles/qwindowsvistastyle.dll)
+# The Wireshark dissector for olvex-cli.exe's captures (wireshark/README.md).
+set(OLVEX_WINDOWS_FILES ${PROJECT_SOURCE_DIR}/wireshark/olvex-cpd.lua)
 
 set(OLVEX_WINDOWS_TEST_DLLS ${_olvex_kit}/bin/Qt5Test.dll)
 set(OLVEX_WINDOWS_TEST_PLUGINS platforms/qoffscreen.dll)

@@ -1,11 +1,12 @@
 # cmake -DZIP=<zip> -DFOLDER=<name> -DSTAGE=<dir> -DSTRIP=<strip> -DPROGRAMS=<exe;...>
-#       -DDLLS=<dll;...> -DPLUGIN_ROOT=<dir> -DPLUGINS=<kind/file;...> -DREADME=<file>
+#       -DDLLS=<dll;...> -DPLUGIN_ROOT=<dir> -DPLUGINS=<kind/file;...> [-DFILES=<file;...>]
+#       -DREADME=<file>
 #       [-DOSSLSIGNCODE=<osslsigncode> -DSIGN_PKCS12=<file> [-DSIGN_PASSWORD_FILE=<file>]
 #        [-DSIGN_TIMESTAMP_URL=<url>] [-DURL=<url>]] -P MakeZip.cmake
 # Lays the programs out in STAGE/FOLDER with their DLLs and plugins, strips
 # them all of their debugging sections (MinGW's C++ runtime is ten times its
-# size with them), signs the programs when SIGN_PKCS12 is given, adds
-# README.txt, and packs the folder into ZIP. The setup program
+# size with them), signs the programs when SIGN_PKCS12 is given, adds FILES as
+# they are and README.txt, and packs the folder into ZIP. The setup program
 # (MakeSetup.cmake) installs that same folder.
 include(${CMAKE_CURRENT_LIST_DIR}/Sign.cmake)
 file(REMOVE_RECURSE ${STAGE})
@@ -35,6 +36,9 @@ foreach(_plugin ${PLUGINS})
     file(MAKE_DIRECTORY ${_dir}/${_kind})
     _olvex_strip_into(${PLUGIN_ROOT}/${_plugin} ${_dir}/${_plugin})
 endforeach()
+if(FILES)
+    file(COPY ${FILES} DESTINATION ${_dir})
+endif()
 
 # Notepad of every Windows 10 reads UTF-8 with a byte-order mark and CR LF.
 file(READ ${README} _text)

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # The Windows zip as a user gets it: it holds the two programs, the DLLs and
-# plugins they load, README.txt and nothing else; unpacked into a fresh Wine
+# plugins they load, the Wireshark dissector, README.txt and nothing else; unpacked into a fresh Wine
 # prefix (a clean Windows, with nothing of the build around), the window
 # opens, the terminal tool runs, and every DLL they load that is not part of
 # Windows comes from the unpacked folder.
@@ -31,6 +31,7 @@ trap cleanup EXIT
 # What a clean Windows 10 or 11 lacks, and the guide; no test program, no
 # debugging DLL, no offscreen plugin.
 expected="README.txt
+olvex-cpd.lua
 Olvex_Updater.exe
 olvex-cli.exe
 Qt5Core.dll
