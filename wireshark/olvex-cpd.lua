@@ -12,9 +12,7 @@
 -- or for good: copy it into Wireshark's personal Lua plugins folder
 -- (Help > About Wireshark > Folders), ~/.local/lib/wireshark/plugins on
 -- Linux, %APPDATA%\Wireshark\plugins on Windows.
---
--- Display filters: cpd, cpd.mac == 00:1a:2b:3c:4d:5e, cpd.block == 20,
--- cpd.firmware.part == 3, cpd.checksum.bad, cpd.stray, cpd.echo_of, ...
+-- Its fields, for display filters: wireshark/README.md in the sources.
 
 local cpd = Proto("cpd", "Olvex CPD")
 
@@ -114,11 +112,21 @@ local function command(s, at)
 end
 
 -- ---------------------------------------------------------------------------
--- Cutting frames out of what one direction of a line carried.
+-- Cutting frames out of what one direction of a line carried. `view` holds that
+-- direction's bytes not yet cut (`s`), where records end and begin in them,
+-- whether they were received, and the frames the host sent lately.
 
--- The length of the frame that begins at `at`, as its command gives it; nil
--- for the commands whose frames vary (a last firmware part, unknown ones).
-local function expected_length(s, at, received)
+-- The length of the frame that begins at `at`: that of a frame the host sent
+-- when these bytes are its echo, else as its command gives it; nil for the
+-- commands whose frames vary (a last firmware part, unknown ones).
+local function expected_length(view, at)
+    local s = view.s
+    if view.received then
+        for _, sent in ipairs(view.sent) do
+            local n = math.min(#sent.bytes, #s - at + 1)
+            if s:sub(at, at + n - 1) == sent.bytes:sub(1, n) then return #sent.bytes end
+        end
+    end
     local ftype, block, number = command(s, at)
     if ftype == TYPE_ERROR then return MIN_FRAME + 4 end
     if block == BLOCK_SEARCH and (ftype == TYPE_REQUEST or ftype == TYPE_RESPONSE) then
@@ -130,74 +138,79 @@ local function expected_length(s, at, received)
         local stage = s:byte(at + 10)
         if stage == 1 or stage == 2 then return FULL_PART_FRAME end
     end
-    if ftype == TYPE_RESPONSE and received then
+    if ftype == TYPE_RESPONSE and view.received then
         if number == NUMBER_VERSION then return MIN_FRAME + 2 end
         if number == NUMBER_FIRMWARE then return MIN_FRAME + 3 end
     end
     return nil
 end
 
--- A frame of its command's length, checksum right, begins at `at`.
-local function fixed_frame_at(s, at, received)
-    if #s - at + 1 < MIN_FRAME then return false end
-    local length = expected_length(s, at, received)
-    return length ~= nil and at + length - 1 <= #s and crc8(s, at, at + length - 1) == 0
+-- A frame of its expected length, checksum right, begins at `at`.
+local function fixed_frame_at(view, at)
+    if #view.s - at + 1 < MIN_FRAME then return false end
+    local length = expected_length(view, at)
+    return length ~= nil and at + length - 1 <= #view.s and crc8(view.s, at, at + length - 1) == 0
 end
 
 -- The frame that begins at `at`: its length and whether its checksum is
--- right; nil while the bytes so far may still become one. A frame of a length
--- its command does not give ends where a write ended, or where a frame of a
--- known length begins (two frames in one read check out as one: the CRC of a
--- right frame leaves 0 behind).
-local function frame_at(s, at, received, ends)
+-- right; nil while the bytes so far may still become one, and then true when
+-- they are the start of a frame of known length, which is waited for whole.
+-- A frame of a length its command does not give ends where a record ended, or
+-- where a frame of a known length begins (two frames in one read check out as
+-- one: the CRC of a right frame leaves 0 behind).
+local function frame_at(view, at)
+    local s = view.s
     local left = #s - at + 1
-    if left < MIN_FRAME then return nil end
-    local length = expected_length(s, at, received)
+    if left < MIN_FRAME then return nil, false end
+    local length = expected_length(view, at)
     if length then
-        if left < length then return nil end
+        if left < length then return nil, true end
         if crc8(s, at, at + length - 1) == 0 then return length, true end
     end
     local c = 0
     for i = at, math.min(#s, at + MAX_FRAME - 1) do
         c = CRC[bxor(c, s:byte(i))]
-        if c == 0 and i - at + 1 >= MIN_FRAME and (ends[i] or fixed_frame_at(s, i + 1, received)) then
+        if c == 0 and i - at + 1 >= MIN_FRAME and (view.ends[i] or fixed_frame_at(view, i + 1)) then
             return i - at + 1, true
         end
     end
     if length then return length, false end
-    return nil
+    return nil, false
 end
 
 -- Where the next good frame begins after `at`, up to `last`: one of its
--- command's length anywhere, one of another length where a record began.
-local function next_frame(s, at, last, received, ends, starts)
+-- expected length anywhere, one of another length where a record began.
+local function next_frame(view, at, last)
     for i = at + 1, last do
-        if fixed_frame_at(s, i, received) then return i end
-        if starts[i] then
-            local length, good = frame_at(s, i, received, ends)
+        if fixed_frame_at(view, i) then return i end
+        if view.starts[i] then
+            local length, good = frame_at(view, i)
             if length and good then return i end
         end
     end
     return nil
 end
 
--- Cuts s into frames and stray bytes: a list of {from, to, good} (good nil
--- for stray bytes), and where the bytes not yet decided begin.
-local function cut(s, received, ends, starts)
-    local pieces, at = {}, 1
-    while at <= #s do
-        local length, good = frame_at(s, at, received, ends)
-        local last = length and at + length - 1 or #s
-        local after = (not length or not good) and next_frame(s, at, last, received, ends, starts)
+-- Cuts the view bytes into frames and stray bytes: a list of {from, to, good}
+-- (good nil for stray bytes), and where the bytes not yet decided begin.
+local function cut(view)
+    local pieces, at, size = {}, 1, #view.s
+    while at <= size do
+        -- Bytes before a good frame are stray when none begins here, or when
+        -- the one here checks out wrong; a frame of known length still
+        -- coming is waited for.
+        local length, good = frame_at(view, at)
+        local last = length and at + length - 1 or size
+        local after = not good and next_frame(view, at, last)
         if after then
             pieces[#pieces + 1] = { from = at, to = after - 1 }
             at = after
         elseif length then
             pieces[#pieces + 1] = { from = at, to = last, good = good }
             at = last + 1
-        elseif #s - at + 1 > MAX_PENDING then
-            pieces[#pieces + 1] = { from = at, to = #s }
-            at = #s + 1
+        elseif size - at + 1 > MAX_PENDING then
+            pieces[#pieces + 1] = { from = at, to = size }
+            at = size + 1
         else
             break
         end
@@ -269,11 +282,11 @@ local function take(packet, interface, direction, bytes)
     local held = line[direction]
     local s = held.bytes .. bytes
     table.insert(held.chunks, { packet = packet, offset = 0, at = #held.bytes + 1, bytes = bytes })
-    local ends, starts = {}, {}
+    local view = { s = s, received = direction == RECEIVED, sent = line.sent, ends = {}, starts = {} }
     for _, chunk in ipairs(held.chunks) do
-        starts[chunk.at], ends[chunk.at + #chunk.bytes - 1] = true, true
+        view.starts[chunk.at], view.ends[chunk.at + #chunk.bytes - 1] = true, true
     end
-    local pieces, rest = cut(s, direction == RECEIVED, ends, starts)
+    local pieces, rest = cut(view)
     for _, piece in ipairs(pieces) do
         local frame
         if piece.good ~= nil then
@@ -320,11 +333,10 @@ local function from_host(frame)
     return frame.direction == SENT or frame.echo_of ~= nil or frame.type == TYPE_REQUEST
 end
 
--- Adds the payload's fields of the commands known; returns what the frame is.
-local function payload_fields(item, tvb, at, frame)
-    local s = frame.bytes
-    local ftype, block, number = command(s, 1)
-    local size = #s - MIN_FRAME
+-- A frame's payload as it is added: `short` says when it lacks bytes its
+-- command has, `rest` adds bytes beyond the fields known.
+local function payload_of(item, tvb, at, frame)
+    local size = #frame.bytes - MIN_FRAME
     local function short(need)
         if size >= need then return false end
         if size > 0 then item:add(f.payload, tvb(at, size)) end
@@ -334,29 +346,48 @@ local function payload_fields(item, tvb, at, frame)
     local function rest(from)
         if size > from then item:add(f.payload, tvb(at + from, size - from)) end
     end
-    if from_host(frame) then
-        if block == BLOCK_DEVICE and number == NUMBER_FIRMWARE and (ftype == TYPE_REQUEST or size > 0) then
-            if short(3) then return "Firmware part" end
-            item:add(f.stage, tvb(at, 1))
-            item:add(f.part, tvb(at + 1, 2))
-            item:add(f.length, size - 3):set_generated()
-            if size > 3 then item:add(f.data, tvb(at + 3, size - 3)) end
-            local stage = s:byte(11)
-            return string.format("Firmware part %d, stage %d (%s), %d bytes", s:byte(12) * 256 + s:byte(13),
-                                 stage, STAGES[stage] or "unknown", size - 3)
-        end
-        rest(0)
-        if ftype == TYPE_REQUEST and block == BLOCK_SEARCH then
-            return number == 1 and "Search request, first pass" or "Search request"
-        elseif ftype == TYPE_REQUEST and block == BLOCK_DEVICE and number == NUMBER_VERSION then
-            return "Version query"
-        elseif ftype == TYPE_RESPONSE and block == BLOCK_SEARCH then
-            item:add(f.kind, tvb(at - 1, 1))
-            return "Confirmation of a search answer, " .. kind_text(number)
-        elseif ftype == TYPE_RESPONSE then
-            return string.format("Confirmation of block %d, number %d", block, number)
-        end
+    return size, short, rest
+end
+
+local function part_number(s)
+    return s:byte(12) * 256 + s:byte(13)
+end
+
+-- Adds the payload's fields of a frame from the host; returns what it is.
+local function host_fields(item, tvb, at, frame)
+    local s = frame.bytes
+    local ftype, block, number = command(s, 1)
+    local size, short, rest = payload_of(item, tvb, at, frame)
+    if block == BLOCK_DEVICE and number == NUMBER_FIRMWARE and (ftype == TYPE_REQUEST or size > 0) then
+        if short(3) then return "Firmware part" end
+        item:add(f.stage, tvb(at, 1))
+        item:add(f.part, tvb(at + 1, 2))
+        item:add(f.length, size - 3):set_generated()
+        if size > 3 then item:add(f.data, tvb(at + 3, size - 3)) end
+        local stage = s:byte(11)
+        return string.format("Firmware part %d, stage %d (%s), %d bytes", part_number(s), stage,
+                             STAGES[stage] or "unknown", size - 3)
+    end
+    rest(0)
+    if ftype == TYPE_REQUEST and block == BLOCK_SEARCH then
+        return number == 1 and "Search request, first pass" or "Search request"
+    elseif ftype == TYPE_REQUEST and block == BLOCK_DEVICE and number == NUMBER_VERSION then
+        return "Version query"
     elseif ftype == TYPE_RESPONSE and block == BLOCK_SEARCH then
+        item:add(f.kind, tvb(at - 1, 1))
+        return "Confirmation of a search answer, " .. kind_text(number)
+    elseif ftype == TYPE_RESPONSE then
+        return string.format("Confirmation of block %d, number %d", block, number)
+    end
+    return string.format("Frame type %d, block %d, number %d", ftype, block, number)
+end
+
+-- Adds the payload's fields of a device's frame; returns what it is.
+local function device_fields(item, tvb, at, frame)
+    local s = frame.bytes
+    local ftype, block, number = command(s, 1)
+    local _, short, rest = payload_of(item, tvb, at, frame)
+    if ftype == TYPE_RESPONSE and block == BLOCK_SEARCH then
         item:add(f.kind, tvb(at - 1, 1))
         rest(0)
         return "Search answer, " .. kind_text(number)
@@ -374,15 +405,14 @@ local function payload_fields(item, tvb, at, frame)
         item:add(f.ack_stage, tvb(at, 1))
         item:add(f.ack_part, tvb(at + 1, 2))
         rest(3)
-        return string.format("Acknowledgement of part %d, stage %d", s:byte(12) * 256 + s:byte(13), s:byte(11))
+        return string.format("Acknowledgement of part %d, stage %d", part_number(s), s:byte(11))
     elseif ftype == TYPE_ERROR then
         if short(4) then return "Error report" end
-        local code = item:add_le(f.error, tvb(at, 4))
+        item:add_le(f.error, tvb(at, 4))
         rest(4)
         return string.format("Error report, code %d (block %d, number %d)", tvb(at, 4):le_int(), block, number)
-    else
-        rest(0)
     end
+    rest(0)
     return string.format("Frame type %d, block %d, number %d", ftype, block, number)
 end
 
@@ -395,8 +425,12 @@ local function add_frame(parent, tvb, at, frame)
     item:add(f.type, tvb(at + 8, 1))
     item:add(f.block, tvb(at + 8, 1))
     item:add(f.number, tvb(at + 9, 1))
-    local what = payload_fields(item, tvb, at + 10, frame)
-    what = what .. (from_host(frame) and " to " or " from ") .. full_address(s)
+    local what
+    if from_host(frame) then
+        what = host_fields(item, tvb, at + 10, frame) .. " to " .. full_address(s)
+    else
+        what = device_fields(item, tvb, at + 10, frame) .. " from " .. full_address(s)
+    end
     local checksum = item:add(f.checksum, tvb(at + #s - 1, 1))
     if frame.good then
         checksum:append_text(" [correct]")

@@ -192,7 +192,7 @@ def log_agrees(packets, log):
 
 def devices_agree(packets, image):
     answers = [frame for _, frame in frames(packets, "2") if "cpd.echo_of" not in frame]
-    kinds = sorted((frame["id"], frame["cpd.kind"]) for frame in answers if frame["cpd.block"] == "30")
+    kinds = sorted((frame["id"], frame.get("cpd.kind")) for frame in answers if frame["cpd.block"] == "30")
     check(kinds == sorted([(hex_id(NEIGHBOUR), "10"), (hex_id(DEVICE), "10")]), f"search answers {kinds}")
     versions = sorted((frame["id"], frame["cpd.version.major"], frame["cpd.version.minor"],
                        frame["cpd.version.boot"]) for frame in answers if "cpd.version.major" in frame)
