@@ -77,8 +77,11 @@ local e = {
                             expert.group.PROTOCOL, expert.severity.WARN),
     incomplete = ProtoExpert.new("cpd.incomplete", "Frame not completed in the capture",
                                  expert.group.REASSEMBLE, expert.severity.WARN),
+    no_direction = ProtoExpert.new("cpd.no_direction",
+                                   "Neither the serial event nor the flags say which way these bytes went",
+                                   expert.group.UNDECODED, expert.severity.WARN),
 }
-cpd.experts = { e.bad_checksum, e.short, e.stray, e.incomplete }
+cpd.experts = { e.bad_checksum, e.short, e.stray, e.incomplete, e.no_direction }
 
 cpd.prefs.decode = Pref.bool("Decode the serial payload as CPD", true,
     "Off: the RTAC Serial dissector alone decodes these captures, as without this plugin")
@@ -504,7 +507,11 @@ function cpd.dissector(tvb, pinfo, tree)
     local event = tvb(8, 1):uint()
     local direction = (event == 1 or event == 3) and SENT or (event == 2 or event == 4) and RECEIVED
         or (pinfo.p2p_dir == 0 and SENT) or (pinfo.p2p_dir == 1 and RECEIVED) or nil
-    if not direction or tvb:len() == RTAC_HEADER then return tvb:len() end
+    if tvb:len() == RTAC_HEADER then return tvb:len() end -- an event without bytes
+    if not direction then
+        tree:add(cpd, tvb(RTAC_HEADER)):add_proto_expert_info(e.no_direction)
+        return tvb:len()
+    end
     if pinfo.p2p_dir == -1 then pinfo.p2p_dir = direction == SENT and 0 or 1 end
     local record = records[pinfo.number]
     if not record then
