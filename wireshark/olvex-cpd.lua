@@ -125,9 +125,12 @@ end
 local function expected_length(view, at)
     local s = view.s
     if view.received then
+        local head = s:sub(at, at + MIN_FRAME - 1)
         for _, sent in ipairs(view.sent) do
-            local n = math.min(#sent.bytes, #s - at + 1)
-            if s:sub(at, at + n - 1) == sent.bytes:sub(1, n) then return #sent.bytes end
+            if sent.head == head then
+                local n = math.min(#sent.bytes, #s - at + 1)
+                if s:sub(at, at + n - 1) == sent.bytes:sub(1, n) then return #sent.bytes end
+            end
         end
     end
     local ftype, block, number = command(s, at)
@@ -228,7 +231,7 @@ local lines, records
 
 local function forget()
     lines = {}   -- per interface: the held bytes of each direction, recent frames sent
-    records = {} -- per packet number: its pieces by offset
+    records = {} -- per packet number: its pieces, each {offset, length, frame}
 end
 cpd.init = forget
 forget()
@@ -244,42 +247,46 @@ local function line_of(interface)
 end
 
 -- A frame the host sent that comes back on the received side is the line's
--- echo (a two-wire adapter that hears itself). A confirmation has the very
--- bytes of the answer it confirms: it counts as an echo only on a line that
--- has echoed a request already.
-local function mark_echo(line, frame)
-    if frame.direction == SENT then
-        table.insert(line.sent, frame)
+-- echo (a two-wire adapter that hears itself): the number of the record that
+-- sent it. A confirmation has the very bytes of the answer it confirms: it
+-- counts as an echo only on a line that has echoed a request already.
+local function echo_of(line, direction, bytes, packet)
+    if direction == SENT then
+        table.insert(line.sent, { bytes = bytes, head = bytes:sub(1, MIN_FRAME), packet = packet })
         if #line.sent > 16 then table.remove(line.sent, 1) end
-        return
+        return nil
     end
-    if frame.type ~= TYPE_REQUEST and not line.echoes then return end
+    local request = command(bytes, 1) == TYPE_REQUEST
+    if not request and not line.echoes then return nil end
     for i, sent in ipairs(line.sent) do
-        if sent.bytes == frame.bytes then
-            frame.echo_of = sent.packet
-            line.echoes = line.echoes or frame.type == TYPE_REQUEST
+        if sent.bytes == bytes then
+            line.echoes = line.echoes or request
             table.remove(line.sent, i)
-            return
+            return sent.packet
         end
     end
+    return nil
 end
 
 -- Hands the bytes from..to of a direction's held bytes to the records they
--- came in, as one piece each.
+-- came in, as one piece each; returns the records' parts and the last record.
 local function place(chunks, from, to, frame)
+    local parts, last = {}, nil
     for _, chunk in ipairs(chunks) do
         local a, b = math.max(from, chunk.at), math.min(to, chunk.at + #chunk.bytes - 1)
         if a <= b then
-            local piece = { offset = chunk.offset + a - chunk.at, length = b - a + 1, frame = frame }
-            table.insert(records[chunk.packet].pieces, piece)
-            if frame then
-                table.insert(frame.parts, { packet = chunk.packet, length = piece.length })
-                frame.packet = chunk.packet -- the record that completes it
-            end
+            table.insert(records[chunk.packet], { offset = chunk.offset + a - chunk.at, length = b - a + 1,
+                                                  frame = frame })
+            table.insert(parts, { packet = chunk.packet, length = b - a + 1 })
+            last = chunk.packet
         end
     end
+    return parts, last
 end
 
+-- A frame keeps its checksum's verdict and its echo; one that came in
+-- several records also its bytes, those records and the one that completes
+-- it (a frame in one record is read again from it when shown).
 local function take(packet, interface, direction, bytes)
     local line = line_of(interface)
     local held = line[direction]
@@ -291,14 +298,13 @@ local function take(packet, interface, direction, bytes)
     end
     local pieces, rest = cut(view)
     for _, piece in ipairs(pieces) do
-        local frame
-        if piece.good ~= nil then
-            local ftype = command(s, piece.from)
-            frame = { bytes = s:sub(piece.from, piece.to), good = piece.good, type = ftype,
-                      direction = direction, parts = {} }
+        local frame = piece.good ~= nil and { good = piece.good } or nil
+        local parts, last = place(held.chunks, piece.from, piece.to, frame)
+        if frame then
+            local whole = s:sub(piece.from, piece.to)
+            if #parts > 1 then frame.bytes, frame.parts, frame.packet = whole, parts, last end
+            if frame.good then frame.echo_of = echo_of(line, direction, whole, last) end
         end
-        place(held.chunks, piece.from, piece.to, frame)
-        if frame and frame.good then mark_echo(line, frame) end
     end
     -- Keep what is not decided yet, each byte with the record it came in.
     local chunks = {}
@@ -447,7 +453,7 @@ local function add_frame(parent, tvb, at, frame)
         item:add(f.echo_of, frame.echo_of):set_generated()
         what = string.format("Echo of #%d: %s", frame.echo_of, what)
     end
-    if #frame.parts > 1 then
+    if frame.parts then
         item:add(f.fragments, #frame.parts):set_generated()
         for _, part in ipairs(frame.parts) do
             item:add(f.fragment, part.packet):append_text(string.format(" (%d bytes)", part.length))
@@ -456,6 +462,12 @@ local function add_frame(parent, tvb, at, frame)
     end
     item:set_text("CPD frame: " .. what)
     return what
+end
+
+-- A frame as it is shown: what was kept of it, with its bytes and direction.
+local function shown(frame, bytes, direction)
+    return { good = frame.good, echo_of = frame.echo_of, parts = frame.parts, bytes = bytes,
+             direction = direction, type = command(bytes, 1) }
 end
 
 local function show(tvb, pinfo, tree, direction, record)
@@ -469,19 +481,21 @@ local function show(tvb, pinfo, tree, direction, record)
         if pinfo.visited then item:add_proto_expert_info(e.incomplete) end
         texts[#texts + 1] = string.format("[%d bytes of a frame not complete]", to - from)
     end
-    table.sort(record.pieces, function(a, b) return a.offset < b.offset end)
-    for _, piece in ipairs(record.pieces) do
+    table.sort(record, function(a, b) return a.offset < b.offset end)
+    for _, piece in ipairs(record) do
         pending(covered, piece.offset)
         local range = tvb(RTAC_HEADER + piece.offset, piece.length)
         local frame = piece.frame
         if not frame then
             root:add(f.stray, range):add_proto_expert_info(e.stray)
             texts[#texts + 1] = string.format("[%d bytes that form no frame]", piece.length)
-        elseif #frame.parts == 1 then
-            texts[#texts + 1] = add_frame(root, tvb, RTAC_HEADER + piece.offset, frame)
+        elseif not frame.parts then
+            local bytes = tvb:raw(RTAC_HEADER + piece.offset, piece.length)
+            texts[#texts + 1] = add_frame(root, tvb, RTAC_HEADER + piece.offset,
+                                          shown(frame, bytes, direction))
         elseif frame.packet == pinfo.number then
             local whole = ByteArray.new(frame.bytes, true):tvb("Reassembled CPD frame")
-            texts[#texts + 1] = add_frame(root, whole, 0, frame)
+            texts[#texts + 1] = add_frame(root, whole, 0, shown(frame, frame.bytes, direction))
         else
             root:add(f.reassembled_in, range, frame.packet)
                 :append_text(string.format(" (%d bytes of it here)", piece.length))
@@ -515,7 +529,7 @@ function cpd.dissector(tvb, pinfo, tree)
     if pinfo.p2p_dir == -1 then pinfo.p2p_dir = direction == SENT and 0 or 1 end
     local record = records[pinfo.number]
     if not record then
-        record = { pieces = {} }
+        record = {}
         records[pinfo.number] = record
         local interface = interface_id()
         take(pinfo.number, interface and interface.value or 0, direction, tvb:raw(RTAC_HEADER))
