@@ -25,6 +25,7 @@ local MIN_FRAME = 11
 local FULL_PART_FRAME = 211 -- a firmware frame carrying a whole part of 197 bytes
 local MAX_FRAME = 1000      -- the host takes no longer frame
 local MAX_PENDING = 4096    -- bytes held for a frame not yet complete, per line and direction
+local RECENT_SENT = 16      -- frames sent whose echo may still come
 
 local TYPE_REQUEST, TYPE_RESPONSE, TYPE_ERROR = 0, 2, 6
 local BLOCK_DEVICE, BLOCK_SEARCH = 20, 30
@@ -253,7 +254,7 @@ end
 local function echo_of(line, direction, bytes, packet)
     if direction == SENT then
         table.insert(line.sent, { bytes = bytes, head = bytes:sub(1, MIN_FRAME), packet = packet })
-        if #line.sent > 16 then table.remove(line.sent, 1) end
+        if #line.sent > RECENT_SENT then table.remove(line.sent, 1) end
         return nil
     end
     local request = command(bytes, 1) == TYPE_REQUEST
