@@ -212,21 +212,26 @@ def devices_agree(packets, image):
 
 
 def reassembled_and_marked(packets):
+    # Each frame of several records is whole in the last of them, which the
+    # others point to; the acknowledgement split by its pause is one of them.
     by_number = {packet["number"]: packet for packet in packets}
     joined = [(packet, frame) for packet, frame in frames(packets, "2") if len(frame["fragments"]) > 1]
-    check(len(joined) == 1, f"{len(joined)} frames reassembled, 1 expected")
-    packet, frame = joined[0]
-    first, last = frame["fragments"]
-    check((frame.get("cpd.ack.part"), last) == ("2", packet["number"]) and first < last,
-          f"reassembled: part {frame.get('cpd.ack.part')} from records {frame['fragments']} in #{packet['number']}")
-    check([number for _, number in by_number[first]["cpd.reassembled_in"]] == [str(last)],
-          f"#{first} does not point to #{last}")
+    for packet, frame in joined:
+        *earlier, last = frame["fragments"]
+        check(last == packet["number"] and earlier == sorted(earlier) and earlier[-1] < last,
+              f"#{packet['number']}: a frame from records {frame['fragments']}")
+        for number in earlier:
+            check([shown for _, shown in by_number[number]["cpd.reassembled_in"]] == [str(last)],
+                  f"#{number} does not point to #{last}")
+    split = [frame for _, frame in joined if frame.get("cpd.ack.part") == "2"]
+    check(len(split) == 1, f"the acknowledgement of part 2 reassembled {len(split)} times, once expected")
     bad = frames(packets, "2", good=False)
     check(len(bad) == 1 and bad[0][1].get("cpd.ack.part") == "4" and "cpd.checksum.bad" in bad[0][1]["experts"],
           f"frames with a bad checksum: {[frame.get('cpd.ack.part') for _, frame in bad]}")
-    stray = [size for packet in packets for size, _ in packet["cpd.stray"]]
-    check(stray == [3], f"bytes that form no frame: {stray}, the 3 stray bytes expected")
-    print(f"ok   the split acknowledgement whole in #{last}, the spoilt one's checksum marked, 3 stray bytes")
+    stray = sum(size for packet in packets for size, _ in packet["cpd.stray"])
+    check(stray == 3, f"{stray} bytes that form no frame, the 3 stray bytes expected")
+    print(f"ok   the split acknowledgement whole in #{split[0]['fragments'][-1]}, the spoilt one's checksum "
+          "marked, 3 stray bytes")
 
 
 def capinfos_agrees(capinfos, capture, line):
