@@ -1,3 +1,19 @@
+# olvex_test_environment(<variable>)
+# What every test runs with, and every program it starts: the offscreen
+# platform, the sanitizers' options with their suppressions, and
+# OLVEX_TEST_ENVIRONMENT as set where it is called. A test that is not a
+# QtTest executable takes it as its ENVIRONMENT too.
+function(olvex_test_environment out)
+    set(${out}
+        QT_QPA_PLATFORM=offscreen
+        "TSAN_OPTIONS=suppressions=${PROJECT_SOURCE_DIR}/tests/sanitizers/tsan.supp halt_on_error=1 second_deadlock_stack=1 ignore_noninstrumented_modules=1"
+        "ASAN_OPTIONS=detect_leaks=1:abort_on_error=1:fast_unwind_on_malloc=0"
+        "LSAN_OPTIONS=suppressions=${PROJECT_SOURCE_DIR}/tests/sanitizers/lsan.supp"
+        "UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1"
+        ${OLVEX_TEST_ENVIRONMENT}
+        PARENT_SCOPE)
+endfunction()
+
 # olvex_add_test(NAME <name> LAYER core|window [SIMULATOR] SOURCES <files...>
 #                [LABELS <labels...>] [TIMEOUT <s>] [LIBS <libs...>]
 #                [LAUNCHER <command...>])
@@ -40,13 +56,7 @@ function(olvex_add_test)
     else()
         add_test(NAME ${T_NAME} COMMAND ${T_NAME})
     endif()
-    set(_env
-        QT_QPA_PLATFORM=offscreen
-        "TSAN_OPTIONS=suppressions=${PROJECT_SOURCE_DIR}/tests/sanitizers/tsan.supp halt_on_error=1 second_deadlock_stack=1 ignore_noninstrumented_modules=1"
-        "ASAN_OPTIONS=detect_leaks=1:abort_on_error=1:fast_unwind_on_malloc=0"
-        "LSAN_OPTIONS=suppressions=${PROJECT_SOURCE_DIR}/tests/sanitizers/lsan.supp"
-        "UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1"
-        ${OLVEX_TEST_ENVIRONMENT})
+    olvex_test_environment(_env)
     set_tests_properties(${T_NAME} PROPERTIES
         ENVIRONMENT "${_env}"
         TIMEOUT ${T_TIMEOUT}

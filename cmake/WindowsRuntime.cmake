@@ -12,6 +12,7 @@
 #                            the toolkit's Russian texts (qtbase_ru.qm), which
 #                            go into "translations" beside the programs, where
 #                            the toolkit looks for them there
+#   OLVEX_WINDOWS_FILES      files that go beside the programs as they are
 #   OLVEX_WINDOWS_TEST_DLLS, OLVEX_WINDOWS_TEST_PLUGINS
 #                            what the tests load besides (never shipped)
 #   OLVEX_WINDOWS_ZIP        the zip users get (packaging/windows),
@@ -70,6 +71,8 @@ if(NOT OLVEX_WINDOWS_TRANSLATIONS)
     message(FATAL_ERROR "qtbase_ru.qm not found in /usr/share/qt5/translations: install "
                         "qttranslations5-l10n (scripts/setup.sh --windows)")
 endif()
+# The Wireshark dissector for olvex-cli.exe's captures (wireshark/README.md).
+set(OLVEX_WINDOWS_FILES ${PROJECT_SOURCE_DIR}/wireshark/olvex-cpd.lua)
 
 set(OLVEX_WINDOWS_TEST_DLLS ${_olvex_kit}/bin/Qt5Test.dll)
 set(OLVEX_WINDOWS_TEST_PLUGINS platforms/qoffscreen.dll)

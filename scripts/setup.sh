@@ -74,6 +74,8 @@ test_packages=(
     ansible-lint
     python3-apt                 # Ansible's apt module, which the role uses
     ser2net                     # a serial device server: the lines reached over the network
+    tshark                      # the Wireshark dissector on the captures, with capinfos
+    python3                     # the dissector's test
     minisign                    # the tests' signing keys and signed images
 )
 

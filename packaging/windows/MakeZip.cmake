@@ -1,13 +1,13 @@
 # cmake -DZIP=<zip> -DFOLDER=<name> -DSTAGE=<dir> -DSTRIP=<strip> -DPROGRAMS=<exe;...>
-#       -DDLLS=<dll;...> -DPLUGIN_ROOT=<dir> -DPLUGINS=<kind/file;...>
+#       -DDLLS=<dll;...> -DPLUGIN_ROOT=<dir> -DPLUGINS=<kind/file;...> [-DFILES=<file;...>]
 #       -DTRANSLATIONS=<qm;...> -DREADME=<file>
 #       [-DOSSLSIGNCODE=<osslsigncode> -DSIGN_PKCS12=<file> [-DSIGN_PASSWORD_FILE=<file>]
 #        [-DSIGN_TIMESTAMP_URL=<url>] [-DURL=<url>]] -P MakeZip.cmake
 # Lays the programs out in STAGE/FOLDER with their DLLs and plugins, strips
 # them all of their debugging sections (MinGW's C++ runtime is ten times its
-# size with them), signs the programs when SIGN_PKCS12 is given, adds the
-# toolkit's translations in translations/ and README.txt, and packs the
-# folder into ZIP. The setup program
+# size with them), signs the programs when SIGN_PKCS12 is given, adds FILES as
+# they are, the toolkit's translations in translations/ and README.txt, and
+# packs the folder into ZIP. The setup program
 # (MakeSetup.cmake) installs that same folder.
 include(${CMAKE_CURRENT_LIST_DIR}/Sign.cmake)
 file(REMOVE_RECURSE ${STAGE})
@@ -37,6 +37,9 @@ foreach(_plugin ${PLUGINS})
     file(MAKE_DIRECTORY ${_dir}/${_kind})
     _olvex_strip_into(${PLUGIN_ROOT}/${_plugin} ${_dir}/${_plugin})
 endforeach()
+if(FILES)
+    file(COPY ${FILES} DESTINATION ${_dir})
+endif()
 
 # Where the toolkit looks for its translations beside a program that carries
 # its own DLLs.

@@ -1,11 +1,12 @@
 #!/usr/bin/env bash
 # The Windows zip as a user gets it: it holds the two programs, the DLLs and
-# plugins they load, the toolkit's Russian texts, README.txt and nothing
-# else; unpacked into a fresh Wine prefix (a clean Windows, with nothing of
-# the build around), the window opens with the toolkit's texts in Russian,
-# the terminal tool runs and checks a signed image with the zip's own
-# libgcrypt (signed here with Debian's minisign), and every DLL they load
-# that is not part of Windows comes from the unpacked folder.
+# plugins they load, the toolkit's Russian texts, the Wireshark dissector,
+# README.txt and nothing else; unpacked into a fresh Wine prefix (a clean
+# Windows, with nothing of the build around), the window opens with the
+# toolkit's texts in Russian, the terminal tool runs and checks a signed
+# image with the zip's own libgcrypt (signed here with Debian's minisign),
+# and every DLL they load that is not part of Windows comes from the
+# unpacked folder.
 #
 #   tests/wine/zip.sh ZIP FOLDER WINE-DIR OBJDUMP
 #
@@ -33,6 +34,7 @@ trap cleanup EXIT
 # What a clean Windows 10 or 11 lacks, and the guide; no test program, no
 # debugging DLL, no offscreen plugin.
 expected="README.txt
+olvex-cpd.lua
 Olvex_Updater.exe
 olvex-cli.exe
 Qt5Core.dll
