@@ -8,6 +8,9 @@
 //   olvex-bench table    filling the device table with 1000 devices
 //   olvex-bench stall    the GUI thread's longest stall during a search of 32
 //                        devices and during an update
+//   olvex-bench signature
+//                        checking a signed 64 KiB image and one of 65535 parts
+//                        (12.9 MB) against the update's floor (seconds)
 //   olvex-bench all      everything above (about seven minutes)
 //   olvex-bench cli      olvex-cli: 64 KiB to one device at 9600 baud against the
 //                        same floor, then two lines at once (about three minutes)
@@ -22,6 +25,7 @@
 
 #include "bench/clibench.h"
 #include "bench/floor.h"
+#include "bench/signature.h"
 #include "devsim/simulator.h"
 #include "protocol/frame.h"
 #include "protocol/image.h"
@@ -368,6 +372,8 @@ int main(int argc, char *argv[])
         failures += Bench::benchNetwork();
     if (what == "capture")
         failures += Bench::benchCapture();
+    if (what == "signature" || what == "all")
+        failures += Bench::benchSignature();
     if (what == "table" || what == "all")
         failures += benchTable(app);
     if (what == "stall" || what == "all")

@@ -9,6 +9,7 @@
 #include "cli/report.h"
 #include "cli/selection.h"
 #include "cli/session.h"
+#include "cli/signing.h"
 #include "protocol/image.h"
 #include "registry/devicetext.h"
 
@@ -17,6 +18,7 @@
 #include <QJsonObject>
 #include <QSerialPortInfo>
 
+#include <algorithm>
 #include <vector>
 
 namespace Cli {
@@ -39,6 +41,7 @@ QString imageRefusal(ImageFile::Problem problem)
     case Problem::TooLarge:
         return QStringLiteral("image refused, too large (more than %1 parts)")
             .arg(ImageFile::MaxParts);
+    case Problem::Signature: // said by the signature's own words
     case Problem::None:
         break;
     }
@@ -47,29 +50,92 @@ QString imageRefusal(ImageFile::Problem problem)
 
 QJsonArray devicesJson(const std::vector<DeviceRecord> &devices,
                        int partsTotal = 0,
-                       const std::vector<bool> &otherType = {})
+                       const std::vector<LeftAlone> &leftAlone = {})
 {
     QJsonArray array;
     for (size_t pos = 0; pos < devices.size(); ++pos)
-        array.append(
-            deviceJson(devices[pos], partsTotal, pos < otherType.size() && otherType[pos]));
+        array.append(deviceJson(
+            devices[pos], partsTotal, pos < leftAlone.size() ? leftAlone[pos] : LeftAlone::No));
     return array;
 }
 
-// --type --all on a line without a device of that type: nothing to do, which
-// is no failure. The others are reported as left alone.
-int noneOfType(Job &job,
-               const std::vector<DeviceRecord> &devices,
-               int partsTotal,
-               const std::vector<bool> &otherType,
-               QJsonObject &document)
+// Every device found is of another type, or already at the image's version:
+// nothing to do, which is no failure. They are reported as left alone.
+int nothingToUpdate(Job &job,
+                    const std::vector<DeviceRecord> &devices,
+                    int partsTotal,
+                    const Wanted &wanted,
+                    const std::vector<LeftAlone> &leftAlone,
+                    QJsonObject &document)
 {
-    job.say(QStringLiteral("%1 found, none of type %2: nothing to update")
-                .arg(deviceCount(int(devices.size())), DeviceText::model(*job.options.type)));
+    const auto current = std::count(leftAlone.begin(), leftAlone.end(), LeftAlone::Current);
+    const QString why
+        = current > 0 || !wanted.type
+              ? QStringLiteral("%1 already at %2").arg(current).arg(wanted.current)
+              : QStringLiteral("none of type %1").arg(DeviceText::model(*wanted.type));
+    job.say(QStringLiteral("%1 found, %2: nothing to update")
+                .arg(deviceCount(int(devices.size())), why));
     if (!job.options.json)
-        job.console.out.write(flashTable(devices, partsTotal, job.console.outColumns(), otherType));
-    document.insert(QStringLiteral("devices"), devicesJson(devices, partsTotal, otherType));
+        job.console.out.write(flashTable(devices, partsTotal, job.console.outColumns(), leftAlone));
+    document.insert(QStringLiteral("devices"), devicesJson(devices, partsTotal, leftAlone));
     return job.result(ExitOk, document);
+}
+
+// The image as flash and image take it, its signature checked, the keys
+// left out said; false when it is refused, and said why.
+bool takeImage(Job &job, ImageFile::Loaded &loaded, QJsonObject &document)
+{
+    const Options &options = job.options;
+    loaded = ImageFile::load(options.image, {options.signature, options.trustedKeys});
+    document.insert(QStringLiteral("signature"), signatureJson(loaded.signature));
+    if (reportKeyProblems(job, loaded.keyProblems) != ExitOk)
+        return false;
+    if (loaded.problem == ImageFile::Problem::Signature) {
+        job.fail(ExitUsage, signatureRefusal(loaded.signature, options.image));
+        return false;
+    }
+    if (loaded.problem != ImageFile::Problem::None) {
+        job.fail(ExitUsage, imageRefusal(loaded.problem) + QStringLiteral(": ") + options.image);
+        return false;
+    }
+    if (options.requireSigned && loaded.signature.state != ImageSignature::State::Signed) {
+        job.fail(ExitUsage,
+                 QStringLiteral("image refused, not signed (--require-signed): ") + options.image);
+        return false;
+    }
+    return true;
+}
+
+// What the signature says the image is for, with --type and --skip-current;
+// false, said why, when they do not agree with it.
+bool wantedFor(Job &job, const ImageSignature::Check &signature, Wanted &wanted)
+{
+    const Options &options = job.options;
+    wanted.type = options.type;
+    const qint32 signedType = signature.facts.type;
+    if (signedType != TypeUnknown) {
+        if (options.type && *options.type != signedType) {
+            job.fail(ExitUsage,
+                     QStringLiteral("--type %1, but the image is signed for %2")
+                         .arg(DeviceText::model(*options.type), DeviceText::model(signedType)));
+            return false;
+        }
+        wanted.type = signedType;
+    }
+    if (!options.skipCurrent)
+        return true;
+    wanted.current = signature.facts.version;
+    if (wanted.current.isEmpty()) {
+        job.fail(ExitUsage,
+                 QStringLiteral("--skip-current needs the version the image is signed with "
+                                "(version= in the signature's trusted comment); the image's "
+                                "is %1")
+                     .arg(signature.state == ImageSignature::State::Signed
+                              ? QStringLiteral("signed without one")
+                              : QStringLiteral("not signed")));
+        return false;
+    }
+    return true;
 }
 
 } // namespace
@@ -164,7 +230,7 @@ int reportPass(Job &job,
                const LineSession &session,
                int status,
                int partsTotal,
-               const std::vector<bool> &otherType,
+               const std::vector<LeftAlone> &leftAlone,
                QJsonObject &document)
 {
     const std::vector<DeviceRecord> devices = DeviceList.snapshot();
@@ -172,12 +238,11 @@ int reportPass(Job &job,
         if (status == ExitOk && r.selected == 1 && r.outcome != FlashDone)
             status = ExitFailed;
     }
-    document.insert(QStringLiteral("devices"), devicesJson(devices, partsTotal, otherType));
+    document.insert(QStringLiteral("devices"), devicesJson(devices, partsTotal, leftAlone));
     // Only an interrupt ends with a signal's status.
     document.insert(QStringLiteral("interrupted"), status >= ExitSignalBase);
     if (!job.options.json)
-        job.console.out.write(
-            flashTable(devices, partsTotal, job.console.outColumns(), otherType));
+        job.console.out.write(flashTable(devices, partsTotal, job.console.outColumns(), leftAlone));
     job.reportForeignTraffic(session, document);
     return job.result(status, document);
 }
@@ -192,29 +257,31 @@ int flash(const Options &options, Console &console)
     document.insert(QStringLiteral("devices"), QJsonArray());
 
     // A refused image does not even search.
-    const ImageFile::Loaded loaded = ImageFile::load(options.image);
-    if (loaded.problem != ImageFile::Problem::None) {
-        job.fail(ExitUsage, imageRefusal(loaded.problem) + QStringLiteral(": ") + options.image);
+    ImageFile::Loaded loaded;
+    Wanted wanted;
+    if (!takeImage(job, loaded, document) || !wantedFor(job, loaded.signature, wanted))
         return job.result(ExitUsage, document);
-    }
     if (!job.openLog())
         return ExitUsage;
     const int partsTotal = int(ImageFile::partsFor(quint32(loaded.image->bytes.size())));
     document.insert(QStringLiteral("imageBytes"), int(loaded.image->bytes.size()));
+    if (loaded.signature.state == ImageSignature::State::Signed)
+        job.say(QStringLiteral("%1: %2").arg(options.image, signatureSummary(loaded.signature)));
 
     Interrupts interrupts;
     job.startCapture();
     LineSession session(options.port, interrupts, job.capture);
     const int searched = job.search(session);
-    const Selection selection = searched == ExitOk ? chooseDevices(job, DeviceList.snapshot())
-                                                   : Selection{searched, {}, {}};
+    const Selection selection = searched == ExitOk
+                                    ? chooseDevices(job, DeviceList.snapshot(), wanted)
+                                    : Selection{searched, {}, {}};
     const std::vector<DeviceRecord> devices = DeviceList.snapshot();
     if (selection.status != ExitOk || selection.chosen.empty()) {
         session.stop();
         job.reportCapture(document);
         job.reportForeignTraffic(session, document);
         if (selection.status == ExitOk)
-            return noneOfType(job, devices, partsTotal, selection.otherType, document);
+            return nothingToUpdate(job, devices, partsTotal, wanted, selection.leftAlone, document);
         document.insert(QStringLiteral("devices"), devicesJson(devices));
         return job.result(selection.status, document);
     }
@@ -222,13 +289,13 @@ int flash(const Options &options, Console &console)
     job.say(QStringLiteral("%1 found; updating %2%3 with %4 (%5 parts)")
                 .arg(deviceCount(int(devices.size())))
                 .arg(selection.chosen.size())
-                .arg(options.type ? QStringLiteral(" of type ") + DeviceText::model(*options.type)
-                                  : QString())
+                .arg(wanted.type ? QStringLiteral(" of type ") + DeviceText::model(*wanted.type)
+                                 : QString())
                 .arg(options.image)
                 .arg(partsTotal));
     const int status = runPass(job, session, loaded, partsTotal);
     job.reportCapture(document);
-    return reportPass(job, session, status, partsTotal, selection.otherType, document);
+    return reportPass(job, session, status, partsTotal, selection.leftAlone, document);
 }
 
 // What a flash would make of the image, without a line: a fleet checks the
@@ -238,18 +305,19 @@ int checkImage(const Options &options, Console &console)
     Job job(options, console);
     QJsonObject document{{QStringLiteral("command"), QStringLiteral("image")},
                          {QStringLiteral("image"), options.image}};
-    const ImageFile::Loaded loaded = ImageFile::load(options.image);
-    if (loaded.problem != ImageFile::Problem::None) {
-        job.fail(ExitUsage, imageRefusal(loaded.problem) + QStringLiteral(": ") + options.image);
+    ImageFile::Loaded loaded;
+    if (!takeImage(job, loaded, document))
         return job.result(ExitUsage, document);
-    }
     const quint32 bytes = quint32(loaded.image->bytes.size());
     const quint32 parts = ImageFile::partsFor(bytes);
     document.insert(QStringLiteral("imageBytes"), qint64(bytes));
     document.insert(QStringLiteral("partsTotal"), qint64(parts));
     if (!options.json)
-        console.out.write(
-            QStringLiteral("%1: %2 bytes, %3 parts\n").arg(options.image).arg(bytes).arg(parts));
+        console.out.write(QStringLiteral("%1: %2 bytes, %3 parts\n%4\n")
+                              .arg(options.image)
+                              .arg(bytes)
+                              .arg(parts)
+                              .arg(signatureSummary(loaded.signature)));
     return job.result(ExitOk, document);
 }
 

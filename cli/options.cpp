@@ -6,6 +6,7 @@
 #include "registry/devicetext.h"
 
 #include <QCommandLineParser>
+#include <QDir>
 #include <QRegularExpression>
 
 #include <algorithm>
@@ -29,14 +30,23 @@ Commands:
   flash PORT IMAGE --device ADDRESS...
                             search, then update the named devices (addresses
                             as scan shows them, or all eight bytes)
-  image IMAGE               load the image as flash does and print its size
-                            and part count, or refuse it as flash would
+  image IMAGE               load the image as flash does and print its size,
+                            part count and signature, or refuse it as flash
+                            would
 
 All devices of one update must be of one type. With --type NAME flash takes
 only devices of that type: --all leaves the others alone, a named device of
 another type is refused. An empty image, one of %1 bytes or less, one of more
 than %2 parts, or one that cannot be read is refused before anything goes on
-the line.)";
+the line.
+
+A signed image (minisign, its signature IMAGE.minisig beside it) is checked
+with the public keys in %3 and those given with --trusted-key. One whose
+signature does not verify, whose signer is unknown or whose signed type the
+tool does not know is refused before anything goes on the line. The signed
+type (type=NAME in the trusted comment) acts as --type; the signed version
+(version=TEXT) is what --skip-current compares. An unsigned image is written
+unchecked, unless --require-signed.)";
 
 const char ExitCodes[] = R"(
 Exit status:
@@ -60,24 +70,6 @@ Command commandNamed(const QString &name)
     if (name == QLatin1String("image"))
         return Command::Image;
     return Command::None;
-}
-
-// The type --type names, in any case; TypeUnknown for a name it does not know.
-qint32 typeNamed(const QString &name)
-{
-    for (qint32 type : DeviceText::KnownTypes) {
-        if (DeviceText::model(type).compare(name.trimmed(), Qt::CaseInsensitive) == 0)
-            return type;
-    }
-    return TypeUnknown;
-}
-
-QString knownTypeNames()
-{
-    QStringList names;
-    for (qint32 type : DeviceText::KnownTypes)
-        names << DeviceText::model(type);
-    return names.join(QStringLiteral(", "));
 }
 
 // What each command takes after its name.
@@ -139,6 +131,13 @@ QString checkCommand(const QStringList &positional, Options &options)
         return QStringLiteral("flash needs either --all or --device ADDRESS");
     if (options.command != Command::Flash && options.type)
         return QStringLiteral("--type belongs to flash");
+    if (options.command != Command::Flash && options.skipCurrent)
+        return QStringLiteral("--skip-current belongs to flash");
+    const bool signing
+        = !options.signature.isEmpty() || !options.trustedKeys.isEmpty() || options.requireSigned;
+    if (options.command != Command::Flash && options.command != Command::Image && signing)
+        return QStringLiteral("--signature, --trusted-key and --require-signed belong to flash "
+                              "and image");
     if (options.command == Command::Ports && !options.logFile.isEmpty())
         return QStringLiteral("ports keeps no log");
     if (options.command == Command::Image && !options.logFile.isEmpty())
@@ -180,18 +179,36 @@ struct Declared
     // -v is the log here, so the version has its long name only.
     QCommandLineOption version{QStringLiteral("version"),
                                QStringLiteral("Displays version information.")};
-    QCommandLineOption all{QStringLiteral("all"), QStringLiteral("flash: update every device found.")};
+    QCommandLineOption all{QStringLiteral("all"),
+                           QStringLiteral("flash: update every device found.")};
     QCommandLineOption device{
         {QStringLiteral("d"), QStringLiteral("device")},
         QStringLiteral("flash: update the device at <address>; repeat it, or list several."),
         QStringLiteral("address")};
-    QCommandLineOption type{
-        QStringLiteral("type"),
-        QStringLiteral("flash: update only devices of type <name> (%1).").arg(knownTypeNames()),
-        QStringLiteral("name")};
+    QCommandLineOption type{QStringLiteral("type"),
+                            QStringLiteral("flash: update only devices of type <name> (%1).")
+                                .arg(DeviceText::knownModels().join(QStringLiteral(", "))),
+                            QStringLiteral("name")};
+    QCommandLineOption signature{
+        QStringLiteral("signature"),
+        QStringLiteral("flash, image: the image's minisign signature is <file> (else "
+                       "IMAGE.minisig, if it is there)."),
+        QStringLiteral("file")};
+    QCommandLineOption trustedKey{
+        QStringLiteral("trusted-key"),
+        QStringLiteral("flash, image: trust the minisign public key in <file> too; repeat it "
+                       "for more."),
+        QStringLiteral("file")};
+    QCommandLineOption requireSigned{
+        QStringLiteral("require-signed"),
+        QStringLiteral("flash, image: refuse an image without a signature.")};
+    QCommandLineOption skipCurrent{
+        QStringLiteral("skip-current"),
+        QStringLiteral("flash: leave alone the devices at the image's signed version.")};
     QCommandLineOption json{
         QStringLiteral("json"),
-        QStringLiteral("scan, flash: the result as one JSON document on standard output.")};
+        QStringLiteral("scan, flash, image: the result as one JSON document on standard "
+                       "output.")};
     QCommandLineOption quiet{{QStringLiteral("q"), QStringLiteral("quiet")},
                              QStringLiteral("Print only the result (and errors).")};
     QCommandLineOption verbose{{QStringLiteral("v"), QStringLiteral("verbose")},
@@ -212,6 +229,10 @@ void declare(QCommandLineParser &parser, const Declared &declared)
                                              declared.all,
                                              declared.device,
                                              declared.type,
+                                             declared.signature,
+                                             declared.trustedKey,
+                                             declared.requireSigned,
+                                             declared.skipCurrent,
                                              declared.json,
                                              declared.quiet,
                                              declared.verbose,
@@ -239,11 +260,16 @@ QString takeValues(const QCommandLineParser &parser, const Declared &declared, O
     options.verbose = parser.isSet(declared.verbose);
     options.logFile = parser.value(declared.log);
     options.captureFile = parser.value(declared.capture);
+    options.signature = parser.value(declared.signature);
+    options.trustedKeys = parser.values(declared.trustedKey);
+    options.requireSigned = parser.isSet(declared.requireSigned);
+    options.skipCurrent = parser.isSet(declared.skipCurrent);
     if (parser.isSet(declared.type)) {
-        const qint32 named = typeNamed(parser.value(declared.type));
+        const qint32 named = DeviceText::typeNamed(parser.value(declared.type));
         if (named == TypeUnknown)
             return QStringLiteral("'%1' is not a device type (%2)")
-                .arg(parser.value(declared.type), knownTypeNames());
+                .arg(parser.value(declared.type),
+                     DeviceText::knownModels().join(QStringLiteral(", ")));
         options.type = named;
     }
     for (const QString &value : parser.values(declared.device)) {
@@ -265,8 +291,10 @@ ParsedArguments parseArguments(const QStringList &arguments)
     Options &options = parsed.options;
 
     QCommandLineParser parser;
-    parser.setApplicationDescription(
-        QString::fromUtf8(Description).arg(ImageFile::TooSmallBytes).arg(ImageFile::MaxParts));
+    parser.setApplicationDescription(QString::fromUtf8(Description)
+                                         .arg(ImageFile::TooSmallBytes)
+                                         .arg(ImageFile::MaxParts)
+                                         .arg(QDir::toNativeSeparators(TrustedKeys::folder())));
     const QCommandLineOption help = parser.addHelpOption();
     const Declared declared;
     declare(parser, declared);

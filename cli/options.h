@@ -33,6 +33,10 @@ struct Options
     bool all = false;
     std::vector<Address> devices;
     std::optional<qint32> type; // flash --type: the only type it may write
+    QString signature;          // the image's signature file; empty: IMAGE.minisig
+    QStringList trustedKeys;    // public keys trusted besides the key folder's
+    bool requireSigned = false; // an unsigned image is refused
+    bool skipCurrent = false;   // flash: devices at the signed version are left alone
     bool json = false;
     bool quiet = false;
     bool verbose = false;

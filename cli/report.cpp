@@ -16,9 +16,10 @@ namespace {
 constexpr int ColumnGap = 2;
 constexpr double MsPerSecond = 1000.0;
 
-// A device flash --type --all left alone.
+// A device flash left alone.
 const QString NotSelected = QStringLiteral("not selected");
 const QString OtherType = QStringLiteral("other type");
+const QString Current = QStringLiteral("already at %1");
 
 QString typeText(qint32 devType)
 {
@@ -177,7 +178,7 @@ QString scanTable(const std::vector<DeviceRecord> &devices, int columns)
 QString flashTable(const std::vector<DeviceRecord> &devices,
                    int partsTotal,
                    int columns,
-                   const std::vector<bool> &otherType)
+                   const std::vector<LeftAlone> &leftAlone)
 {
     std::vector<QStringList> rows{{QStringLiteral("ADDRESS"),
                                    QStringLiteral("TYPE"),
@@ -189,20 +190,28 @@ QString flashTable(const std::vector<DeviceRecord> &devices,
     int updated = 0;
     int failed = 0;
     int notStarted = 0;
-    int leftAlone = 0;
+    int otherType = 0;
+    int current = 0;
+    QString currentVersion; // the same for every device left alone as current
     bool reasons = false;
     for (size_t pos = 0; pos < devices.size(); ++pos) {
         const DeviceRecord &r = devices[pos];
-        if (pos < otherType.size() && otherType[pos]) {
+        const LeftAlone alone = pos < leftAlone.size() ? leftAlone[pos] : LeftAlone::No;
+        if (alone != LeftAlone::No) {
             const QString none = QStringLiteral("-");
-            rows.push_back({deviceName(r, devices),
-                            typeText(r.devType),
-                            NotSelected,
-                            none,
-                            none,
-                            none,
-                            OtherType});
-            ++leftAlone;
+            rows.push_back(
+                {deviceName(r, devices),
+                 typeText(r.devType),
+                 NotSelected,
+                 none,
+                 none,
+                 none,
+                 alone == LeftAlone::OtherType ? OtherType : Current.arg(versionText(r))});
+            otherType += alone == LeftAlone::OtherType ? 1 : 0;
+            if (alone == LeftAlone::Current) {
+                ++current;
+                currentVersion = versionText(r);
+            }
             reasons = true;
             continue;
         }
@@ -229,12 +238,16 @@ QString flashTable(const std::vector<DeviceRecord> &devices,
                          .arg(updated)
                          .arg(failed)
                          .arg(notStarted);
-    if (leftAlone > 0)
-        counts += QStringLiteral(", %1 %2 (%3)").arg(leftAlone).arg(NotSelected, OtherType);
+    if (otherType > 0)
+        counts += QStringLiteral(", %1 %2 (%3)").arg(otherType).arg(NotSelected, OtherType);
+    if (current > 0)
+        counts += QStringLiteral(", %1 %2 (%3)")
+                      .arg(current)
+                      .arg(NotSelected, Current.arg(currentVersion));
     return fittedTable(rows, columns) + counts + QLatin1Char('\n');
 }
 
-QJsonObject deviceJson(const DeviceRecord &record, int partsTotal, bool otherType)
+QJsonObject deviceJson(const DeviceRecord &record, int partsTotal, LeftAlone leftAlone)
 {
     const QString version = DeviceText::version(record.verMajor, record.verMinor);
     QJsonObject device{
@@ -247,11 +260,13 @@ QJsonObject deviceJson(const DeviceRecord &record, int partsTotal, bool otherTyp
     };
     if (partsTotal <= 0)
         return device;
-    const bool selected = record.selected == 1 && !otherType;
+    const bool selected = record.selected == 1 && leftAlone == LeftAlone::No;
     device.insert(QStringLiteral("selected"), selected);
-    if (otherType) {
+    if (leftAlone != LeftAlone::No) {
         device.insert(QStringLiteral("outcome"), NotSelected);
-        device.insert(QStringLiteral("reason"), OtherType);
+        device.insert(QStringLiteral("reason"),
+                      leftAlone == LeftAlone::OtherType ? OtherType
+                                                        : Current.arg(QStringLiteral("version")));
     }
     if (!selected)
         return device;

@@ -12,6 +12,13 @@
 
 namespace Cli {
 
+// Why flash leaves alone a device it would otherwise write.
+enum class LeftAlone : quint8 {
+    No,
+    OtherType, // --all, and the device is of another type than the image is for
+    Current,   // --skip-current, and the device shows the image's signed version
+};
+
 // A device's address as olvex-cli shows it and takes it: the six bytes the
 // window shows, or all eight where another device on the line shares those six.
 QString deviceName(const DeviceRecord &record, const std::vector<DeviceRecord> &all);
@@ -35,18 +42,19 @@ QString deviceCount(int count);
 
 // The selected devices with their outcome, parts acknowledged of total,
 // repeats, seconds and, where one failed, why; then the counts of each
-// outcome. The devices marked in `otherType` (flash --type --all left them
-// alone) are listed as not selected, for that reason.
+// outcome. The devices marked in `leftAlone` are listed as not selected,
+// with the reason: "other type", "already at 2.8".
 QString flashTable(const std::vector<DeviceRecord> &devices,
                    int partsTotal,
                    int columns = 0,
-                   const std::vector<bool> &otherType = {});
+                   const std::vector<LeftAlone> &leftAlone = {});
 
 // address, id, type, typeCode, version, bootLoader; with outcome fields
 // (selected, outcome, partsAcknowledged, partsTotal, repeats, seconds, and
 // for a failed device reason and, for an error answer, errorCode) when
-// partsTotal > 0. A device of another type than flash --type named is not
-// selected, with outcome "not selected" and reason "other type".
-QJsonObject deviceJson(const DeviceRecord &record, int partsTotal = 0, bool otherType = false);
+// partsTotal > 0. A device left alone is not selected, with outcome "not
+// selected" and reason "other type" or "already at version".
+QJsonObject
+deviceJson(const DeviceRecord &record, int partsTotal = 0, LeftAlone leftAlone = LeftAlone::No);
 
 } // namespace Cli

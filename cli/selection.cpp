@@ -61,38 +61,61 @@ int resolve(Job &job, const std::vector<DeviceRecord> &devices, std::vector<int>
     return ExitOk;
 }
 
-// With --type only the devices of that type are candidates: --all leaves the
-// others alone (marked in `otherType`), a named device of another type stops
-// the run before anything is written.
+// With a type (--type, or the one the image is signed for) only the devices
+// of that type are candidates: --all leaves the others alone, a named device
+// of another type stops the run before anything is written.
 int keepType(Job &job,
              const std::vector<DeviceRecord> &devices,
-             std::vector<int> &chosen,
-             std::vector<bool> &otherType)
+             const Wanted &wanted,
+             Selection &selection)
 {
-    otherType.assign(devices.size(), false);
-    if (!job.options.type)
+    if (!wanted.type)
         return ExitOk;
-    const qint32 wanted = *job.options.type;
     QStringList refused;
     std::vector<int> kept;
-    for (int pos : chosen) {
+    for (int pos : selection.chosen) {
         const DeviceRecord &record = devices[size_t(pos)];
-        if (record.devType == wanted) {
+        if (record.devType == *wanted.type) {
             kept.push_back(pos);
             continue;
         }
-        otherType[size_t(pos)] = job.options.all;
+        if (job.options.all)
+            selection.leftAlone[size_t(pos)] = LeftAlone::OtherType;
         const QString model = DeviceText::model(record.devType);
         refused << deviceName(record, devices)
                        + (model.isEmpty() ? QStringLiteral(" is of unknown type")
                                           : QStringLiteral(" is ") + model);
     }
-    chosen = kept;
+    selection.chosen = kept;
     if (job.options.all || refused.isEmpty())
         return ExitOk;
+    const QString named
+        = job.options.type
+              ? QStringLiteral("--type %1").arg(DeviceText::model(*wanted.type))
+              : QStringLiteral("the image is signed for %1").arg(DeviceText::model(*wanted.type));
     return job.fail(ExitUsage,
-                    QStringLiteral("--type %1, but %2")
-                        .arg(DeviceText::model(wanted), refused.join(QStringLiteral(", "))));
+                    QStringLiteral("%1, but %2").arg(named, refused.join(QStringLiteral(", "))));
+}
+
+// --skip-current: a device whose inventory shows exactly the signed version
+// is left alone. One in its boot loader shows the loader's version, and is
+// written.
+void skipCurrent(const std::vector<DeviceRecord> &devices,
+                 const Wanted &wanted,
+                 Selection &selection)
+{
+    if (wanted.current.isEmpty())
+        return;
+    std::vector<int> kept;
+    for (int pos : selection.chosen) {
+        const DeviceRecord &record = devices[size_t(pos)];
+        if (!DeviceText::runsBootLoader(record.verMajor)
+            && DeviceText::version(record.verMajor, record.verMinor) == wanted.current)
+            selection.leftAlone[size_t(pos)] = LeftAlone::Current;
+        else
+            kept.push_back(pos);
+    }
+    selection.chosen = kept;
 }
 
 // Ticks exactly the chosen devices, as the window's tick boxes would.
@@ -115,7 +138,8 @@ int checkOneType(Job &job, const std::vector<DeviceRecord> &devices)
         const DeviceRecord &record = devices[size_t(pos)];
         const QString model = DeviceText::model(record.devType);
         return deviceName(record, devices)
-               + (model.isEmpty() ? QStringLiteral(" of unknown type") : QStringLiteral(" is ") + model);
+               + (model.isEmpty() ? QStringLiteral(" of unknown type")
+                                  : QStringLiteral(" is ") + model);
     };
     return job.fail(ExitUsage,
                     QStringLiteral("devices of different types: %1, %2")
@@ -124,12 +148,15 @@ int checkOneType(Job &job, const std::vector<DeviceRecord> &devices)
 
 } // namespace
 
-Selection chooseDevices(Job &job, const std::vector<DeviceRecord> &devices)
+Selection chooseDevices(Job &job, const std::vector<DeviceRecord> &devices, const Wanted &wanted)
 {
     Selection selection;
+    selection.leftAlone.assign(devices.size(), LeftAlone::No);
     selection.status = resolve(job, devices, selection.chosen);
     if (selection.status == ExitOk)
-        selection.status = keepType(job, devices, selection.chosen, selection.otherType);
+        selection.status = keepType(job, devices, wanted, selection);
+    if (selection.status == ExitOk)
+        skipCurrent(devices, wanted, selection);
     tick(selection.chosen, int(devices.size()));
     if (selection.status == ExitOk)
         selection.status = checkOneType(job, DeviceList.snapshot());

@@ -3,8 +3,8 @@
 set(SANITIZER "" CACHE STRING "Sanitizers to build with: address;undefined or thread")
 
 # OLVEX_FUZZ builds everything for the fuzzing engine (clang only), under
-# address;undefined as above; the fuzz target in tests/fuzz then links it.
-option(OLVEX_FUZZ "Build the fuzz target with libFuzzer (clang)" OFF)
+# address;undefined as above; the fuzz targets in tests/fuzz then link it.
+option(OLVEX_FUZZ "Build the fuzz targets with libFuzzer (clang)" OFF)
 
 set(_olvex_sanitizer_list ${SANITIZER})
 if(OLVEX_FUZZ)

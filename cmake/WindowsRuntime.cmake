@@ -1,8 +1,9 @@
 # What the Windows programs load that a clean Windows 10 or 11 does not have:
 # the toolkit's DLLs and two plugins from the Qt kit (OLVEX_QT_WINDOWS_ROOT,
-# which cmake/mingw-w64-x86_64.cmake finds), and MinGW's C++ runtime, which
-# the kit's DLLs import themselves. Everything else they import is part of
-# Windows.
+# which cmake/mingw-w64-x86_64.cmake finds), MinGW's C++ runtime, which the
+# kit's DLLs import themselves, and libgcrypt with libgpg-error, which check
+# signed images (Debian's MinGW builds). Everything else they import is part
+# of Windows.
 #
 #   OLVEX_WINDOWS_DLLS       files that go beside the programs
 #   OLVEX_WINDOWS_PLUGINS    plugin files, each as <kind>/<file> under the
@@ -49,6 +50,17 @@ foreach(_dll libstdc++-6.dll libgcc_s_seh-1.dll libwinpthread-1.dll)
                             "(g++-mingw-w64-x86-64-posix)?")
     endif()
     list(APPEND OLVEX_WINDOWS_DLLS ${_path})
+endforeach()
+# Beside the import library the build links (lib/), in bin/.
+get_filename_component(_olvex_gcrypt_bin ${OLVEX_GCRYPT_LIBRARY} DIRECTORY)
+get_filename_component(_olvex_gcrypt_bin ${_olvex_gcrypt_bin}/../bin ABSOLUTE)
+foreach(_dll libgcrypt-20.dll libgpg-error-0.dll)
+    if(NOT EXISTS ${_olvex_gcrypt_bin}/${_dll})
+        message(FATAL_ERROR "${_olvex_gcrypt_bin}/${_dll} not found: install "
+                            "libgcrypt-mingw-w64-dev and libgpg-error-mingw-w64-dev "
+                            "(scripts/setup.sh --windows)")
+    endif()
+    list(APPEND OLVEX_WINDOWS_DLLS ${_olvex_gcrypt_bin}/${_dll})
 endforeach()
 set(OLVEX_WINDOWS_PLUGINS platforms/qwindows.dll styles/qwindowsvistastyle.dll)
 # The kit has no translations; Debian's of the same Qt release serve: a .qm

@@ -4,7 +4,6 @@
 
 #include "protocol/regularfile.h"
 
-#include <QFile>
 #include <QFileInfo>
 
 namespace ImageFile {
@@ -12,6 +11,11 @@ namespace ImageFile {
 quint32 partsFor(quint32 size)
 {
     return size / Cpd::PartSize + (size % Cpd::PartSize != 0 ? 1 : 0);
+}
+
+QString signatureBeside(const QString &imagePath)
+{
+    return imagePath + QStringLiteral(".minisig");
 }
 
 namespace {
@@ -28,32 +32,58 @@ Problem checkSize(qint64 size)
     return Problem::None;
 }
 
+// The signature that came with the image, checked on its bytes. Without one
+// (and none named) the image is unsigned, and no key is read.
+void checkSignature(const QByteArray &bytes,
+                    const QString &path,
+                    const Trust &trust,
+                    Loaded &result)
+{
+    ImageSignature::Check &check = result.signature;
+    check.path = trust.signature.isEmpty() ? signatureBeside(path) : trust.signature;
+    if (trust.signature.isEmpty() && !QFileInfo::exists(check.path))
+        return;
+    QByteArray signature;
+    const FileRead read = readRegularFile(check.path, Minisign::MaxSignatureFileBytes, signature);
+    if (read != FileRead::Read) {
+        check.state = ImageSignature::State::Unreadable;
+        check.missing = read == FileRead::Missing;
+        check.tooLarge = read == FileRead::TooLarge;
+        return;
+    }
+    TrustedKeys::Found keys = TrustedKeys::load(trust.keyFiles);
+    result.keyProblems = std::move(keys.problems);
+    const QString signaturePath = check.path;
+    check = ImageSignature::check(bytes, signature, keys.keys);
+    check.path = signaturePath;
+}
+
 } // namespace
 
-Loaded load(const QString &path)
+Loaded load(const QString &path, const Trust &trust)
 {
     Loaded result;
-    if (path.isEmpty() || !QFileInfo::exists(path)) {
+    QByteArray bytes;
+    switch (readRegularFile(path, MaxBytes, bytes)) {
+    case FileRead::Missing:
         result.problem = Problem::Missing;
         return result;
-    }
-    QFile file;
-    if (!openRegularFile(file, path)) {
+    case FileRead::Unreadable:
         result.problem = Problem::Unreadable;
         return result;
-    }
-    result.problem = checkSize(file.size());
-    if (result.problem != Problem::None)
+    case FileRead::TooLarge:
+        result.problem = Problem::TooLarge;
         return result;
-    // One byte more than the largest image: a file that grows while it is
-    // read is caught below, and never read without end.
-    const QByteArray bytes = file.read(MaxBytes + 1);
-    if (file.error() != QFileDevice::NoError) {
-        result.problem = Problem::Unreadable;
-        return result;
+    case FileRead::Read:
+        break;
     }
     result.problem = checkSize(bytes.size());
-    if (result.problem == Problem::None)
+    if (result.problem != Problem::None)
+        return result;
+    checkSignature(bytes, path, trust, result);
+    if (result.signature.refused())
+        result.problem = Problem::Signature;
+    else
         result.image = std::make_shared<const FirmwareImage>(FirmwareImage{bytes});
     return result;
 }

@@ -38,4 +38,21 @@ QString model(qint32 devType)
     }
 }
 
+qint32 typeNamed(const QString &name)
+{
+    for (qint32 type : KnownTypes) {
+        if (model(type).compare(name.trimmed(), Qt::CaseInsensitive) == 0)
+            return type;
+    }
+    return TypeUnknown;
+}
+
+QStringList knownModels()
+{
+    QStringList models;
+    for (qint32 type : KnownTypes)
+        models << model(type);
+    return models;
+}
+
 } // namespace DeviceText

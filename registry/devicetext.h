@@ -6,6 +6,7 @@
 #include "registry/registry.h"
 
 #include <QString>
+#include <QStringList>
 
 namespace DeviceText {
 
@@ -29,6 +30,12 @@ inline bool runsBootLoader(quint8 major)
 // "VT-PROBE", "VT-TALLY-8", "VT-TALLY-16", "VT-RELAY"; empty for a type the
 // tool does not know.
 QString model(qint32 devType);
+
+// The type a model name names, in any case; TypeUnknown for a name the tool
+// does not know.
+qint32 typeNamed(const QString &name);
+// The models of the known types, in the order below.
+QStringList knownModels();
 
 // The types model() names, in that order.
 inline constexpr qint32 KnownTypes[] = {TypeProbe, TypeTally8, TypeTally16, TypeRelay};

@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # Builds and runs the benchmark: the worker's time against the line's floor
 # for an update and for searches, the table fill, and the GUI thread's longest
-# stall. About seven minutes. The product's debug log goes to build/bench.log.
+# stall, and the check of a signed image. About seven minutes. The product's
+# debug log goes to build/bench.log.
 #
-#   scripts/bench.sh [update|search|crowd|collide|table|stall|all|cli]
+#   scripts/bench.sh [update|search|crowd|collide|table|stall|signature|all|cli|network]
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh

@@ -9,7 +9,8 @@
 #     programs resolves, the programs start, olvex-cli needs no GUI library
 #     and scans the installed simulator's line, each program has its manual
 #     page, the window finds the toolkit's Russian translation, bash loads
-#     olvex-cli's completion, and the menu entry finds its
+#     olvex-cli's completion, the key folder is there, empty, and a key put
+#     in it is trusted, and the menu entry finds its
 #     program and its icon at every size the build drew;
 # then removes it again (unless it was installed before the check).
 # Installs what the tests need first (scripts/setup.sh --tests). Needs root
@@ -146,6 +147,22 @@ grep -q '/dev/pts/' "$work/devsim.log" || { cat "$work/devsim.log"; fail "olvex-
 [ $status -eq 0 ] && grep -qx '4 devices' "$work/scan.log" \
     || { cat "$work/scan.log"; fail "olvex-cli scan of olvex-devsim's line: status $status"; }
 echo "olvex-devsim runs; olvex-cli runs without GUI libraries and finds the simulator's 4 devices"
+
+# The key folder comes empty and belongs to root; a key put there is trusted.
+keys=$(dpkg -L "$package" | grep '^/etc/.*/keys$' || true)
+[ -n "$keys" ] && [ -d "$keys" ] || fail "the package made no key folder"
+[ "$(stat -c '%U %G %a' "$keys")" = "root root 755" ] || fail "$keys is $(stat -c '%U %G %a' "$keys")"
+[ -z "$(ls -A "$keys")" ] || fail "$keys is not empty: $(ls -A "$keys")"
+head -c 4000 /dev/urandom >"$work/signed.bin"
+minisign -G -W -p "$work/check.pub" -s "$work/check.key" </dev/null >/dev/null
+minisign -S -s "$work/check.key" -m "$work/signed.bin" -t "type=VT-RELAY version=1.0" </dev/null >/dev/null
+$sudo install -m 644 "$work/check.pub" "$keys/check-package.pub"
+status=0
+/usr/bin/olvex-cli image "$work/signed.bin" --require-signed >"$work/image.log" 2>&1 || status=$?
+$sudo rm -f "$keys/check-package.pub"
+[ $status -eq 0 ] && grep -q '^signed by key .*, for VT-RELAY, version 1.0$' "$work/image.log" \
+    || { cat "$work/image.log"; fail "olvex-cli image did not trust the key in $keys (status $status)"; }
+echo "key folder: $keys, empty, root's; olvex-cli trusts a key put there"
 
 # Every program has its manual page, and bash finds olvex-cli's completion
 # where bash-completion loads completions on first use.

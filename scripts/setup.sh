@@ -33,6 +33,7 @@ build_packages=(
     qtbase5-dev
     libqt5serialport5-dev
     qttranslations5-l10n
+    libgcrypt20-dev             # signed images: Ed25519, BLAKE2b-512
 )
 
 # A machine without a screen gets the virtual one that scripts/run.sh points
@@ -75,6 +76,7 @@ test_packages=(
     ser2net                     # a serial device server: the lines reached over the network
     tshark                      # the Wireshark dissector on the captures, with capinfos
     python3                     # the dissector's test
+    minisign                    # the tests' signing keys and signed images
 )
 
 # The Windows build: MinGW-w64 with POSIX threads (the win32 thread model has
@@ -85,6 +87,8 @@ test_packages=(
 # shortcut reader of the setup's test.
 windows_packages=(
     g++-mingw-w64-x86-64-posix
+    libgcrypt-mingw-w64-dev     # signed images, with its DLL and libgpg-error's
+    libgpg-error-mingw-w64-dev
     wine64
     libxrender1
     libxrandr2

@@ -4,7 +4,7 @@
 # ThreadSanitizer and built on Qt 6, then the Windows build under Wine
 # (scripts/windows.sh; its programs and setup program signed with a throwaway
 # certificate unless OLVEX_SIGN_PKCS12 names a real one); fuzzes the answer
-# handling for a minute; then builds the Debian package and checks it,
+# handling and the signature and key files for a minute between them; then builds the Debian package and checks it,
 # installing and removing it on this machine (scripts/check-package.sh), and
 # runs the Ansible recipe against this machine (scripts/check-ansible.sh).
 # Installs what is missing first (Debian, apt-get).
@@ -37,21 +37,28 @@ run_suite() { # build-dir, sanitizer, Qt major version, ctest arguments...
     run_tests "$dir" "$@"
 }
 
-# The answer fuzz target under libFuzzer (clang), for a bounded time, from
-# the seed corpus in tests/fuzz/corpus. Its findings land in build-fuzz.
+# The fuzz targets under libFuzzer (clang), for a bounded time shared between
+# them (two thirds to the answers, a third to the signature and key files),
+# each from its seed corpus in tests/fuzz. Findings land in build-fuzz.
 run_fuzz() {
-    local dir=build-fuzz seconds=${OLVEX_FUZZ_SECONDS:-60}
+    local dir=build-fuzz seconds=${OLVEX_FUZZ_SECONDS:-60} target share corpus
     echo "== $dir (libFuzzer, ${seconds} s)"
     CC=clang CXX=clang++ configure_build "$dir" -DOLVEX_FUZZ=ON -DBUILD_TESTING=ON
-    cmake --build "$dir" --target fuzz_answers
-    mkdir -p "$dir/corpus" "$dir/findings"
-    if ! (cd "$dir/findings" && ../tests/fuzz/fuzz_answers -max_total_time="$seconds" -timeout=10 \
-            ../corpus ../../tests/fuzz/corpus >../fuzz.log 2>&1); then
-        tail -n 40 "$dir/fuzz.log"
-        echo "fuzzing found a failure; the input is in $dir/findings" >&2
-        return 1
-    fi
-    grep -E '^Done [0-9]+ runs' "$dir/fuzz.log" || true
+    cmake --build "$dir" --target fuzz_answers fuzz_signature
+    for target in answers signature; do
+        share=$((seconds * 2 / 3)) corpus=corpus
+        if [ $target = signature ]; then
+            share=$((seconds - seconds * 2 / 3)) corpus=corpus-signature
+        fi
+        mkdir -p "$dir/$corpus" "$dir/findings"
+        if ! (cd "$dir/findings" && ../tests/fuzz/fuzz_$target -max_total_time="$share" -timeout=10 \
+                ../$corpus ../../tests/fuzz/$corpus >../fuzz-$target.log 2>&1); then
+            tail -n 40 "$dir/fuzz-$target.log"
+            echo "fuzzing $target found a failure; the input is in $dir/findings" >&2
+            return 1
+        fi
+        echo "fuzz_$target ($share s): $(grep -E '^Done [0-9]+ runs' "$dir/fuzz-$target.log" || true)"
+    done
 }
 
 run_suite build "" 5 "$@"

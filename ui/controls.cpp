@@ -49,7 +49,8 @@ void MainWindow::on_FlashButton_clicked()
     // that were in the file at this press. Refused is what the transfer could
     // not carry to its end: anything but a regular file that can be read, an
     // empty file, one too short to have a first, middle and last part, one
-    // with more parts than the part number can count.
+    // with more parts than the part number can count; and an image whose
+    // signature beside it refuses it or names another device type.
     const ImageFile::Loaded loaded = ImageFile::load(ui->fileNameLine->text());
     switch (loaded.problem) {
     case ImageFile::Problem::Missing:
@@ -66,8 +67,21 @@ void MainWindow::on_FlashButton_clicked()
     case ImageFile::Problem::TooLarge:
         refuseFirmware(Texts::fileTooLarge());
         return;
+    case ImageFile::Problem::Signature:
+        refuseFirmware(Texts::signatureRefused(loaded.signature, loaded.keyProblems));
+        return;
     case ImageFile::Problem::None:
         break;
+    }
+    // A signed image goes only into devices of the type it is signed for.
+    const qint32 signedType = loaded.signature.facts.type;
+    if (loaded.signature.state == ImageSignature::State::Signed && signedType != TypeUnknown) {
+        for (const DeviceRecord &record : DeviceList.snapshot()) {
+            if (record.selected == 1 && record.devType != signedType) {
+                refuseFirmware(Texts::signedForAnotherType(signedType, record.devType));
+                return;
+            }
+        }
     }
 
     ui->SearchButton->setEnabled(false);

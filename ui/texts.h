@@ -4,7 +4,11 @@
 
 #include <QString>
 
+#include "protocol/signature.h"
+#include "protocol/trustedkeys.h"
 #include "registry/registry.h"
+
+#include <vector>
 
 namespace Texts {
 
@@ -69,6 +73,11 @@ inline QString fileTooLarge()
 {
     return QStringLiteral("Файл прошивки слишком велик");
 }
+
+// A signed image refused.
+QString signatureRefused(const ImageSignature::Check &check,
+                         const std::vector<TrustedKeys::Problem> &keyProblems);
+QString signedForAnotherType(qint32 signedType, qint32 tickedType);
 
 // Closing the window during an update.
 inline QString closeTitle()

@@ -30,6 +30,10 @@ ManifestDPIAware true
 !define OLVEX_SHORTCUT "$SMPROGRAMS\Olvex Updater.lnk"
 !define OLVEX_PROMPT_SHORTCUT "$SMPROGRAMS\Olvex Updater — командная строка.lnk"
 !define OLVEX_DESKTOP_SHORTCUT "$DESKTOP\Olvex Updater.lnk"
+; The public keys trusted to sign firmware, for the whole machine; the
+; programs look for them there (protocol/keyfolder_win.cpp).
+!define OLVEX_KEY_PARENT "$APPDATA\Olvex Updater"
+!define OLVEX_KEY_FOLDER "${OLVEX_KEY_PARENT}\keys"
 
 Name "${OLVEX_NAME}"
 BrandingText "${OLVEX_NAME} ${OLVEX_VERSION}"

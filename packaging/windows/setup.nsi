@@ -99,6 +99,23 @@ Function RemovePrevious
     ${EndIf}
 FunctionEnd
 
+; The folder of the public keys trusted to sign firmware (ProgramData\Olvex
+; Updater\keys), empty, which only administrators (and the system) may
+; change; everyone may read it. Keys already in it stay. Without its
+; permissions a user could put a key of their own there: the setup fails.
+Function MakeKeyFolder
+    CreateDirectory "${OLVEX_KEY_FOLDER}"
+    nsExec::ExecToLog '"$SYSDIR\icacls.exe" "${OLVEX_KEY_PARENT}" /setowner *S-1-5-32-544 /T /C /Q'
+    Pop $0
+    ${If} $0 == 0
+        nsExec::ExecToLog '"$SYSDIR\icacls.exe" "${OLVEX_KEY_PARENT}" /inheritance:r /grant:r *S-1-5-32-544:(OI)(CI)F *S-1-5-18:(OI)(CI)F *S-1-5-32-545:(OI)(CI)RX /T /C /Q'
+        Pop $0
+    ${EndIf}
+    ${If} $0 != 0
+        !insertmacro OLVEX_FAIL "Папку ключей ${OLVEX_KEY_FOLDER} не удалось закрыть от изменений."
+    ${EndIf}
+FunctionEnd
+
 Section "Olvex Updater" program
     SectionIn RO
     ; Before anything changes, the installed version included.
@@ -128,6 +145,8 @@ Section "Olvex Updater" program
 
     !insertmacro OLVEX_FOR_EACH_FOLDER OLVEX_INSTALL_FOLDER
     !insertmacro OLVEX_FOR_EACH_FILE OLVEX_INSTALL_FILE
+
+    Call MakeKeyFolder
 
     ; The shortcuts start in the program's folder. The command prompt finds
     ; olvex-cli there and, through PATH for that prompt only, anywhere it

@@ -1,6 +1,7 @@
 ; The uninstaller, uninstall.exe in the installed folder: removes the files
 ; the setup program installed (and none other), the folders they were in
-; once they are empty, the shortcuts and the entry of "Apps & features".
+; once they are empty, the key folder if no key is left in it, the shortcuts
+; and the entry of "Apps & features".
 ; It acts only in the folder that entry names: a copy of it anywhere else
 ; removes nothing (it would take that folder's files of the same names, and
 ; then the entry of the installation it did not remove) and fails.
@@ -120,6 +121,9 @@ Section
         !insertmacro OLVEX_FAIL "${OLVEX_NAME} удалён не полностью: не все файлы в папке $INSTDIR удалось удалить."
     ${EndIf}
     !insertmacro OLVEX_FOR_EACH_FOLDER_DEEPEST_FIRST OLVEX_REMOVE_FOLDER
+    ; The key folder only when no key is left in it.
+    RMDir "${OLVEX_KEY_FOLDER}"
+    RMDir "${OLVEX_KEY_PARENT}"
     DeleteRegKey HKLM "${OLVEX_UNINSTALL_KEY}"
 SectionEnd
 

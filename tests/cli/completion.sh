@@ -62,8 +62,10 @@ expect() { # line, expected offers (one per line, any order)
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
-mkdir "$work/images"
-touch "$work/images/tally8-2.8.bin" "$work/images/tally16-1.5.bin" "$work/olvex-line" "$work/flash.log"
+mkdir "$work/images" "$work/signatures"
+touch "$work/images/tally8-2.8.bin" "$work/images/tally16-1.5.bin" "$work/olvex-line" "$work/flash.log" \
+    "$work/signatures/tally8-2.8.bin.minisig" "$work/signatures/notes.txt" "$work/ruvo.pub" \
+    "$work/ruvo.key"
 
 # The commands the program's help lists under "Commands:".
 commands=$("$cli" --help | sed -n '/^Commands:/,/^$/p' | sed -n 's/^  \([a-z][a-z]*\) .*/\1/p' | sort -u)
@@ -103,6 +105,10 @@ expect "olvex-cli flash /dev/ttyUSB0 fw.bin --device " ""
 expect "olvex-cli flash /dev/ttyUSB0 fw.bin -d 00:1a:2b:3c:4d:5e " ""
 expect "olvex-cli flash /dev/ttyUSB0 fw.bin --all --type VT-T" $'VT-TALLY-16\nVT-TALLY-8'
 expect "olvex-cli flash --type VT-RELAY /dev/ttyUSB0 $work/im" "$work/images"
+# A signature is a .minisig, a trusted key a .pub (or a folder on the way).
+expect "olvex-cli image fw.bin --signature $work/signatures/" "$work/signatures/tally8-2.8.bin.minisig"
+expect "olvex-cli image fw.bin --trusted-key $work/ru" "$work/ruvo.pub"
+expect "olvex-cli flash --trusted-key $work/ruvo.pub /dev/ttyUSB0 $work/im" "$work/images"
 expect "olvex-cli scan /dev/ttyUSB0 " ""
 expect "olvex-cli ports " ""
 expect "olvex-cli --json=" "" # takes no value

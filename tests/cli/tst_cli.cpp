@@ -12,6 +12,8 @@
 #include "support/fixtures.h"
 #include "support/linerig.h"
 
+#include "runcli.h"
+
 #include <QElapsedTimer>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -35,53 +37,12 @@ const Id IdB2 = {0x01, 0x02, 0x03, 0x04, 0x05, 0x06, 0xAA, 0xBB}; // B's six byt
 const Id IdC = {0xC0, 0xC1, 0xC2, 0xC3, 0xC4, 0xC5, 0xC6, 0xC7};
 const Id IdP = {0x10, 0x20, 0x30, 0x40, 0x50, 0x60, 0x70, 0x80};
 
-struct Run
-{
-    int code = -1;
-    QString out;
-    QString err;
-    qint64 ms = 0;
-
-    QJsonObject json() const { return QJsonDocument::fromJson(out.toUtf8()).object(); }
-    QJsonObject device(int i) const
-    {
-        return json()[QStringLiteral("devices")].toArray()[i].toObject();
-    }
-};
-
-// Standard error on a terminal when `columns` says how wide it is;
-// standard output on one `outColumns` wide (0: on a pipe).
-Run runCli(const QStringList &arguments, std::function<int()> columns = {}, int outColumns = 0)
-{
-    Run run;
-    QTextStream out(&run.out);
-    QTextStream err(&run.err);
-    Cli::TextChannel outChannel(out);
-    Cli::TextChannel errChannel(err);
-    Cli::Console console{outChannel, errChannel, bool(columns)};
-    if (columns)
-        console.errColumns = columns;
-    console.outColumns = [outColumns] {
-        return outColumns;
-    };
-    QElapsedTimer clock;
-    clock.start();
-    run.code = Cli::run(QStringList{QStringLiteral("olvex-cli")} + arguments, console);
-    run.ms = clock.elapsed();
-    return run;
-}
-
 // A line slow enough for a transfer to be cut in the middle.
 DevSim::Options at9600()
 {
     DevSim::Options options;
     options.baud = 9600;
     return options;
-}
-
-QString port(const DevSim::Simulator &sim)
-{
-    return QString::fromStdString(sim.path());
 }
 
 // (stage, part) pairs as "1/1 2/2 ...", for a failure to show.
@@ -450,7 +411,7 @@ void CliTest::imageIsCheckedWithoutALine()
     const QString path = writeFile(m_dir, "smallest.bin", firmwareImage(2 * 197 + 1, 25));
     const Run run = runCli({"image", path});
     QCOMPARE(run.code, 0);
-    QCOMPARE(run.out, path + ": 395 bytes, 3 parts\n");
+    QCOMPARE(run.out, path + ": 395 bytes, 3 parts\nnot signed\n");
     QCOMPARE(run.err, QString());
 
     const QString largest = m_dir.filePath("largest.bin");
@@ -495,6 +456,11 @@ void CliTest::usageErrors_data()
     QTest::newRow("unknown type")
         << QStringList{"flash", "/dev/x", "i.bin", "--all", "--type", "VT-TALLY-32"}
         << "'VT-TALLY-32' is not a device type (VT-PROBE, VT-TALLY-8, VT-TALLY-16, VT-RELAY)";
+    QTest::newRow("--skip-current on image")
+        << QStringList{"image", "i.bin", "--skip-current"} << "--skip-current belongs to flash";
+    QTest::newRow("--trusted-key on a scan")
+        << QStringList{"scan", "/dev/x", "--trusted-key", "k.pub"}
+        << "--signature, --trusted-key and --require-signed belong to flash and image";
     QTest::newRow("unknown option")
         << QStringList{"scan", "/dev/x", "--frobnicate"} << "Unknown option 'frobnicate'.";
 }

@@ -1,6 +1,7 @@
 // The operator's safety, through the real window on a simulated line: the
-// tick boxes tell the truth, the image written is the one chosen, closing
-// during an update asks and tells the device.
+// tick boxes tell the truth, the image written is the one chosen, a signed
+// image goes only where its signature allows, closing during an update asks
+// and tells the device.
 
 #include "registry/exchange.h"
 #include "registry/registry.h"
@@ -11,8 +12,10 @@
 #include "support/linerig.h"
 #include "support/modal.h"
 #include "support/operator.h"
+#include "support/signing.h"
 
 #include <QAbstractButton>
+#include <QDir>
 #include <QElapsedTimer>
 #include <QLabel>
 #include <QLineEdit>
@@ -41,6 +44,8 @@ private slots:
     void cleanup();
     void tickBoxesCannotChangeDuringAPassAndTellTheTruthAfter();
     void imageReplacedBetweenDevicesReachesNone();
+    void signedImageGoesOnlyWhereItsSignatureAllows_data();
+    void signedImageGoesOnlyWhereItsSignatureAllows();
     void closingDuringAnUpdateAsksFirst_data();
     void closingDuringAnUpdateAsksFirst();
     void closingAfterAnUpdateLostItsPortAsksNothing_data();
@@ -140,6 +145,72 @@ void SafetyTest::imageReplacedBetweenDevicesReachesNone()
     QCOMPARE(imageOf(sim, 1), chosen);
     QCOMPARE(op.text(0, StatusColumn), QString("Обновлено"));
     QCOMPARE(op.text(1, StatusColumn), QString("Обновлено"));
+}
+
+void SafetyTest::signedImageGoesOnlyWhereItsSignatureAllows_data()
+{
+    QTest::addColumn<QString>("kind");
+    QTest::addColumn<QString>("text"); // of the refusal; empty: written. %1: the key id
+    QTest::newRow("signed for the ticked type") << "good"
+                                                << "";
+    QTest::newRow("signed for another type")
+        << "tally16"
+        << "Прошивка подписана для VT-TALLY-16, а выбраны устройства VT-TALLY-8";
+    QTest::newRow("one byte changed after signing")
+        << "changed"
+        << "Подпись прошивки неверна: файл прошивки изменен после подписи";
+    QTest::newRow("signed by an unknown key")
+        << "stranger"
+        << "Прошивка подписана неизвестным ключом %1.\nДоверенные ключи кладут в папку %2.\n"
+           "Прошивка без подписи записывается без проверки.";
+}
+
+void SafetyTest::signedImageGoesOnlyWhereItsSignatureAllows()
+{
+    QFETCH(QString, kind);
+    QFETCH(QString, text);
+    QTemporaryDir dir;
+    Signer maker(dir, kind == "stranger" ? "stranger" : "maker");
+    QVERIFY2(maker.error().isEmpty(), qPrintable(maker.error()));
+    const QString keys = dir.filePath("keys");
+    const ScopedKeyFolder folder(
+        keys, kind == "stranger" ? QStringList{} : QStringList{maker.publicKeyFile()});
+    QVERIFY(folder.ok());
+    const QByteArray image = firmwareImage(20 * 197, 71);
+    const QString path = writeFile(dir, "fw.bin", image);
+    QVERIFY(
+        maker.sign(path, kind == "tally16" ? "type=VT-TALLY-16" : "type=VT-TALLY-8 version=2.8"));
+    if (kind == "changed")
+        QVERIFY(changeByte(path, 100));
+
+    DevSim::Simulator sim({simDevice(IdA, 10, 1, 0)});
+    QVERIFY(sim.openPty());
+    sim.start();
+    Operator op(sim);
+    op.path->setText(path);
+    QVERIFY(op.findDevices());
+    op.tick(0);
+    sim.clearHostFrames();
+    ModalWatcher watcher;
+    QTest::mouseClick(op.flash, Qt::LeftButton);
+    if (text.isEmpty()) {
+        QCOMPARE(watcher.seen(), 0);
+        QTRY_COMPARE_WITH_TIMEOUT(op.status->text(), Done, 30000);
+        QCOMPARE(imageOf(sim, 0), image);
+        return;
+    }
+    QCOMPARE(watcher.seen(), 1);
+    QCOMPARE(watcher.lastTitle(), QString("Ошибка"));
+    if (kind == "stranger")
+        text = text.arg(maker.keyId(), QDir::toNativeSeparators(keys));
+    QCOMPARE(watcher.lastText(), text);
+    // Nothing goes on the line, then or later, and the window is as it was.
+    QTest::qWait(4 * quickTiming().idlePoll);
+    QVERIFY(sim.hostFrames().empty());
+    QCOMPARE(int(FlashRequest), 0);
+    QCOMPARE(op.status->text(), QString("Выберите устройство(а)"));
+    QVERIFY(op.search->isEnabled());
+    QVERIFY(!op.table->signalsBlocked());
 }
 
 void SafetyTest::closingDuringAnUpdateAsksFirst_data()

@@ -7,10 +7,12 @@
 # that holds another program's Qt5Core.dll, or a drive's root, and a copy of
 # the uninstaller run in that folder; a second install leaves one entry and
 # estimates its size from its own files, whatever else the folder holds; a
-# silent uninstall leaves nothing of ours, in the folders or in the registry;
-# and over an older version (made here by the build's own MakeSetup.cmake,
-# with a file the new one no longer has) the new setup leaves no stale file,
-# also when it moves to another folder.
+# silent uninstall leaves nothing of ours, in the folders or in the registry,
+# but a key an administrator put in the key folder (which the setup makes,
+# empty); and over an older version (made here by the build's own
+# MakeSetup.cmake, with a file the new one no longer has) the new setup
+# leaves no stale file, also when it moves to another folder, and its
+# uninstaller removes the key folder once it is empty.
 #
 #   tests/wine/setup-program.sh SETUP ZIP WINE-DIR BIN-DIR MAKENSIS
 #
@@ -51,6 +53,7 @@ installed=$WINEPREFIX/drive_c/Program\ Files/Olvex\ Updater
 menu=$WINEPREFIX/drive_c/ProgramData/Microsoft/Windows/Start\ Menu/Programs
 desktop=$WINEPREFIX/drive_c/users/Public/Desktop
 uninstall_key='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall'
+keys="$WINEPREFIX/drive_c/ProgramData/Olvex Updater/keys"
 key="$uninstall_key\\Olvex Updater"
 
 run() { # program.exe arguments...: its exit status in $status
@@ -152,6 +155,9 @@ prompt="$menu/Olvex Updater — командная строка.lnk"
 [ -z "$(find "$desktop" -iname '*olvex*')" ] || fail "a desktop shortcut though none was asked for"
 echo "ok   Start menu: Olvex Updater -> $folder\\Olvex_Updater.exe, a command prompt there; no desktop shortcut"
 
+[ -d "$keys" ] && [ -z "$(ls -A "$keys")" ] || fail "no empty key folder ProgramData\\Olvex Updater\\keys"
+echo "ok   the key folder ProgramData\\Olvex Updater\\keys, empty"
+
 answer=$("$wine" "$folder\\olvex-cli.exe" --version 2>>"$work/run.log" | tr -d '\r') \
     || fail "the installed olvex-cli.exe does not run"
 [ "$answer" = "olvex-cli v$version" ] || fail "olvex-cli.exe --version says '$answer'"
@@ -217,10 +223,13 @@ expect_installed "installed again"
     || fail "setup.exe /S /DESKTOP made no desktop shortcut to the program"
 echo "ok   installed again (/DESKTOP): one entry, the same files and size, a desktop shortcut"
 
+echo "an administrator's key" >"$keys/ruvo.pub"
 run "$folder\\uninstall.exe" /S
 [ "$status" -eq 0 ] || fail "uninstall.exe /S ended with status $status"
 expect_removed "uninstalled"
-echo "ok   uninstall.exe /S: no file, folder, shortcut or registry entry of ours is left"
+[ "$(cat "$keys/ruvo.pub")" = "an administrator's key" ] || fail "the uninstaller took the key folder's key"
+rm "$keys/ruvo.pub"
+echo "ok   uninstall.exe /S: no file, folder, shortcut or registry entry of ours is left; the key folder's key is"
 
 # An older version with a file this one does not have, then this one over it.
 old=$work/old/olvex-updater-0.9.0
@@ -245,3 +254,9 @@ expect_installed "over version 0.9.0"
 [ ! -e "$old_folder" ] || fail "version 0.9.0's folder is left: $(find "$old_folder")"
 [ "$(value InstallLocation)" = "$folder" ] || fail "InstallLocation is '$(value InstallLocation)'"
 echo "ok   over version 0.9.0, into $folder: one entry, now $version, nothing of 0.9.0 left"
+
+run "$folder\\uninstall.exe" /S
+[ "$status" -eq 0 ] || fail "uninstall.exe /S of $version ended with status $status"
+expect_removed "uninstalled from $folder"
+[ ! -e "$(dirname "$keys")" ] || fail "the empty key folder is left: $(find "$(dirname "$keys")")"
+echo "ok   uninstalled again: the empty key folder went with it"

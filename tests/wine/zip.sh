@@ -3,13 +3,15 @@
 # plugins they load, the toolkit's Russian texts, the Wireshark dissector,
 # README.txt and nothing else; unpacked into a fresh Wine prefix (a clean
 # Windows, with nothing of the build around), the window opens with the
-# toolkit's texts in Russian, the terminal tool runs, and every DLL they load
-# that is not part of Windows comes from the unpacked folder.
+# toolkit's texts in Russian, the terminal tool runs and checks a signed
+# image with the zip's own libgcrypt (signed here with Debian's minisign),
+# and every DLL they load that is not part of Windows comes from the
+# unpacked folder.
 #
 #   tests/wine/zip.sh ZIP FOLDER WINE-DIR OBJDUMP
 #
 # FOLDER is the one folder the zip holds; the fresh prefix is made in
-# WINE-DIR and removed again. Needs Xvfb and xdotool.
+# WINE-DIR and removed again. Needs Xvfb, xdotool and minisign.
 set -euo pipefail
 zip=$(realpath "${1:?usage: zip.sh ZIP FOLDER WINE-DIR OBJDUMP}")
 folder=${2:?usage: zip.sh ZIP FOLDER WINE-DIR OBJDUMP}
@@ -43,6 +45,8 @@ Qt5Network.dll
 libstdc++-6.dll
 libgcc_s_seh-1.dll
 libwinpthread-1.dll
+libgcrypt-20.dll
+libgpg-error-0.dll
 platforms/qwindows.dll
 styles/qwindowsvistastyle.dll
 translations/qtbase_ru.qm"
@@ -78,6 +82,30 @@ version=$("$wine" "$app\\olvex-cli.exe" --version 2>"$work/cli.log" | tr -d '\r'
     || fail "olvex-cli.exe does not run"
 [ "$version" = "olvex-cli v${folder##*-}" ] || fail "olvex-cli.exe --version says '$version'"
 echo "ok   olvex-cli.exe runs: $version"
+
+# A signed image and the maker's public key where a technician keeps them:
+# taken with what it is signed for, then refused once one byte has changed.
+command -v minisign >/dev/null || fail "minisign not found: install minisign"
+minisign -G -W -p "$work/maker.pub" -s "$work/maker.key" </dev/null >/dev/null
+downloads="$WINEPREFIX/drive_c/Техник/Загрузки"
+mkdir -p "$downloads"
+head -c 5000 /dev/urandom >"$downloads/tally8-2.8.bin"
+minisign -S -s "$work/maker.key" -m "$downloads/tally8-2.8.bin" -t "type=VT-TALLY-8 version=2.8" \
+    </dev/null >/dev/null
+cp "$work/maker.pub" "$downloads/ruvo.pub"
+check_signed() { # its output in $checked, its exit status in $status
+    status=0
+    checked=$("$wine" "$app\\olvex-cli.exe" image 'C:\Техник\Загрузки\tally8-2.8.bin' \
+        --trusted-key 'C:\Техник\Загрузки\ruvo.pub' --require-signed 2>&1 | tr -d '\r') || status=$?
+}
+check_signed
+[ $status -eq 0 ] && grep -q '^signed by key [0-9A-F]\{16\} .*, for VT-TALLY-8, version 2.8$' <<<"$checked" \
+    || fail "olvex-cli.exe image of a signed image: status $status: $checked"
+printf '\x5a' | dd of="$downloads/tally8-2.8.bin" bs=1 seek=2500 conv=notrunc 2>/dev/null
+check_signed
+[ $status -eq 2 ] && grep -q 'image refused, its signature does not verify' <<<"$checked" \
+    || fail "olvex-cli.exe image of a changed signed image: status $status: $checked"
+echo "ok   olvex-cli.exe takes a signed image with the zip's libgcrypt, and refuses it changed"
 
 start_screen "$work"
 own_server "$work" # after the screen: Wine's desktop process takes the screen it starts with
