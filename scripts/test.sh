@@ -4,7 +4,8 @@
 # ThreadSanitizer and built on Qt 6, then the Windows build under Wine
 # (scripts/windows.sh; its programs and setup program signed with a throwaway
 # certificate unless OLVEX_SIGN_PKCS12 names a real one); fuzzes the answer
-# handling and the signature and key files for a minute between them; then builds the Debian package and checks it,
+# handling, the signature and key files, capture files and the telnet client
+# for a minute between them; then builds the Debian package and checks it,
 # installing and removing it on this machine (scripts/check-package.sh), and
 # runs the Ansible recipe against this machine (scripts/check-ansible.sh).
 # Installs what is missing first (Debian, apt-get).
@@ -38,17 +39,18 @@ run_suite() { # build-dir, sanitizer, Qt major version, ctest arguments...
 }
 
 # The fuzz targets under libFuzzer (clang), for a bounded time shared between
-# them (two thirds to the answers, a third to the signature and key files),
-# each from its seed corpus in tests/fuzz. Findings land in build-fuzz.
+# them (half to the answers, a quarter to the signature and key files, a
+# quarter to capture files and the telnet client), each from its seed corpus
+# in tests/fuzz. Findings land in build-fuzz.
 run_fuzz() {
     local dir=build-fuzz seconds=${OLVEX_FUZZ_SECONDS:-60} target share corpus
     echo "== $dir (libFuzzer, ${seconds} s)"
     CC=clang CXX=clang++ configure_build "$dir" -DOLVEX_FUZZ=ON -DBUILD_TESTING=ON
-    cmake --build "$dir" --target fuzz_answers fuzz_signature
-    for target in answers signature; do
-        share=$((seconds * 2 / 3)) corpus=corpus
-        if [ $target = signature ]; then
-            share=$((seconds - seconds * 2 / 3)) corpus=corpus-signature
+    cmake --build "$dir" --target fuzz_answers fuzz_signature fuzz_capture
+    for target in answers signature capture; do
+        share=$((seconds / 4)) corpus=corpus-$target
+        if [ $target = answers ]; then
+            share=$((seconds - 2 * (seconds / 4))) corpus=corpus
         fi
         mkdir -p "$dir/$corpus" "$dir/findings"
         if ! (cd "$dir/findings" && ../tests/fuzz/fuzz_$target -max_total_time="$share" -timeout=10 \

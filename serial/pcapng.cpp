@@ -4,6 +4,9 @@
 
 #include <QtEndian>
 
+#include <algorithm>
+#include <limits>
+
 namespace Pcapng {
 
 namespace {
@@ -259,13 +262,16 @@ bool Reader::interfaceBlock(qint64 at, quint32 length)
 
 qint64 Reader::toNanoseconds(quint64 stamp, const Scale &scale) const
 {
+    // A time beyond some 290 years either side of the epoch is no time a
+    // line was captured at: it is held at that bound, not overflowed.
+    constexpr qint64 MaxSeconds = std::numeric_limits<qint64>::max() / NsPerSecond - 1;
     const quint64 units = quint64(scale.unitsPerSecond);
-    const quint64 seconds = stamp / units;
-    const quint64 rest = stamp % units;
-    // rest < units <= 2^62, so rest * 1e9 may not fit: scale in two steps.
-    const quint64 fraction = units >= quint64(NsPerSecond) ? rest / (units / quint64(NsPerSecond))
-                                                            : rest * (quint64(NsPerSecond) / units);
-    return qint64(seconds + quint64(scale.offsetSeconds)) * NsPerSecond + qint64(fraction);
+    const qint64 seconds = qint64(std::min<quint64>(stamp / units, quint64(MaxSeconds)));
+    const qint64 fraction = qint64((unsigned __int128)(stamp % units) * NsPerSecond / units);
+    const qint64 total = std::clamp(seconds + std::clamp(scale.offsetSeconds, -MaxSeconds, MaxSeconds),
+                                    -MaxSeconds,
+                                    MaxSeconds);
+    return total * NsPerSecond + fraction;
 }
 
 void Reader::takeRecord(Record record, quint32 interface, const QByteArray &data, quint32 flags)
