@@ -36,11 +36,14 @@ from pathlib import Path
 sys.path.insert(0, str(Path(__file__).resolve().parent.parent / "module_utils"))
 from olvex_fleet import line_name  # noqa: E402  pylint: disable=wrong-import-position
 
+# What olvex-cli said of the image's signature: the signer's key id, the
+# signed type and version (blank for an image that is not signed).
+SIGNED = ["signer_key_id", "signed_type", "signed_version"]
 COLUMNS = ["host", "port", "address", "type", "version_found", "outcome",
            "parts", "parts_total", "repeats", "seconds", "reason",
-           "line_started", "line_ended", "image", "image_sha256", "image_type"]
+           "line_started", "line_ended", "image", "image_sha256", "image_type"] + SIGNED
 STATE_COLUMNS = ["host", "port", "address", "id", "type", "version_found", "outcome",
-                 "reason", "image", "image_sha256", "image_type", "run", "ended"]
+                 "reason", "image", "image_sha256", "image_type", "run", "ended"] + SIGNED
 STATE_FILE = "fleet-state.json"
 RETRY_FILE = "flash.retry"
 
@@ -86,6 +89,16 @@ def matching(address, devices):
     """The devices (JSON objects with "id") an address names: six bytes or eight."""
     key = address_key(address)
     return [d for d in devices if d.get("id", "").startswith(key)]
+
+
+def signed_facts(signature):
+    """The signature's facts for a row, as olvex-cli's JSON gives them: only
+    for a signature that verified."""
+    if not isinstance(signature, dict) or signature.get("state") != "signed":
+        return dict.fromkeys(SIGNED, "")
+    return {"signer_key_id": signature.get("keyId") or "",
+            "signed_type": signature.get("type") or "",
+            "signed_version": signature.get("version") or ""}
 
 
 def state_of(path):
@@ -138,8 +151,8 @@ def plan_line(gateway, line, state):
         return entry
     entry["argv"] = ([cli, "flash", port, gateway["image"]]
                      + (["--all"] if chosen == "all" else ["--device", ",".join(chosen)])
-                     + ["--type", device_type, "--json",
-                        "--log", f"{gateway['logDir']}/{name}.log"])
+                     + ["--type", device_type] + list(gateway.get("signing") or [])
+                     + ["--json", "--log", f"{gateway['logDir']}/{name}.log"])
     return entry
 
 
@@ -193,6 +206,7 @@ class Merge:
         self.rows, self.lines, self.sites, self.summary = [], [], {}, []
         self.unrun = {}  # gateways that ran no line, with the reason
         self.not_reached = {}
+        self.signature = None  # as olvex-cli found it, on the first gateway that checked it
 
     # One device's row, as olvex-cli's report and the plan tell it.
     def device_row(self, line, device, shown, report):
@@ -240,7 +254,8 @@ class Merge:
         row = dict.fromkeys(COLUMNS, "")
         row.update(host=line["host"], port=line["port"], line_started=line.get("started") or "",
                    line_ended=line.get("ended") or "", image=self.image.get("file", ""),
-                   image_sha256=self.image.get("sha256", ""), image_type=self.image.get("type", ""))
+                   image_sha256=self.image.get("sha256", ""), image_type=self.image.get("type", ""),
+                   **signed_facts(line.get("signature")))
         row.update(fields)
         return row
 
@@ -344,6 +359,7 @@ class Merge:
                           or "no record of this line"}
             record["host"] = host
             record["gatewayProblem"] = gateway.get("problem")
+            record["signature"] = gateway.get("signature")
             lines.append(record)
         return lines
 
@@ -361,6 +377,8 @@ class Merge:
         rows, problems, lines = [], [], []
         for line in self.gateway_lines(host, gateway):
             report = read_json(self.run_dir / host / f"{line_name(line['port'])}.json")
+            if isinstance(report, dict) and isinstance(report.get("signature"), dict):
+                line["signature"] = report["signature"]  # as the flash itself found it
             line_rows, problem, reached = self.merge_line(line, report)
             rows += line_rows
             if problem:
@@ -372,7 +390,8 @@ class Merge:
         if not lines:
             problem = gateway.get("problem") or self.stop_reason() or "no lines"
             problems.append(f"not run: {said or problem}")
-            rows.append(self.row({"host": host, "port": ""}, outcome="not run", reason=problem))
+            rows.append(self.row({"host": host, "port": "", "signature": gateway.get("signature")},
+                                 outcome="not run", reason=problem))
             self.unrun[host] = problem
         elif said and all(l["state"] == "not run" for l in lines):
             problems = [f"not run: {said}"]
@@ -407,11 +426,23 @@ class Merge:
         if self.mode == "scan":
             return f"run {run}: scan"
         what = "dry run (--check) of a flash" if self.dry else "flash"
+        signed = signed_facts(self.signature)
         return (f"run {run}: {what} of {self.image.get('file', '?')} for"
-                f" {self.image.get('type') or '?'} (SHA-256 {self.image.get('sha256') or '?'})")
+                f" {self.image.get('type') or '?'} (SHA-256 {self.image.get('sha256') or '?'})"
+                + (f", signed by key {signed['signer_key_id']} for {signed['signed_type'] or 'any type'}"
+                   f", version {signed['signed_version'] or 'not given'}"
+                   if signed["signer_key_id"] else ""))
 
     def merge(self):
         hosts = self.run.get("hosts") or sorted(p.name for p in self.run_dir.iterdir() if p.is_dir())
+        # The signature as the first gateway that checked the image found it.
+        for host in hosts:
+            gateway = read_json(self.run_dir / host / "gateway.json")
+            if isinstance(gateway, dict) and isinstance(gateway.get("signature"), dict):
+                self.signature = gateway["signature"]
+                if self.image:
+                    self.image["signature"] = self.signature
+                break
         self.summary.append(self.headline())
         if self.stopped:
             self.summary.append(f"stopped before any line, nothing written: {self.stopped}")
