@@ -13,19 +13,25 @@
 #         lock for a few seconds (the install waits), honours olvex_batch from
 #         the inventory, reports a gateway whose install fails with the
 #         reason, and writes nothing;
-#       --check refuses a too small image, and a named device that is not on
-#         its line, writes nothing, and leaves nothing on the gateways;
-#       the flash writes the image byte-exact into every device of its type,
+#       --check refuses an image changed after signing (olvex_require_signed,
+#         the key in olvex_trusted_keys) on every gateway in olvex-cli's
+#         words, and a named device that is not on its line, writes nothing,
+#         and leaves nothing on the gateways (no image, signature or key);
+#       the flash of an image signed with a key made here, signatures
+#         required, puts the key in the key folder as root's and writes the
+#         image byte-exact into every device of its type,
 #         over the network too, leaves a VT-TALLY-16 beside them alone
 #         (reported not selected, other type), reports every device with its
 #         outcome and the network line that cannot be reached as a failed line
 #         with olvex-cli's reason, fails only the gateway with a device that
 #         answers with an error and the site with that line, and the retry
-#         file names them alone;
+#         file names them alone; the report and the fleet state carry the
+#         signer's key id, the signed type and version;
 #       mistakes in the settings stop the run before any gateway is
 #         contacted, each said once in one line and in the report, nothing
 #         written anywhere, the retry file and the fleet state kept: values
-#         given with -e (olvex_batch=ten among them), and a gateway's own
+#         given with -e (olvex_batch=ten among them, an unsigned image with
+#         olvex_require_signed), and a gateway's own
 #         (devices as a string, olvex_lines as a string, a folder another
 #         gateway of the machine has);
 #       the retry, run from another folder once the missing device server
