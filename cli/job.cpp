@@ -8,6 +8,7 @@
 #include "cli/session.h"
 #include "registry/registry.h"
 #include "serial/capture.h"
+#include "serial/line.h"
 
 #include "app/version.h"
 
@@ -24,6 +25,49 @@ constexpr quint64 NoiseFrames = 2;
 constexpr quint64 NoiseBytes = 64;
 
 } // namespace
+
+QString exitMeaning(int code, Command command, const QString &port)
+{
+    switch (code) {
+    case ExitOk:
+        switch (command) {
+        case Command::Scan:
+            return QStringLiteral("devices found");
+        case Command::Image:
+            return QStringLiteral("image taken");
+        default:
+            return QStringLiteral("every selected device updated");
+        }
+    case ExitFailed:
+        return QStringLiteral("some device failed");
+    case ExitUsage:
+        return QStringLiteral("usage error, image refused, or devices of different types");
+    case ExitPort:
+        return isNetworkName(port)
+                   ? QStringLiteral("the device server cannot be reached, or the connection was "
+                                    "lost")
+                   : QStringLiteral("the port cannot be opened, or it was lost");
+    case ExitNotFound:
+        return QStringLiteral("no devices found, or a named device not found");
+    case ExitSignalBase + 2:
+        return QStringLiteral("interrupted (SIGINT)");
+    case ExitSignalBase + 15:
+        return QStringLiteral("interrupted (SIGTERM)");
+    case ExitSignalBase + 21:
+        return QStringLiteral("interrupted (Ctrl-Break)");
+    default:
+        break;
+    }
+    return code > ExitSignalBase ? QStringLiteral("interrupted (signal %1)").arg(code - ExitSignalBase)
+                                 : QString();
+}
+
+QString portForm(const QString &port)
+{
+    if (port.startsWith(QLatin1String("rfc2217://"), Qt::CaseInsensitive))
+        return QStringLiteral("rfc2217");
+    return isNetworkName(port) ? QStringLiteral("tcp") : QStringLiteral("serial");
+}
 
 Job::Job(const Options &given, Console &to)
     : options(given)
@@ -55,6 +99,7 @@ int Job::result(int code, QJsonObject document)
     if (!options.json)
         return code;
     document.insert(QStringLiteral("exitCode"), code);
+    document.insert(QStringLiteral("exitMeaning"), exitMeaning(code, options.command, options.port));
     if (!error.isEmpty())
         document.insert(QStringLiteral("error"), error);
     console.out.write(QString::fromUtf8(QJsonDocument(document).toJson()));
@@ -63,7 +108,9 @@ int Job::result(int code, QJsonObject document)
 
 QJsonObject Job::document(const QString &command) const
 {
-    return {{QStringLiteral("command"), command}, {QStringLiteral("port"), options.port}};
+    return {{QStringLiteral("command"), command},
+            {QStringLiteral("port"), options.port},
+            {QStringLiteral("portForm"), portForm(options.port)}};
 }
 
 bool Job::openLog()

@@ -136,6 +136,8 @@ void CliTest::scanPrintsTheInventoryAndTheLogGoesWhereAsked()
     const Run json = runCli({"scan", port(*sim), "--json", "--log", logPath});
     QCOMPARE(json.code, 0);
     QCOMPARE(json.json()["exitCode"].toInt(), 0);
+    QCOMPARE(json.json()["exitMeaning"].toString(), QString("devices found"));
+    QCOMPARE(json.json()["portForm"].toString(), QString("serial"));
     QCOMPARE(json.json()["devices"].toArray().size(), 4);
     QCOMPARE(json.device(1),
              (QJsonObject{{"address", "10:20:30:40:50:60"},
@@ -423,6 +425,7 @@ void CliTest::imageIsCheckedWithoutALine()
     QCOMPARE(json.json()["imageBytes"].toInt(), 65535 * 197);
     QCOMPARE(json.json()["partsTotal"].toInt(), 65535);
     QCOMPARE(json.json()["exitCode"].toInt(), 0);
+    QCOMPARE(json.json()["exitMeaning"].toString(), QString("image taken"));
 }
 
 void CliTest::usageErrors_data()
@@ -483,6 +486,8 @@ void CliTest::portTroubleIsSaidInWords()
              qPrintable(missing.err));
     QVERIFY(missing.err.contains(Cli::listedPortsText()));
     QCOMPARE(missing.json()["exitCode"].toInt(), 3);
+    QCOMPARE(missing.json()["exitMeaning"].toString(),
+             QString("the port cannot be opened, or it was lost"));
     QCOMPARE(runCli({"scan", "", "-q"}).err, QString("olvex-cli: no port named\n"));
 
     const QString file = writeFile(m_dir, "notes.txt", "not a port");

@@ -28,13 +28,11 @@ line ran leaves both as they were.
 
 import csv
 import json
-import os
 import sys
-import tempfile
 from pathlib import Path
 
 sys.path.insert(0, str(Path(__file__).resolve().parent.parent / "module_utils"))
-from olvex_fleet import line_name  # noqa: E402  pylint: disable=wrong-import-position
+from olvex_fleet import line_name, read_json, write_text  # noqa: E402  pylint: disable=wrong-import-position
 
 # What olvex-cli said of the image's signature: the signer's key id, the
 # signed type and version (blank for an image that is not signed).
@@ -47,38 +45,16 @@ STATE_COLUMNS = ["host", "port", "address", "id", "type", "version_found", "outc
 STATE_FILE = "fleet-state.json"
 RETRY_FILE = "flash.retry"
 
-# olvex-cli's exit statuses, as its --help lists them; 124 the line's time limit.
-EXIT_TEXTS = {
-    1: "some device failed",
-    2: "usage error, image refused, or devices of different types",
-    3: "the port cannot be opened, or it was lost",
-    4: "no devices found, or a named device not found",
+# The runner's own exit statuses for a line, where olvex-cli's JSON cannot
+# say what its exit status means: the line's time limit, no olvex-cli to run.
+# Every other meaning is olvex-cli's own (exitMeaning in its report).
+RUNNER_EXIT_TEXTS = {
     124: "stopped after olvex_line_timeout seconds",
+    126: "olvex-cli cannot be started",
     127: "olvex-cli is not installed",
-    130: "interrupted (SIGINT)",
-    143: "interrupted (SIGTERM)",
 }
-# A line behind a device server, reached over the network.
-NETWORK_EXIT_3 = "the device server cannot be reached, or the connection was lost"
 WRITTEN = ("updated", "failed", "not started")  # a flash aimed at the device
 SHOWN = 10  # lines still to do named in the summary
-
-
-def read_json(path):
-    try:
-        return json.loads(Path(path).read_text(encoding="utf-8"))
-    except (OSError, ValueError):
-        return None
-
-
-def write_text(path, text):
-    """Written whole or not at all: a reader never sees half a file."""
-    path = Path(path)
-    handle, temporary = tempfile.mkstemp(dir=path.parent, prefix="." + path.name)
-    with os.fdopen(handle, "w", encoding="utf-8", newline="") as out:
-        out.write(text)
-    os.chmod(temporary, 0o644)
-    os.replace(temporary, path)
 
 
 def address_key(text):
@@ -172,14 +148,14 @@ def exit_code(line):
         return None
 
 
-def is_network(port):
-    return str(port).lower().startswith(("tcp://", "rfc2217://"))
-
-
-def exit_text(line, code):
-    if code == 3 and is_network(line["port"]):
-        return NETWORK_EXIT_3
-    return EXIT_TEXTS.get(code, "")
+def exit_text(code, report):
+    """What the exit status means: the runner's word for its own statuses,
+    otherwise olvex-cli's, as its report gives it."""
+    if code in RUNNER_EXIT_TEXTS:  # olvex-cli never ends with these itself
+        return RUNNER_EXIT_TEXTS[code]
+    if isinstance(report, dict) and report.get("exitCode") == code:
+        return report.get("exitMeaning") or ""
+    return ""
 
 
 def tool_error(line, report):
@@ -322,7 +298,7 @@ class Merge:
             return f"{port}: olvex-cli gave no result: {why}"
         if code == 0:
             return f"{port}: " + "; ".join(problems) if problems else None
-        text = exit_text(line, code) or "olvex-cli ended abnormally"
+        text = exit_text(code, report) or "olvex-cli ended abnormally"
         detail = tool_error(line, report)
         if code == 1:
             failed = [r["address"] for r in rows if r["outcome"] == "failed"]
@@ -339,7 +315,7 @@ class Merge:
         if not rows:
             outcome = "not run" if line.get("state") == "not run" else "line failed"
             reason = (line.get("reason") if outcome == "not run"
-                      else tool_error(line, report) or exit_text(line, exit_code(line))
+                      else tool_error(line, report) or exit_text(exit_code(line), report)
                       or f"no result: {line.get('gatewayProblem') or 'unknown'}")
             rows = [self.row(line, outcome=outcome, reason=reason or "unknown")]
         return rows, problem, reached
