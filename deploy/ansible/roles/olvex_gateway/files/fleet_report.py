@@ -488,10 +488,12 @@ class Merge:
             if row["outcome"] in WRITTEN:
                 entry.update(outcome=row["outcome"], reason=row["reason"] or "",
                              image=row["image"], image_sha256=row["image_sha256"],
-                             image_type=row["image_type"], run=run, ended=row["line_ended"])
+                             image_type=row["image_type"], run=run, ended=row["line_ended"],
+                             **{key: row[key] for key in SIGNED})
             elif not known:
                 entry.update(outcome=row["outcome"], reason=row["reason"] or "", image="",
-                             image_sha256="", image_type="", run="", ended="")
+                             image_sha256="", image_type="", run="", ended="",
+                             **dict.fromkeys(SIGNED, ""))
             devices[key] = entry
         sha = self.image.get("sha256")
         open_lines = [l for l in lines.values()
