@@ -362,6 +362,7 @@ run=$(basename "$(readlink "$work/reports/latest")")
 [ ! -e "/etc/olvex-updater/keys/$key_name" ] || fail "--check installed the trusted key"
 stop_lines
 nothing_written "$work/lines-1"
+[ -z "$(find "$work/lines-1" -name '*.bin')" ] || fail "a device saved an image in a dry run"
 
 echo "-- flash: only the image's type written, signed and signatures required, gw-south's failing device fails it alone"
 inventory 3 "" # the gateways and the site in one batch
