@@ -6,6 +6,7 @@
 #include "cli/cli.h"
 #include "cli/portcheck.h"
 #include "cli/session.h"
+#include "registry/devicetext.h"
 #include "registry/registry.h"
 #include "serial/capture.h"
 #include "serial/line.h"
@@ -58,8 +59,9 @@ QString exitMeaning(int code, Command command, const QString &port)
     default:
         break;
     }
-    return code > ExitSignalBase ? QStringLiteral("interrupted (signal %1)").arg(code - ExitSignalBase)
-                                 : QString();
+    return code > ExitSignalBase
+               ? QStringLiteral("interrupted (signal %1)").arg(code - ExitSignalBase)
+               : QString();
 }
 
 QString portForm(const QString &port)
@@ -99,7 +101,10 @@ int Job::result(int code, QJsonObject document)
     if (!options.json)
         return code;
     document.insert(QStringLiteral("exitCode"), code);
-    document.insert(QStringLiteral("exitMeaning"), exitMeaning(code, options.command, options.port));
+    document.insert(QStringLiteral("exitMeaning"),
+                    exitMeaning(code, options.command, options.port));
+    if (searched && !options.devices.empty())
+        document.insert(QStringLiteral("named"), named());
     if (!error.isEmpty())
         document.insert(QStringLiteral("error"), error);
     console.out.write(QString::fromUtf8(QJsonDocument(document).toJson()));
@@ -166,8 +171,25 @@ QString Job::lineTrouble(const LineSession &session) const
     return lineProblem(options.port, end.portLost, end.portFault);
 }
 
+QJsonArray Job::named() const
+{
+    const std::vector<DeviceRecord> devices = DeviceList.snapshot();
+    QJsonArray array;
+    for (const Address &address : options.devices) {
+        QJsonArray ids;
+        for (const DeviceRecord &record : devices) {
+            if (address.matches(record.id))
+                ids.append(DeviceText::fullAddress(record.id));
+        }
+        array.append(
+            QJsonObject{{QStringLiteral("address"), address.given}, {QStringLiteral("ids"), ids}});
+    }
+    return array;
+}
+
 int Job::search(LineSession &session)
 {
+    searched = true;
     // On a terminal one live line counts the devices as they answer.
     const bool live = !options.quiet && console.errIsTerminal;
     QMetaObject::Connection counter;

@@ -7,6 +7,7 @@
 #include "cli/diagnostics.h"
 #include "cli/options.h"
 
+#include <QJsonArray>
 #include <QJsonObject>
 #include <QString>
 
@@ -55,12 +56,17 @@ struct Job
     // Traffic on the line that was not ours: in the document always, and
     // said once when more of it came than a little noise explains.
     void reportForeignTraffic(const LineSession &session, QJsonObject &document);
+    // For each address given with --device, the devices found that it names,
+    // by their whole address: what a script matches with, not a copy of the
+    // matching of its own.
+    QJsonArray named() const;
 
     const Options &options;
     Console &console;
     DiagnosticLog log;
     QString error;
     std::shared_ptr<LineCapture> capture;
+    bool searched = false;
 };
 
 } // namespace Cli

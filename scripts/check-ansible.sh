@@ -59,6 +59,32 @@ scripts/setup.sh --tests
 echo "-- ansible-lint"
 (cd deploy/ansible && ansible-lint --offline --nocolor -q) || fail "ansible-lint found problems"
 
+echo "-- the plan knows a device updated with this image by any name the inventory gave it"
+# One device written before by a line that named it 00-1A-..., one by a line
+# of all devices; the third named is new. Only the third is written, and with
+# it updated too the line is not run.
+python3 - deploy/ansible/roles/olvex_gateway/files/fleet_report.py <<'PLAN' || fail "the plan writes a device again"
+import json, subprocess, sys, tempfile
+def device(n, **more):
+    return dict(host="gw", port="/dev/ttyUSB0", id=f"00:1a:2b:3c:4d:3{n}:00:01",
+                address=f"00:1a:2b:3c:4d:3{n}", image_sha256="ab", outcome="updated", **more)
+def plan(devices):
+    with tempfile.NamedTemporaryFile("w", suffix=".json") as state:
+        json.dump({"devices": devices, "lines": []}, state)
+        state.flush()
+        gateway = {"host": "gw", "mode": "flash", "image": "/i.bin", "imageType": "VT-TALLY-8",
+                   "imageSha256": "ab", "cli": "olvex-cli", "logDir": "/l", "state": state.name,
+                   "lines": [{"port": "/dev/ttyUSB0", "devices": [
+                       "00-1A-2B-3C-4D-31", "00:1a:2b:3c:4d:32:00:01", " 00:1a:2b:3c:4d:33"]}]}
+        return json.loads(subprocess.run([sys.executable, sys.argv[1], "plan", json.dumps(gateway)],
+                                         check=True, capture_output=True, text=True).stdout)[0]
+known = [device(1, named_as=["00-1A-2B-3C-4D-31"]), device(2)]
+line = plan(known)
+assert line["argv"][line["argv"].index("--device") + 1] == "00:1a:2b:3c:4d:33", line
+line = plan(known + [device(3, named_as=["00:1a:2b:3c:4d:33"])])
+assert line["argv"] is None and line["skip"], line
+PLAN
+
 deb=$(realpath "$(scripts/package.sh | tail -n 1)")
 devsim=build-release/devsim/olvex-devsim
 cli=$PWD/build-release/cli/olvex-cli # the controller's own, for the site without a gateway

@@ -11,7 +11,9 @@ line: its name, port, the devices named ("all" or addresses), the olvex-cli
 command (argv) or why the line is not run (skip), and the devices the fleet
 state already knows as updated with this image (already). A flash writes only
 the devices not yet updated with this image: a line whose devices all are is
-not run, and one with some left names those left.
+not run, and one with some left names those left. Which device an address
+names is olvex-cli's to say (its JSON's "named"); the state keeps the
+addresses that named each device, so the plan compares names, never bytes.
 
 merge: RUN_DIR holds run.json (the run: mode, dryRun, image, hosts, and what
 stopped it before any line, if anything did) and a folder per gateway with
@@ -57,14 +59,17 @@ WRITTEN = ("updated", "failed", "not started")  # a flash aimed at the device
 SHOWN = 10  # lines still to do named in the summary
 
 
-def address_key(text):
-    return str(text).strip().lower().replace("-", ":")
+def named_by(report):
+    """Each address the line named, as given, with the whole addresses of the
+    devices found that it names: olvex-cli matches, the recipe only reads."""
+    return {str(n.get("address", "")): n.get("ids") or []
+            for n in (report or {}).get("named") or [] if isinstance(n, dict)}
 
 
-def matching(address, devices):
-    """The devices (JSON objects with "id") an address names: six bytes or eight."""
-    key = address_key(address)
-    return [d for d in devices if d.get("id", "").startswith(key)]
+def names_of(device):
+    """The addresses a device is known by: as olvex-cli shows it, whole, and
+    as the inventory named it in the runs that wrote it."""
+    return {device.get("address"), device.get("id")} | set(device.get("named_as") or [])
 
 
 def signed_facts(signature):
@@ -116,17 +121,22 @@ def plan_line(gateway, line, state):
                 left = [i for i in last_seen_of_type(state, gateway["host"], port, device_type)
                         if i not in updated]
             else:
-                left = [a for a in devices if not any(i.startswith(address_key(a)) for i in updated)]
+                known = set().union(*(names_of(d) for d in updated.values()))
+                left = [a for a in devices if str(a).strip() not in known]
             if not left:
                 entry["skip"] = "every device already updated with this image"
                 return entry
             chosen = left
     cli = gateway["cli"]
     if not flashing or gateway.get("dryRun"):
-        entry["argv"] = [cli, "scan", port, "--json"]
+        # The devices named go with the scan, for olvex-cli to say which
+        # devices each names.
+        entry["argv"] = [cli, "scan", port, "--json"] + (
+            [] if chosen == "all" else ["--device", ",".join(str(a).strip() for a in chosen)])
         return entry
     entry["argv"] = ([cli, "flash", port, gateway["image"]]
-                     + (["--all"] if chosen == "all" else ["--device", ",".join(chosen)])
+                     + (["--all"] if chosen == "all"
+                        else ["--device", ",".join(str(a).strip() for a in chosen)])
                      + ["--type", device_type] + list(gateway.get("signing") or [])
                      + ["--json", "--log", f"{gateway['logDir']}/{name}.log"])
     return entry
@@ -194,7 +204,9 @@ class Merge:
         row["id"] = device.get("id", "")
         if self.mode != "flash":
             return row
-        named = line["devices"] == "all" or any(matching(a, [device]) for a in line["devices"])
+        named_as = [a for a, ids in named_by(report).items() if row["id"] in ids]
+        row["named_as"] = named_as
+        named = line["devices"] == "all" or bool(named_as)
         already = row["id"] in line.get("already", [])
         if "outcome" in device and device["outcome"] != "not selected":
             row.update(outcome=device["outcome"], parts=device.get("partsAcknowledged"),
@@ -243,17 +255,18 @@ class Merge:
                 return f"updated with this image by run {known.get('run') or '?'}"
         return "updated with this image before"
 
-    def named_problems(self, line, devices, rows):
+    def named_problems(self, line, devices, rows, report):
         """What a flash would refuse about the devices the line names."""
         problems = []
         if line["devices"] == "all":
             return problems
-        for address in line["devices"]:
-            found = matching(address, devices)
-            if any(i.startswith(address_key(address)) for i in line.get("already", [])):
+        named = named_by(report)
+        for address in (str(a).strip() for a in line["devices"]):
+            if address not in named:  # already updated: not asked for
                 continue
+            found = [d for d in devices if d.get("id") in named[address]]
             if not found:
-                rows.append(self.row(line, address=address_key(address), outcome="not found",
+                rows.append(self.row(line, address=address, outcome="not found",
                                      reason="named but not on the line"))
                 problems.append(f"not found on the line: {address}")
             elif len(found) > 1:
@@ -269,7 +282,7 @@ class Merge:
         rows = [self.device_row(line, d, shown, report) for d in devices]
         problems = []
         if self.mode == "flash" and devices:  # the line was searched
-            problems = self.named_problems(line, devices, rows)
+            problems = self.named_problems(line, devices, rows, report)
         return rows, problems
 
     def skipped_rows(self, line):
@@ -484,7 +497,9 @@ class Merge:
                 continue
             entry = dict(known or {})
             entry.update(host=row["host"], port=row["port"], id=row["id"], address=row["address"],
-                         type=row["type"], version_found=row["version_found"], seen=run)
+                         type=row["type"], version_found=row["version_found"], seen=run,
+                         named_as=sorted(set(entry.get("named_as") or [])
+                                         | set(row.get("named_as") or [])))
             if row["outcome"] in WRITTEN:
                 entry.update(outcome=row["outcome"], reason=row["reason"] or "",
                              image=row["image"], image_sha256=row["image_sha256"],
