@@ -193,6 +193,14 @@ int scan(const Options &options, Console &console)
     document.insert(QStringLiteral("devices"), devicesJson(devices));
     if (searched == ExitOk && !options.json)
         console.out.write(scanTable(devices, console.outColumns()));
+    for (const Address &address : options.devices) {
+        const bool found
+            = std::any_of(devices.begin(), devices.end(), [&address](const DeviceRecord &r) {
+                  return address.matches(r.id);
+              });
+        if (searched == ExitOk && !found)
+            job.say(QStringLiteral("%1 names no device found").arg(address.given));
+    }
     job.reportForeignTraffic(session, document);
     return job.result(searched, document);
 }

@@ -6,8 +6,10 @@
 #include "cli/cli.h"
 #include "cli/portcheck.h"
 #include "cli/session.h"
+#include "registry/devicetext.h"
 #include "registry/registry.h"
 #include "serial/capture.h"
+#include "serial/line.h"
 
 #include "app/version.h"
 
@@ -24,6 +26,50 @@ constexpr quint64 NoiseFrames = 2;
 constexpr quint64 NoiseBytes = 64;
 
 } // namespace
+
+QString exitMeaning(int code, Command command, const QString &port)
+{
+    switch (code) {
+    case ExitOk:
+        switch (command) {
+        case Command::Scan:
+            return QStringLiteral("devices found");
+        case Command::Image:
+            return QStringLiteral("image taken");
+        default:
+            return QStringLiteral("every selected device updated");
+        }
+    case ExitFailed:
+        return QStringLiteral("some device failed");
+    case ExitUsage:
+        return QStringLiteral("usage error, image refused, or devices of different types");
+    case ExitPort:
+        return isNetworkName(port)
+                   ? QStringLiteral("the device server cannot be reached, or the connection was "
+                                    "lost")
+                   : QStringLiteral("the port cannot be opened, or it was lost");
+    case ExitNotFound:
+        return QStringLiteral("no devices found, or a named device not found");
+    case ExitSignalBase + 2:
+        return QStringLiteral("interrupted (SIGINT)");
+    case ExitSignalBase + 15:
+        return QStringLiteral("interrupted (SIGTERM)");
+    case ExitSignalBase + 21:
+        return QStringLiteral("interrupted (Ctrl-Break)");
+    default:
+        break;
+    }
+    return code > ExitSignalBase
+               ? QStringLiteral("interrupted (signal %1)").arg(code - ExitSignalBase)
+               : QString();
+}
+
+QString portForm(const QString &port)
+{
+    if (port.startsWith(QLatin1String("rfc2217://"), Qt::CaseInsensitive))
+        return QStringLiteral("rfc2217");
+    return isNetworkName(port) ? QStringLiteral("tcp") : QStringLiteral("serial");
+}
 
 Job::Job(const Options &given, Console &to)
     : options(given)
@@ -55,6 +101,10 @@ int Job::result(int code, QJsonObject document)
     if (!options.json)
         return code;
     document.insert(QStringLiteral("exitCode"), code);
+    document.insert(QStringLiteral("exitMeaning"),
+                    exitMeaning(code, options.command, options.port));
+    if (searched && !options.devices.empty())
+        document.insert(QStringLiteral("named"), named());
     if (!error.isEmpty())
         document.insert(QStringLiteral("error"), error);
     console.out.write(QString::fromUtf8(QJsonDocument(document).toJson()));
@@ -63,7 +113,9 @@ int Job::result(int code, QJsonObject document)
 
 QJsonObject Job::document(const QString &command) const
 {
-    return {{QStringLiteral("command"), command}, {QStringLiteral("port"), options.port}};
+    return {{QStringLiteral("command"), command},
+            {QStringLiteral("port"), options.port},
+            {QStringLiteral("portForm"), portForm(options.port)}};
 }
 
 bool Job::openLog()
@@ -119,8 +171,25 @@ QString Job::lineTrouble(const LineSession &session) const
     return lineProblem(options.port, end.portLost, end.portFault);
 }
 
+QJsonArray Job::named() const
+{
+    const std::vector<DeviceRecord> devices = DeviceList.snapshot();
+    QJsonArray array;
+    for (const Address &address : options.devices) {
+        QJsonArray ids;
+        for (const DeviceRecord &record : devices) {
+            if (address.matches(record.id))
+                ids.append(DeviceText::fullAddress(record.id));
+        }
+        array.append(
+            QJsonObject{{QStringLiteral("address"), address.given}, {QStringLiteral("ids"), ids}});
+    }
+    return array;
+}
+
 int Job::search(LineSession &session)
 {
+    searched = true;
     // On a terminal one live line counts the devices as they answer.
     const bool live = !options.quiet && console.errIsTerminal;
     QMetaObject::Connection counter;

@@ -7,6 +7,7 @@
 #include "cli/diagnostics.h"
 #include "cli/options.h"
 
+#include <QJsonArray>
 #include <QJsonObject>
 #include <QString>
 
@@ -19,6 +20,14 @@ namespace Cli {
 class LineSession;
 
 extern const QString Program; // "olvex-cli: ", the start of every message
+
+// What an exit status means, in the words --help and the README give it, for
+// a port of this form: a script reads it from the JSON document instead of a
+// table of its own.
+QString exitMeaning(int code, Command command, const QString &port);
+// How the port is reached: "serial", "tcp" (raw TCP to a device server) or
+// "rfc2217" (telnet with the COM-PORT option).
+QString portForm(const QString &port);
 
 struct Job
 {
@@ -47,12 +56,17 @@ struct Job
     // Traffic on the line that was not ours: in the document always, and
     // said once when more of it came than a little noise explains.
     void reportForeignTraffic(const LineSession &session, QJsonObject &document);
+    // For each address given with --device, the devices found that it names,
+    // by their whole address: what a script matches with, not a copy of the
+    // matching of its own.
+    QJsonArray named() const;
 
     const Options &options;
     Console &console;
     DiagnosticLog log;
     QString error;
     std::shared_ptr<LineCapture> capture;
+    bool searched = false;
 };
 
 } // namespace Cli

@@ -26,6 +26,9 @@ Commands:
   ports                     list the serial ports
   scan PORT                 search the line and list the devices with their
                             address, type, firmware version and boot loader
+  scan PORT --device ADDRESS...
+                            the same, and say which devices each address
+                            names (a check before a flash)
   flash PORT IMAGE --all    search, then update every device found
   flash PORT IMAGE --device ADDRESS...
                             search, then update the named devices (addresses
@@ -123,8 +126,11 @@ QString checkCommand(const QStringList &positional, Options &options)
             return QStringLiteral("'%1' is not a device address").arg(text);
         options.devices.push_back(*address);
     }
-    if (options.command != Command::Flash && (options.all || !options.devices.empty()))
-        return QStringLiteral("--all and --device belong to flash");
+    if (options.command != Command::Flash && options.all)
+        return QStringLiteral("--all belongs to flash");
+    if (options.command != Command::Flash && options.command != Command::Scan
+        && !options.devices.empty())
+        return QStringLiteral("--device belongs to scan and flash");
     if (options.command == Command::Flash && options.all && !options.devices.empty())
         return QStringLiteral("--all and --device cannot be used together");
     if (options.command == Command::Flash && !options.all && options.devices.empty())
@@ -162,7 +168,8 @@ std::optional<Address> parseAddress(const QString &text)
     if (parts.size() != ShortAddress && parts.size() != FullAddress)
         return std::nullopt;
     Address address;
-    address.text = text.trimmed().toLower();
+    address.given = text.trimmed();
+    address.text = address.given.toLower();
     for (const QString &part : parts) {
         if (!Byte.match(part).hasMatch())
             return std::nullopt;
@@ -183,7 +190,8 @@ struct Declared
                            QStringLiteral("flash: update every device found.")};
     QCommandLineOption device{
         {QStringLiteral("d"), QStringLiteral("device")},
-        QStringLiteral("flash: update the device at <address>; repeat it, or list several."),
+        QStringLiteral("flash: update the device at <address>; scan: say which devices it names. "
+                       "Repeat it, or list several."),
         QStringLiteral("address")};
     QCommandLineOption type{QStringLiteral("type"),
                             QStringLiteral("flash: update only devices of type <name> (%1).")

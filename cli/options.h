@@ -18,6 +18,7 @@ enum class Command { None, Ports, Scan, Flash, Image };
 // shows ("00:1a:2b:3c:4d:5e") or all eight.
 struct Address
 {
+    QString given; // as it was typed
     QString text;
     std::vector<quint8> bytes; // 6 or 8
 

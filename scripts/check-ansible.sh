@@ -13,19 +13,25 @@
 #         lock for a few seconds (the install waits), honours olvex_batch from
 #         the inventory, reports a gateway whose install fails with the
 #         reason, and writes nothing;
-#       --check refuses a too small image, and a named device that is not on
-#         its line, writes nothing, and leaves nothing on the gateways;
-#       the flash writes the image byte-exact into every device of its type,
+#       --check refuses an image changed after signing (olvex_require_signed,
+#         the key in olvex_trusted_keys) on every gateway in olvex-cli's
+#         words, and a named device that is not on its line, writes nothing,
+#         and leaves nothing on the gateways (no image, signature or key);
+#       the flash of an image signed with a key made here, signatures
+#         required, puts the key in the key folder as root's and writes the
+#         image byte-exact into every device of its type,
 #         over the network too, leaves a VT-TALLY-16 beside them alone
 #         (reported not selected, other type), reports every device with its
 #         outcome and the network line that cannot be reached as a failed line
 #         with olvex-cli's reason, fails only the gateway with a device that
 #         answers with an error and the site with that line, and the retry
-#         file names them alone;
+#         file names them alone; the report and the fleet state carry the
+#         signer's key id, the signed type and version;
 #       mistakes in the settings stop the run before any gateway is
 #         contacted, each said once in one line and in the report, nothing
 #         written anywhere, the retry file and the fleet state kept: values
-#         given with -e (olvex_batch=ten among them), and a gateway's own
+#         given with -e (olvex_batch=ten among them, an unsigned image with
+#         olvex_require_signed), and a gateway's own
 #         (devices as a string, olvex_lines as a string, a folder another
 #         gateway of the machine has);
 #       the retry, run from another folder once the missing device server
@@ -52,6 +58,32 @@ fail() {
 scripts/setup.sh --tests
 echo "-- ansible-lint"
 (cd deploy/ansible && ansible-lint --offline --nocolor -q) || fail "ansible-lint found problems"
+
+echo "-- the plan knows a device updated with this image by any name the inventory gave it"
+# One device written before by a line that named it 00-1A-..., one by a line
+# of all devices; the third named is new. Only the third is written, and with
+# it updated too the line is not run.
+python3 - deploy/ansible/roles/olvex_gateway/files/fleet_report.py <<'PLAN' || fail "the plan writes a device again"
+import json, subprocess, sys, tempfile
+def device(n, **more):
+    return dict(host="gw", port="/dev/ttyUSB0", id=f"00:1a:2b:3c:4d:3{n}:00:01",
+                address=f"00:1a:2b:3c:4d:3{n}", image_sha256="ab", outcome="updated", **more)
+def plan(devices):
+    with tempfile.NamedTemporaryFile("w", suffix=".json") as state:
+        json.dump({"devices": devices, "lines": []}, state)
+        state.flush()
+        gateway = {"host": "gw", "mode": "flash", "image": "/i.bin", "imageType": "VT-TALLY-8",
+                   "imageSha256": "ab", "cli": "olvex-cli", "logDir": "/l", "state": state.name,
+                   "lines": [{"port": "/dev/ttyUSB0", "devices": [
+                       "00-1A-2B-3C-4D-31", "00:1a:2b:3c:4d:32:00:01", " 00:1a:2b:3c:4d:33"]}]}
+        return json.loads(subprocess.run([sys.executable, sys.argv[1], "plan", json.dumps(gateway)],
+                                         check=True, capture_output=True, text=True).stdout)[0]
+known = [device(1, named_as=["00-1A-2B-3C-4D-31"]), device(2)]
+line = plan(known)
+assert line["argv"][line["argv"].index("--device") + 1] == "00:1a:2b:3c:4d:33", line
+line = plan(known + [device(3, named_as=["00:1a:2b:3c:4d:33"])])
+assert line["argv"] is None and line["skip"], line
+PLAN
 
 deb=$(realpath "$(scripts/package.sh | tail -n 1)")
 devsim=build-release/devsim/olvex-devsim
@@ -80,6 +112,7 @@ cleanup() {
     local pid
     for pid in "${sims[@]}" "${servers[@]}"; do kill -INT "$pid" 2>/dev/null || true; done
     wait
+    [ -z "${key_name:-}" ] || $(root_prefix) rm -f "/etc/olvex-updater/keys/$key_name"
     if [ $was_installed -eq 0 ] && package_installed "$package"; then
         echo "-- apt-get purge $package"
         $(root_prefix) env DEBIAN_FRONTEND=noninteractive apt-get -o DPkg::Lock::Timeout=300 -y -qq \
@@ -172,6 +205,7 @@ gateways:
     olvex_batch: $1
     olvex_deb: $deb
     olvex_reports: $work/reports
+    olvex_trusted_keys: ["$work/keys/$key_name"]
   hosts:
     gw-south:
       olvex_gateway_dir: $work/gw-south
@@ -196,7 +230,32 @@ EOF
 }
 head -c 394 /dev/urandom >"$work/small.bin"
 head -c $((2 * 197 + 50)) /dev/urandom >"$work/image.bin" # three parts
-head -c $((40 * 197)) /dev/urandom >"$work/image-2.bin"
+head -c $((40 * 197)) /dev/urandom >"$work/image-2.bin"   # not signed
+# The maker's key, made now (no password) and trusted by every run below;
+# image.bin signed with it, and tampered.bin signed, then one byte changed.
+mkdir "$work/keys"
+key_name=check-ansible-$(basename "$work").pub
+minisign -G -W -p "$work/keys/$key_name" -s "$work/keys/secret.key" </dev/null >/dev/null \
+    || fail "minisign could not make a key"
+key_id=$(python3 - "$work/keys/$key_name" <<'EOF'
+import base64, sys
+key = base64.b64decode(open(sys.argv[1]).read().splitlines()[1])
+print("%016X" % int.from_bytes(key[2:10], "little"))
+EOF
+)
+cp "$work/image.bin" "$work/tampered.bin"
+for signed in image.bin tampered.bin; do
+    minisign -S -s "$work/keys/secret.key" -m "$work/$signed" -t "type=VT-TALLY-8 version=2.8" </dev/null \
+        >/dev/null || fail "minisign could not sign $signed"
+done
+python3 - "$work/tampered.bin" <<'EOF'
+import sys
+with open(sys.argv[1], "r+b") as image:
+    image.seek(200)
+    byte = image.read(1)[0]
+    image.seek(200)
+    image.write(bytes([byte ^ 0x01]))
+EOF
 image=(-e "olvex_image=$work/image.bin" -e olvex_image_type=VT-TALLY-8)
 export ANSIBLE_NOCOLOR=1
 run_playbook() { # log name, folder to run in, ansible-playbook arguments...
@@ -292,12 +351,18 @@ grep -q "^gw-broken,$work/broken-1,,,,not run,.*is not a Debian format archive" 
 gw-broken" ] || fail "the retry file names '$(cat "$work/reports/flash.retry")'"
 [ -z "$(find "$work/reports/controller" -name '*.deb')" ] || fail "the package went to the site run from the controller"
 
-echo "-- --check: a too small image and a named device not on the line are refused"
+echo "-- --check: an image changed after signing and a named device not on the line are refused"
 inventory 3 '["00:1a:2b:3c:4d:31", "00:1a:2b:3c:4d:39"]'
-playbook refused 2 --check -e "olvex_image=$work/small.bin" -e olvex_image_type=VT-TALLY-8
-grep -q "gw-south: not run: olvex-cli on gw-.* refuses the image, so no gateway writes anything (exit status 2): olvex-cli: image refused, too small (394 bytes or less): $work/gw-.*/images/small.bin" \
-    "$work/reports/latest/summary.txt" || { cat "$work/reports/latest/summary.txt"; fail "no refusal of the image"; }
-[ ! -e "$work/gw-south/logs/$(basename "$(readlink "$work/reports/latest")")" ] || fail "lines ran with a refused image"
+playbook refused 2 --check -e "olvex_image=$work/tampered.bin" -e olvex_image_type=VT-TALLY-8 \
+    -e olvex_require_signed=true
+refusal="refuses the image, so no gateway writes anything (exit status 2): olvex-cli: image refused, its signature does not verify with key $key_id: the image or the signature was changed after signing: "
+for site in gw-south gw-north site-net; do
+    grep -q "^$site: not run: olvex-cli on [a-z-]* $refusal" "$work/reports/latest/summary.txt" \
+        || { cat "$work/reports/latest/summary.txt"; fail "$site was not kept from its lines by the refusal"; }
+done
+grep -qF "$refusal" "$work/reports/latest/fleet.csv" || { cat "$work/reports/latest/fleet.csv"; fail "fleet.csv does not give the refusal"; }
+[ -z "$(find "$work"/gw-*/logs "$work/reports/controller" -name "$(basename "$(readlink "$work/reports/latest")")")" ] \
+    || fail "lines ran with a refused image"
 playbook check 2 --check "${image[@]}"
 diff -u - <(outcomes) <<EOF || fail "the dry run's report differs (- expected, + written)"
 gw-north,00:1a:2b:3c:4d:31,would update,,,
@@ -317,16 +382,20 @@ EOF
 grep -q "^gw-north: 2 would be updated, 1 not selected (other type); $work/north-1: not found on the line: 00:1a:2b:3c:4d:39$" \
     "$work/reports/latest/summary.txt" || { cat "$work/reports/latest/summary.txt"; fail "the missing device is not named"; }
 run=$(basename "$(readlink "$work/reports/latest")")
-[ -z "$(find "$work"/gw-* "$work/reports/controller" -name image.bin -o -name "$run"
-        find /tmp -maxdepth 1 -name 'ansible.*-image.bin' -o -name "ansible.*-olvex-$run")" ] \
-    || fail "--check left the image or its scans behind"
+[ -z "$(find "$work"/gw-* "$work/reports/controller" -name 'image.bin*' -o -name 'tampered.bin*' -o -name "$run"
+        find /tmp -maxdepth 1 -name 'ansible.*-olvex-image' -o -name "ansible.*-olvex-$run")" ] \
+    || fail "--check left the image, its signature or its scans behind"
+[ ! -e "/etc/olvex-updater/keys/$key_name" ] || fail "--check installed the trusted key"
 stop_lines
 nothing_written "$work/lines-1"
+[ -z "$(find "$work/lines-1" -name '*.bin')" ] || fail "a device saved an image in a dry run"
 
-echo "-- flash: only the image's type written, gw-south's failing device fails it alone"
+echo "-- flash: only the image's type written, signed and signatures required, gw-south's failing device fails it alone"
 inventory 3 "" # the gateways and the site in one batch
 start_lines "$work/lines-2"
-playbook flash 2 "${image[@]}"
+playbook flash 2 "${image[@]}" -e olvex_require_signed=true
+[ "$(stat -c '%U:%G %a' "/etc/olvex-updater/keys/$key_name")" = "root:root 644" ] \
+    || fail "the trusted key is not in the key folder as root's, 0644"
 stop_lines
 [[ $(recap gw-south flash) == *" failed=1 "* ]] || fail "gw-south did not fail: $(recap gw-south flash)"
 [[ $(recap gw-north flash) == *" failed=0 "* ]] || fail "gw-north failed: $(recap gw-north flash)"
@@ -356,15 +425,19 @@ EOF
 report=$work/reports/latest
 sha=$(sha256sum "$work/image.bin" | cut -d' ' -f1)
 diff -u - "$report/summary.txt" <<EOF || fail "the summary differs (- expected, + written)"
-run $(basename "$(readlink "$report")"): flash of image.bin for VT-TALLY-8 (SHA-256 $sha)
+run $(basename "$(readlink "$report")"): flash of image.bin for VT-TALLY-8 (SHA-256 $sha), signed by key $key_id for VT-TALLY-8, version 2.8
 gw-south: 3 updated, 1 failed, 0 not started; $work/south-2: some device failed (exit status 1): 00:1a:2b:3c:4d:22 failed
 gw-north: 2 updated, 0 failed, 0 not started, 1 not selected (other type)
 site-net: 1 updated, 0 failed, 0 not started; $unreached
 all: 6 updated, 1 failed, 0 not started, 1 not selected (other type) (3 sites, 2 failed; 6 lines, 1 not reached)
 fleet: not done, 6 of 7 devices updated with image.bin; 1 of 6 lines not reached (their devices are not counted); lines to do: gw-south $work/south-2, site-net tcp://127.0.0.1:$down_port (fleet-state.json says why)
 EOF
-! columns "$report/fleet.csv" line_started line_ended image image_sha256 image_type \
-    | grep -vx "[^,]\+,[^,]\+,image.bin,$sha,VT-TALLY-8" || fail "a row lacks the line's times or the image"
+! columns "$report/fleet.csv" line_started line_ended image image_sha256 image_type signer_key_id signed_type signed_version \
+    | grep -vx "[^,]\+,[^,]\+,image.bin,$sha,VT-TALLY-8,$key_id,VT-TALLY-8,2.8" \
+    || fail "a row lacks the line's times, the image or its signature"
+[ "$(columns "$work/reports/fleet-state.csv" outcome image signer_key_id signed_type signed_version | grep '^updated,' | sort -u)" \
+    = "updated,image.bin,$key_id,VT-TALLY-8,2.8" ] || { cat "$work/reports/fleet-state.csv"; fail "the fleet state lacks the signature"; }
+grep -q -- '"--require-signed"' "$report/gw-north/north-1.run.json" || fail "the lines were not told --require-signed"
 grep -q '"exitCode": 1' "$report/gw-south/south-2.json" || fail "the failed line's own report did not come home"
 grep -q 'SerialP: ' "$report/gw-south/south-2.log" || fail "the failed line's diagnostic log did not come home"
 grep -q "failed.*$work/south-2: some device failed (exit status 1)" "$work/flash.log" || fail "gw-south failed without saying why"
@@ -393,9 +466,10 @@ stopped() { # log name, the mistakes' sentences...: each said once, in the repor
 cp "$work/reports/flash.retry" "$work/retry.before"
 cp "$work/reports/fleet-state.json" "$work/state.before"
 start_lines "$work/lines-5"
-playbook settings 2 -e "olvex_image=$work/image.bin" -e olvex_image_type=VT-TALLY8 -e olvex_skip_updated=maybe \
-    -e olvex_lines=/dev/ttyUSB0 -e olvex_batch=ten
+playbook settings 2 -e "olvex_image=$work/image-2.bin" -e olvex_image_type=VT-TALLY8 -e olvex_skip_updated=maybe \
+    -e olvex_lines=/dev/ttyUSB0 -e olvex_batch=ten -e olvex_require_signed=true
 stopped settings "olvex_lines (given with -e) is '/dev/ttyUSB0', not a list of lines (- port: /dev/ttyUSB0)" \
+    "olvex_require_signed is true, but the image $work/image-2.bin has no signature beside it ($work/image-2.bin.minisig)" \
     "olvex_image_type (given with -e) is 'VT-TALLY8', not one of VT-PROBE, VT-TALLY-8, VT-TALLY-16, VT-RELAY (did you mean VT-TALLY-8?)" \
     "olvex_skip_updated (given with -e) is 'maybe', not true or false" \
     "olvex_batch (given with -e) is 'ten', not a number of gateways or a percentage (10, 25%)"

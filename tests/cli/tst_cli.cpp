@@ -133,9 +133,30 @@ void CliTest::scanPrintsTheInventoryAndTheLogGoesWhereAsked()
     QCOMPARE(table.err, QString("searching %1\n").arg(port(*sim)));
 
     const QString logPath = m_dir.filePath("scan.log");
-    const Run json = runCli({"scan", port(*sim), "--json", "--log", logPath});
+    // Addresses given to a scan are matched as a flash would match them, and
+    // the JSON says which devices each names, by their whole address.
+    const Run json = runCli({"scan",
+                             port(*sim),
+                             "--json",
+                             "--log",
+                             logPath,
+                             "--device",
+                             "01-02-03-04-05-06,10:20:30:40:50:60:70:80",
+                             "-d",
+                             "AA:BB:CC:DD:EE:FF"});
     QCOMPARE(json.code, 0);
+    QCOMPARE(
+        json.json()["named"].toArray(),
+        (QJsonArray{
+            QJsonObject{{"address", "01-02-03-04-05-06"},
+                        {"ids", QJsonArray{"01:02:03:04:05:06:07:08", "01:02:03:04:05:06:aa:bb"}}},
+            QJsonObject{{"address", "10:20:30:40:50:60:70:80"},
+                        {"ids", QJsonArray{"10:20:30:40:50:60:70:80"}}},
+            QJsonObject{{"address", "AA:BB:CC:DD:EE:FF"}, {"ids", QJsonArray{}}}}));
+    QVERIFY2(json.err.contains("AA:BB:CC:DD:EE:FF names no device found\n"), qPrintable(json.err));
     QCOMPARE(json.json()["exitCode"].toInt(), 0);
+    QCOMPARE(json.json()["exitMeaning"].toString(), QString("devices found"));
+    QCOMPARE(json.json()["portForm"].toString(), QString("serial"));
     QCOMPARE(json.json()["devices"].toArray().size(), 4);
     QCOMPARE(json.device(1),
              (QJsonObject{{"address", "10:20:30:40:50:60"},
@@ -423,6 +444,7 @@ void CliTest::imageIsCheckedWithoutALine()
     QCOMPARE(json.json()["imageBytes"].toInt(), 65535 * 197);
     QCOMPARE(json.json()["partsTotal"].toInt(), 65535);
     QCOMPARE(json.json()["exitCode"].toInt(), 0);
+    QCOMPARE(json.json()["exitMeaning"].toString(), QString("image taken"));
 }
 
 void CliTest::usageErrors_data()
@@ -450,7 +472,9 @@ void CliTest::usageErrors_data()
     QTest::newRow("stray argument")
         << QStringList{"scan", "/dev/x", "more"} << "unexpected argument 'more'";
     QTest::newRow("--all on a scan")
-        << QStringList{"scan", "/dev/x", "--all"} << "--all and --device belong to flash";
+        << QStringList{"scan", "/dev/x", "--all"} << "--all belongs to flash";
+    QTest::newRow("--device on image") << QStringList{"image", "i.bin", "-d", "01:02:03:04:05:06"}
+                                       << "--device belongs to scan and flash";
     QTest::newRow("--type on a scan")
         << QStringList{"scan", "/dev/x", "--type", "VT-PROBE"} << "--type belongs to flash";
     QTest::newRow("unknown type")
@@ -483,6 +507,8 @@ void CliTest::portTroubleIsSaidInWords()
              qPrintable(missing.err));
     QVERIFY(missing.err.contains(Cli::listedPortsText()));
     QCOMPARE(missing.json()["exitCode"].toInt(), 3);
+    QCOMPARE(missing.json()["exitMeaning"].toString(),
+             QString("the port cannot be opened, or it was lost"));
     QCOMPARE(runCli({"scan", "", "-q"}).err, QString("olvex-cli: no port named\n"));
 
     const QString file = writeFile(m_dir, "notes.txt", "not a port");

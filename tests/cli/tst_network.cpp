@@ -259,6 +259,9 @@ void NetworkTest::serversThatCannotServeAreSaidInWords()
     QVERIFY2(run.err.contains(words), qPrintable(run.err));
     QVERIFY2(run.ms < withinMs, qPrintable(QString::number(run.ms)));
     QVERIFY2(run.json()["devices"].toArray().isEmpty(), qPrintable(run.out));
+    QCOMPARE(run.json()["portForm"].toString(), url.section(QLatin1String("://"), 0, 0));
+    QCOMPARE(run.json()["exitMeaning"].toString(),
+             QString("the device server cannot be reached, or the connection was lost"));
     // What a server sends never grows the program beyond a bounded size (the
     // race checker's shadow memory is several times the program's own).
 #if defined(__SANITIZE_THREAD__)

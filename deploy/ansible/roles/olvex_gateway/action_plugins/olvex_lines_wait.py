@@ -17,12 +17,18 @@ from __future__ import annotations
 import json
 import os
 import shlex
+import sys
 import time
+from datetime import datetime
 
 from ansible.errors import AnsibleError
 from ansible.module_utils.common.text.converters import to_text
 from ansible.plugins.action import ActionBase
 from ansible.utils.display import Display
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.dirname(os.path.abspath(__file__))),
+                                "module_utils"))
+from olvex_fleet import TIME_FORMAT  # noqa: E402  pylint: disable=wrong-import-position
 
 display = Display()
 
@@ -37,9 +43,7 @@ def clock(seconds):
 
 def elapsed(started, ended):
     try:
-        from datetime import datetime
-        form = "%Y-%m-%dT%H:%M:%SZ"
-        return clock((datetime.strptime(ended, form) - datetime.strptime(started, form))
+        return clock((datetime.strptime(ended, TIME_FORMAT) - datetime.strptime(started, TIME_FORMAT))
                      .total_seconds())
     except (TypeError, ValueError):
         return "?"

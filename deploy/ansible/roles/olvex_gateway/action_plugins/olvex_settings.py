@@ -38,7 +38,7 @@ display = Display()
 
 # One value for the whole run: the image, what the run does and where its report goes.
 RUN_WIDE = ("olvex_mode", "olvex_image", "olvex_image_type", "olvex_image_sha256",
-            "olvex_batch", "olvex_reports")
+            "olvex_require_signed", "olvex_trusted_keys", "olvex_batch", "olvex_reports")
 KINDS = {"bool": "true or false", "int": "a whole number", "str": "text", "path": "a path"}
 LINES = "a list of lines (- port: /dev/ttyUSB0)"
 BATCH = re.compile(r"^[1-9][0-9]*%?$")
@@ -217,12 +217,15 @@ class ActionModule(ActionBase):
                     f" on the same machine ({key[0]}): give each gateway one of its own")
             else:
                 folders[key] = checked["host"]
-        sha = ""
+        sha, signature = "", ""
         if self._task.args.get("image") and run.get("olvex_mode", "flash") == "flash":
             problem, sha = self.check_image(run, wrong)
             controller += [problem] if problem else []
-        return self.verdict(controller, own, {h["host"]: h.get("skip") for h in hosts if "host" in h},
-                            sha, run)
+            if not problem:
+                problem, signature = self.check_signing(run)
+                controller += [problem] if problem else []
+        return dict(self.verdict(controller, own, {h["host"]: h.get("skip") for h in hosts if "host" in h},
+                                 sha, run), imageSignature=signature)
 
     def check_image(self, run, wrong):
         """A sentence of what is wrong with the image, and its SHA-256 when it is there."""
@@ -243,6 +246,31 @@ class ActionModule(ActionBase):
         if release and release.lower() != sha:
             return f"The image {image} has SHA-256 {sha}, not {release} as olvex_image_sha256 says", sha
         return None, sha
+
+    @staticmethod
+    def check_signing(run):
+        """A sentence of what is wrong with the signature or the keys, and the
+        signature beside the image (IMAGE.minisig), or "" when there is none.
+        Whether the signature holds is olvex-cli's to say, on the gateways."""
+        image = os.path.expanduser(run["olvex_image"])
+        signature = image + ".minisig"
+        if not os.path.isfile(signature):
+            signature = ""
+            if run.get("olvex_require_signed"):
+                return (f"olvex_require_signed is true, but the image {run['olvex_image']} has no"
+                        f" signature beside it ({run['olvex_image']}.minisig)"), ""
+        names = {}
+        for key in run.get("olvex_trusted_keys") or []:
+            if not os.path.isfile(os.path.expanduser(key)):
+                return f"olvex_trusted_keys names {key}, which is no file on the controller", signature
+            if not key.endswith(".pub"):
+                return (f"olvex_trusted_keys names {key}: the gateways' key folder trusts only"
+                        " files whose names end in .pub"), signature
+            if os.path.basename(key) in names:
+                return (f"olvex_trusted_keys names {names[os.path.basename(key)]} and {key}, which"
+                        " the gateways' key folder would hold under one name"), signature
+            names[os.path.basename(key)] = key
+        return None, signature
 
     def verdict(self, controller, own, skip, sha, run):
         mistakes = {host: "; ".join(texts) for host, texts in own.items()}

@@ -11,7 +11,9 @@ line: its name, port, the devices named ("all" or addresses), the olvex-cli
 command (argv) or why the line is not run (skip), and the devices the fleet
 state already knows as updated with this image (already). A flash writes only
 the devices not yet updated with this image: a line whose devices all are is
-not run, and one with some left names those left.
+not run, and one with some left names those left. Which device an address
+names is olvex-cli's to say (its JSON's "named"); the state keeps the
+addresses that named each device, so the plan compares names, never bytes.
 
 merge: RUN_DIR holds run.json (the run: mode, dryRun, image, hosts, and what
 stopped it before any line, if anything did) and a folder per gateway with
@@ -28,64 +30,56 @@ line ran leaves both as they were.
 
 import csv
 import json
-import os
 import sys
-import tempfile
 from pathlib import Path
 
 sys.path.insert(0, str(Path(__file__).resolve().parent.parent / "module_utils"))
-from olvex_fleet import line_name  # noqa: E402  pylint: disable=wrong-import-position
+from olvex_fleet import line_name, read_json, write_text  # noqa: E402  pylint: disable=wrong-import-position
 
+# What olvex-cli said of the image's signature: the signer's key id, the
+# signed type and version (blank for an image that is not signed).
+SIGNED = ["signer_key_id", "signed_type", "signed_version"]
 COLUMNS = ["host", "port", "address", "type", "version_found", "outcome",
            "parts", "parts_total", "repeats", "seconds", "reason",
-           "line_started", "line_ended", "image", "image_sha256", "image_type"]
+           "line_started", "line_ended", "image", "image_sha256", "image_type"] + SIGNED
 STATE_COLUMNS = ["host", "port", "address", "id", "type", "version_found", "outcome",
-                 "reason", "image", "image_sha256", "image_type", "run", "ended"]
+                 "reason", "image", "image_sha256", "image_type", "run", "ended"] + SIGNED
 STATE_FILE = "fleet-state.json"
 RETRY_FILE = "flash.retry"
 
-# olvex-cli's exit statuses, as its --help lists them; 124 the line's time limit.
-EXIT_TEXTS = {
-    1: "some device failed",
-    2: "usage error, image refused, or devices of different types",
-    3: "the port cannot be opened, or it was lost",
-    4: "no devices found, or a named device not found",
+# The runner's own exit statuses for a line, where olvex-cli's JSON cannot
+# say what its exit status means: the line's time limit, no olvex-cli to run.
+# Every other meaning is olvex-cli's own (exitMeaning in its report).
+RUNNER_EXIT_TEXTS = {
     124: "stopped after olvex_line_timeout seconds",
+    126: "olvex-cli cannot be started",
     127: "olvex-cli is not installed",
-    130: "interrupted (SIGINT)",
-    143: "interrupted (SIGTERM)",
 }
-# A line behind a device server, reached over the network.
-NETWORK_EXIT_3 = "the device server cannot be reached, or the connection was lost"
 WRITTEN = ("updated", "failed", "not started")  # a flash aimed at the device
 SHOWN = 10  # lines still to do named in the summary
 
 
-def read_json(path):
-    try:
-        return json.loads(Path(path).read_text(encoding="utf-8"))
-    except (OSError, ValueError):
-        return None
+def named_by(report):
+    """Each address the line named, as given, with the whole addresses of the
+    devices found that it names: olvex-cli matches, the recipe only reads."""
+    return {str(n.get("address", "")): n.get("ids") or []
+            for n in (report or {}).get("named") or [] if isinstance(n, dict)}
 
 
-def write_text(path, text):
-    """Written whole or not at all: a reader never sees half a file."""
-    path = Path(path)
-    handle, temporary = tempfile.mkstemp(dir=path.parent, prefix="." + path.name)
-    with os.fdopen(handle, "w", encoding="utf-8", newline="") as out:
-        out.write(text)
-    os.chmod(temporary, 0o644)
-    os.replace(temporary, path)
+def names_of(device):
+    """The addresses a device is known by: as olvex-cli shows it, whole, and
+    as the inventory named it in the runs that wrote it."""
+    return {device.get("address"), device.get("id")} | set(device.get("named_as") or [])
 
 
-def address_key(text):
-    return str(text).strip().lower().replace("-", ":")
-
-
-def matching(address, devices):
-    """The devices (JSON objects with "id") an address names: six bytes or eight."""
-    key = address_key(address)
-    return [d for d in devices if d.get("id", "").startswith(key)]
+def signed_facts(signature):
+    """The signature's facts for a row, as olvex-cli's JSON gives them: only
+    for a signature that verified."""
+    if not isinstance(signature, dict) or signature.get("state") != "signed":
+        return dict.fromkeys(SIGNED, "")
+    return {"signer_key_id": signature.get("keyId") or "",
+            "signed_type": signature.get("type") or "",
+            "signed_version": signature.get("version") or ""}
 
 
 def state_of(path):
@@ -127,19 +121,24 @@ def plan_line(gateway, line, state):
                 left = [i for i in last_seen_of_type(state, gateway["host"], port, device_type)
                         if i not in updated]
             else:
-                left = [a for a in devices if not any(i.startswith(address_key(a)) for i in updated)]
+                known = set().union(*(names_of(d) for d in updated.values()))
+                left = [a for a in devices if str(a).strip() not in known]
             if not left:
                 entry["skip"] = "every device already updated with this image"
                 return entry
             chosen = left
     cli = gateway["cli"]
     if not flashing or gateway.get("dryRun"):
-        entry["argv"] = [cli, "scan", port, "--json"]
+        # The devices named go with the scan, for olvex-cli to say which
+        # devices each names.
+        entry["argv"] = [cli, "scan", port, "--json"] + (
+            [] if chosen == "all" else ["--device", ",".join(str(a).strip() for a in chosen)])
         return entry
     entry["argv"] = ([cli, "flash", port, gateway["image"]]
-                     + (["--all"] if chosen == "all" else ["--device", ",".join(chosen)])
-                     + ["--type", device_type, "--json",
-                        "--log", f"{gateway['logDir']}/{name}.log"])
+                     + (["--all"] if chosen == "all"
+                        else ["--device", ",".join(str(a).strip() for a in chosen)])
+                     + ["--type", device_type] + list(gateway.get("signing") or [])
+                     + ["--json", "--log", f"{gateway['logDir']}/{name}.log"])
     return entry
 
 
@@ -159,14 +158,14 @@ def exit_code(line):
         return None
 
 
-def is_network(port):
-    return str(port).lower().startswith(("tcp://", "rfc2217://"))
-
-
-def exit_text(line, code):
-    if code == 3 and is_network(line["port"]):
-        return NETWORK_EXIT_3
-    return EXIT_TEXTS.get(code, "")
+def exit_text(code, report):
+    """What the exit status means: the runner's word for its own statuses,
+    otherwise olvex-cli's, as its report gives it."""
+    if code in RUNNER_EXIT_TEXTS:  # olvex-cli never ends with these itself
+        return RUNNER_EXIT_TEXTS[code]
+    if isinstance(report, dict) and report.get("exitCode") == code:
+        return report.get("exitMeaning") or ""
+    return ""
 
 
 def tool_error(line, report):
@@ -193,6 +192,7 @@ class Merge:
         self.rows, self.lines, self.sites, self.summary = [], [], {}, []
         self.unrun = {}  # gateways that ran no line, with the reason
         self.not_reached = {}
+        self.signature = None  # as olvex-cli found it, on the first gateway that checked it
 
     # One device's row, as olvex-cli's report and the plan tell it.
     def device_row(self, line, device, shown, report):
@@ -204,7 +204,9 @@ class Merge:
         row["id"] = device.get("id", "")
         if self.mode != "flash":
             return row
-        named = line["devices"] == "all" or any(matching(a, [device]) for a in line["devices"])
+        named_as = [a for a, ids in named_by(report).items() if row["id"] in ids]
+        row["named_as"] = named_as
+        named = line["devices"] == "all" or bool(named_as)
         already = row["id"] in line.get("already", [])
         if "outcome" in device and device["outcome"] != "not selected":
             row.update(outcome=device["outcome"], parts=device.get("partsAcknowledged"),
@@ -240,7 +242,8 @@ class Merge:
         row = dict.fromkeys(COLUMNS, "")
         row.update(host=line["host"], port=line["port"], line_started=line.get("started") or "",
                    line_ended=line.get("ended") or "", image=self.image.get("file", ""),
-                   image_sha256=self.image.get("sha256", ""), image_type=self.image.get("type", ""))
+                   image_sha256=self.image.get("sha256", ""), image_type=self.image.get("type", ""),
+                   **signed_facts(line.get("signature")))
         row.update(fields)
         return row
 
@@ -252,17 +255,18 @@ class Merge:
                 return f"updated with this image by run {known.get('run') or '?'}"
         return "updated with this image before"
 
-    def named_problems(self, line, devices, rows):
+    def named_problems(self, line, devices, rows, report):
         """What a flash would refuse about the devices the line names."""
         problems = []
         if line["devices"] == "all":
             return problems
-        for address in line["devices"]:
-            found = matching(address, devices)
-            if any(i.startswith(address_key(address)) for i in line.get("already", [])):
+        named = named_by(report)
+        for address in (str(a).strip() for a in line["devices"]):
+            if address not in named:  # already updated: not asked for
                 continue
+            found = [d for d in devices if d.get("id") in named[address]]
             if not found:
-                rows.append(self.row(line, address=address_key(address), outcome="not found",
+                rows.append(self.row(line, address=address, outcome="not found",
                                      reason="named but not on the line"))
                 problems.append(f"not found on the line: {address}")
             elif len(found) > 1:
@@ -278,7 +282,7 @@ class Merge:
         rows = [self.device_row(line, d, shown, report) for d in devices]
         problems = []
         if self.mode == "flash" and devices:  # the line was searched
-            problems = self.named_problems(line, devices, rows)
+            problems = self.named_problems(line, devices, rows, report)
         return rows, problems
 
     def skipped_rows(self, line):
@@ -307,7 +311,7 @@ class Merge:
             return f"{port}: olvex-cli gave no result: {why}"
         if code == 0:
             return f"{port}: " + "; ".join(problems) if problems else None
-        text = exit_text(line, code) or "olvex-cli ended abnormally"
+        text = exit_text(code, report) or "olvex-cli ended abnormally"
         detail = tool_error(line, report)
         if code == 1:
             failed = [r["address"] for r in rows if r["outcome"] == "failed"]
@@ -324,7 +328,7 @@ class Merge:
         if not rows:
             outcome = "not run" if line.get("state") == "not run" else "line failed"
             reason = (line.get("reason") if outcome == "not run"
-                      else tool_error(line, report) or exit_text(line, exit_code(line))
+                      else tool_error(line, report) or exit_text(exit_code(line), report)
                       or f"no result: {line.get('gatewayProblem') or 'unknown'}")
             rows = [self.row(line, outcome=outcome, reason=reason or "unknown")]
         return rows, problem, reached
@@ -344,6 +348,7 @@ class Merge:
                           or "no record of this line"}
             record["host"] = host
             record["gatewayProblem"] = gateway.get("problem")
+            record["signature"] = gateway.get("signature")
             lines.append(record)
         return lines
 
@@ -361,6 +366,8 @@ class Merge:
         rows, problems, lines = [], [], []
         for line in self.gateway_lines(host, gateway):
             report = read_json(self.run_dir / host / f"{line_name(line['port'])}.json")
+            if isinstance(report, dict) and isinstance(report.get("signature"), dict):
+                line["signature"] = report["signature"]  # as the flash itself found it
             line_rows, problem, reached = self.merge_line(line, report)
             rows += line_rows
             if problem:
@@ -372,7 +379,8 @@ class Merge:
         if not lines:
             problem = gateway.get("problem") or self.stop_reason() or "no lines"
             problems.append(f"not run: {said or problem}")
-            rows.append(self.row({"host": host, "port": ""}, outcome="not run", reason=problem))
+            rows.append(self.row({"host": host, "port": "", "signature": gateway.get("signature")},
+                                 outcome="not run", reason=problem))
             self.unrun[host] = problem
         elif said and all(l["state"] == "not run" for l in lines):
             problems = [f"not run: {said}"]
@@ -407,11 +415,23 @@ class Merge:
         if self.mode == "scan":
             return f"run {run}: scan"
         what = "dry run (--check) of a flash" if self.dry else "flash"
+        signed = signed_facts(self.signature)
         return (f"run {run}: {what} of {self.image.get('file', '?')} for"
-                f" {self.image.get('type') or '?'} (SHA-256 {self.image.get('sha256') or '?'})")
+                f" {self.image.get('type') or '?'} (SHA-256 {self.image.get('sha256') or '?'})"
+                + (f", signed by key {signed['signer_key_id']} for {signed['signed_type'] or 'any type'}"
+                   f", version {signed['signed_version'] or 'not given'}"
+                   if signed["signer_key_id"] else ""))
 
     def merge(self):
         hosts = self.run.get("hosts") or sorted(p.name for p in self.run_dir.iterdir() if p.is_dir())
+        # The signature as the first gateway that checked the image found it.
+        for host in hosts:
+            gateway = read_json(self.run_dir / host / "gateway.json")
+            if isinstance(gateway, dict) and isinstance(gateway.get("signature"), dict):
+                self.signature = gateway["signature"]
+                if self.image:
+                    self.image["signature"] = self.signature
+                break
         self.summary.append(self.headline())
         if self.stopped:
             self.summary.append(f"stopped before any line, nothing written: {self.stopped}")
@@ -477,14 +497,18 @@ class Merge:
                 continue
             entry = dict(known or {})
             entry.update(host=row["host"], port=row["port"], id=row["id"], address=row["address"],
-                         type=row["type"], version_found=row["version_found"], seen=run)
+                         type=row["type"], version_found=row["version_found"], seen=run,
+                         named_as=sorted(set(entry.get("named_as") or [])
+                                         | set(row.get("named_as") or [])))
             if row["outcome"] in WRITTEN:
                 entry.update(outcome=row["outcome"], reason=row["reason"] or "",
                              image=row["image"], image_sha256=row["image_sha256"],
-                             image_type=row["image_type"], run=run, ended=row["line_ended"])
+                             image_type=row["image_type"], run=run, ended=row["line_ended"],
+                             **{key: row[key] for key in SIGNED})
             elif not known:
                 entry.update(outcome=row["outcome"], reason=row["reason"] or "", image="",
-                             image_sha256="", image_type="", run="", ended="")
+                             image_sha256="", image_type="", run="", ended="",
+                             **dict.fromkeys(SIGNED, ""))
             devices[key] = entry
         sha = self.image.get("sha256")
         open_lines = [l for l in lines.values()

@@ -65,7 +65,6 @@ pid:
   returned: success
 """
 
-import datetime
 import fcntl
 import json
 import os
@@ -75,20 +74,10 @@ import threading
 import time
 
 from ansible.module_utils.basic import AnsibleModule
+from ansible.module_utils.olvex_fleet import now, write_text
 
 KILL_AFTER = 60  # seconds after SIGTERM
 TICK = 0.2
-
-
-def now():
-    return datetime.datetime.now(datetime.timezone.utc).strftime("%Y-%m-%dT%H:%M:%SZ")
-
-
-def write_json(path, document):
-    temporary = path + ".tmp"
-    with open(temporary, "w", encoding="utf-8") as out:
-        json.dump(document, out, indent=1)
-    os.replace(temporary, path)
 
 
 class Line:
@@ -177,7 +166,7 @@ class Runner:
                        "interrupted": False, "lines": [line.status for line in self.lines]}
 
     def save(self):
-        write_json(os.path.join(self.folder, "status.json"), self.status)
+        write_text(os.path.join(self.folder, "status.json"), json.dumps(self.status, indent=1))
 
     def on_signal(self, number, _frame):
         # As Ctrl-C does locally: the line's olvex-cli gives up the device it
