@@ -117,10 +117,10 @@ def checksum(path):
 
 class ActionModule(ActionBase):
     TRANSFERS_FILES = False
-    _VALID_ARGS = frozenset(("scope", "spec", "image", "hosts"))
+    _VALID_ARGS = frozenset(("scope", "declarations", "image", "hosts"))
 
     def options(self):
-        meta = self._loader.load_from_file(self._task.args["spec"])
+        meta = self._loader.load_from_file(self._task.args["declarations"])
         return meta["argument_specs"]["main"]["options"]
 
     def run(self, tmp=None, task_vars=None):
