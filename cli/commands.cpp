@@ -193,13 +193,12 @@ int scan(const Options &options, Console &console)
     document.insert(QStringLiteral("devices"), devicesJson(devices));
     if (searched == ExitOk && !options.json)
         console.out.write(scanTable(devices, console.outColumns()));
-    for (const Address &address : options.devices) {
-        const bool found
-            = std::any_of(devices.begin(), devices.end(), [&address](const DeviceRecord &r) {
-                  return address.matches(r.id);
-              });
-        if (searched == ExitOk && !found)
-            job.say(QStringLiteral("%1 names no device found").arg(address.given));
+    if (searched == ExitOk) {
+        for (const QJsonValue &named : job.named()) {
+            if (named[QLatin1String("ids")].toArray().isEmpty())
+                job.say(QStringLiteral("%1 names no device found")
+                            .arg(named[QLatin1String("address")].toString()));
+        }
     }
     job.reportForeignTraffic(session, document);
     return job.result(searched, document);

@@ -64,13 +64,6 @@ QString exitMeaning(int code, Command command, const QString &port)
                : QString();
 }
 
-QString portForm(const QString &port)
-{
-    if (port.startsWith(QLatin1String("rfc2217://"), Qt::CaseInsensitive))
-        return QStringLiteral("rfc2217");
-    return isNetworkName(port) ? QStringLiteral("tcp") : QStringLiteral("serial");
-}
-
 Job::Job(const Options &given, Console &to)
     : options(given)
     , console(to)
@@ -115,7 +108,7 @@ QJsonObject Job::document(const QString &command) const
 {
     return {{QStringLiteral("command"), command},
             {QStringLiteral("port"), options.port},
-            {QStringLiteral("portForm"), portForm(options.port)}};
+            {QStringLiteral("portForm"), lineForm(options.port)}};
 }
 
 bool Job::openLog()

@@ -25,9 +25,6 @@ extern const QString Program; // "olvex-cli: ", the start of every message
 // a port of this form: a script reads it from the JSON document instead of a
 // table of its own.
 QString exitMeaning(int code, Command command, const QString &port);
-// How the port is reached: "serial", "tcp" (raw TCP to a device server) or
-// "rfc2217" (telnet with the COM-PORT option).
-QString portForm(const QString &port);
 
 struct Job
 {

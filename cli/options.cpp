@@ -2,6 +2,8 @@
 
 #include "cli/options.h"
 
+#include "cli/cli.h"
+#include "cli/job.h"
 #include "protocol/image.h"
 #include "registry/devicetext.h"
 
@@ -51,16 +53,21 @@ type (type=NAME in the trusted comment) acts as --type; the signed version
 (version=TEXT) is what --skip-current compares. An unsigned image is written
 unchecked, unless --require-signed.)";
 
-const char ExitCodes[] = R"(
-Exit status:
-  0    every selected device updated (scan: devices found; image: taken)
-  1    some device failed
-  2    usage error, image refused, or devices of different types
-  3    the port cannot be opened, or it was lost
-  4    no devices found, or a named device not found
-  130  interrupted (Ctrl-C; a second Ctrl-C quits at once); 143 on SIGTERM
-       and, on Windows, when the console is closed; 149 on Ctrl-Break
-)";
+// The help's table of exit statuses; 1 to 4 in the words the JSON gives them.
+QString exitCodes()
+{
+    QString text = QStringLiteral(
+        "\nExit status:\n"
+        "  0    every selected device updated (scan: devices found; image: taken)\n");
+    for (int code : {ExitFailed, ExitUsage, ExitPort, ExitNotFound})
+        text += QStringLiteral("  %1    %2\n")
+                    .arg(code)
+                    .arg(exitMeaning(code, Command::Flash, QString()));
+    return text
+           + QStringLiteral(
+               "  130  interrupted (Ctrl-C; a second Ctrl-C quits at once); 143 on SIGTERM\n"
+               "       and, on Windows, when the console is closed; 149 on Ctrl-Break\n");
+}
 
 Command commandNamed(const QString &name)
 {
@@ -310,7 +317,7 @@ ParsedArguments parseArguments(const QStringList &arguments)
         parsed.error = parser.errorText();
         return parsed;
     }
-    parsed.helpText = parser.helpText() + QString::fromUtf8(ExitCodes);
+    parsed.helpText = parser.helpText() + exitCodes();
     options.help = parser.isSet(help) || parser.isSet(QStringLiteral("help-all"));
     options.version = parser.isSet(declared.version);
     if (options.help || options.version)

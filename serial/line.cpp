@@ -27,10 +27,19 @@ int LineFault::number() const
     return 0;
 }
 
+QString lineForm(const QString &name)
+{
+    for (const char *scheme : {"tcp", "rfc2217"}) {
+        if (name.startsWith(QString::fromLatin1(scheme) + QLatin1String("://"),
+                            Qt::CaseInsensitive))
+            return QLatin1String(scheme);
+    }
+    return QStringLiteral("serial");
+}
+
 bool isNetworkName(const QString &name)
 {
-    return name.startsWith(QLatin1String("tcp://"), Qt::CaseInsensitive)
-           || name.startsWith(QLatin1String("rfc2217://"), Qt::CaseInsensitive);
+    return lineForm(name) != QLatin1String("serial");
 }
 
 std::unique_ptr<Line> makeLine(const QString &name)

@@ -70,6 +70,9 @@ constexpr int LineBitsPerByte = 10;
 // to one request, end the job as a port failure.
 constexpr qint64 FloodBytes = 64 * 1024;
 
+// How a line of this name is reached: "serial", "tcp" (raw TCP to a device
+// server) or "rfc2217" (telnet with the COM-PORT option).
+QString lineForm(const QString &name);
 // A port name that names a network line.
 bool isNetworkName(const QString &name);
 

@@ -108,6 +108,8 @@ def plan_line(gateway, line, state):
     port = line["port"]
     name = line_name(port)
     devices = line.get("devices", "all")
+    if devices != "all":
+        devices = [str(a).strip() for a in devices]
     entry = {"name": name, "port": port, "devices": devices, "argv": None, "skip": None,
              "already": []}
     mode, device_type, sha = gateway["mode"], gateway.get("imageType"), gateway.get("imageSha256")
@@ -122,7 +124,7 @@ def plan_line(gateway, line, state):
                         if i not in updated]
             else:
                 known = set().union(*(names_of(d) for d in updated.values()))
-                left = [a for a in devices if str(a).strip() not in known]
+                left = [a for a in devices if a not in known]
             if not left:
                 entry["skip"] = "every device already updated with this image"
                 return entry
@@ -132,11 +134,10 @@ def plan_line(gateway, line, state):
         # The devices named go with the scan, for olvex-cli to say which
         # devices each names.
         entry["argv"] = [cli, "scan", port, "--json"] + (
-            [] if chosen == "all" else ["--device", ",".join(str(a).strip() for a in chosen)])
+            [] if chosen == "all" else ["--device", ",".join(chosen)])
         return entry
     entry["argv"] = ([cli, "flash", port, gateway["image"]]
-                     + (["--all"] if chosen == "all"
-                        else ["--device", ",".join(str(a).strip() for a in chosen)])
+                     + (["--all"] if chosen == "all" else ["--device", ",".join(chosen)])
                      + ["--type", device_type] + list(gateway.get("signing") or [])
                      + ["--json", "--log", f"{gateway['logDir']}/{name}.log"])
     return entry
@@ -261,7 +262,7 @@ class Merge:
         if line["devices"] == "all":
             return problems
         named = named_by(report)
-        for address in (str(a).strip() for a in line["devices"]):
+        for address in line["devices"]:  # as the plan gave them
             if address not in named:  # already updated: not asked for
                 continue
             found = [d for d in devices if d.get("id") in named[address]]
@@ -356,8 +357,7 @@ class Merge:
         """Why a gateway without a mistake of its own did not run, when the run stopped."""
         return f"stopped before its lines: {self.stopped}" if self.stopped else ""
 
-    def merge_gateway(self, host):
-        gateway = read_json(self.run_dir / host / "gateway.json")
+    def merge_gateway(self, host, gateway):
         if gateway is None:
             gateway = {"problem": "failed before its lines (see the playbook's output)",
                        "lines": []}
@@ -424,9 +424,9 @@ class Merge:
 
     def merge(self):
         hosts = self.run.get("hosts") or sorted(p.name for p in self.run_dir.iterdir() if p.is_dir())
+        gateways = {host: read_json(self.run_dir / host / "gateway.json") for host in hosts}
         # The signature as the first gateway that checked the image found it.
-        for host in hosts:
-            gateway = read_json(self.run_dir / host / "gateway.json")
+        for gateway in gateways.values():
             if isinstance(gateway, dict) and isinstance(gateway.get("signature"), dict):
                 self.signature = gateway["signature"]
                 if self.image:
@@ -437,7 +437,7 @@ class Merge:
             self.summary.append(f"stopped before any line, nothing written: {self.stopped}")
         failed, unreached = [], []
         for host in hosts:
-            rows, problems, lines = self.merge_gateway(host)
+            rows, problems, lines = self.merge_gateway(host, gateways[host])
             self.rows += rows
             self.lines += lines
             if problems:
